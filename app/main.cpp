@@ -1,0 +1,82 @@
+#include "app/app.h"
+#include "render/render.h"
+
+HWND main_window = NULL;
+
+// The outer size of the window, frame included; the back buffer is stretched into it.
+static const int window_width = 1280;
+static const int window_height = 1024;
+
+// Returns true once the window exists; on failure says so on the debugger channel.
+static bool create_main_window()
+{
+    window_class.hInstance = GetModuleHandleA(NULL);
+    if (!RegisterClassExA(&window_class))
+        return false;
+
+    DWORD ex_style = present_params.Windowed ? WS_EX_APPWINDOW | WS_EX_WINDOWEDGE : WS_EX_APPWINDOW;
+    DWORD style = present_params.Windowed ? WS_OVERLAPPEDWINDOW : WS_POPUP;
+    main_window = CreateWindowExA(ex_style, app_name, app_name, style, 0, 0, window_width,
+                                  window_height, NULL, NULL, window_class.hInstance, NULL);
+    if (!main_window) {
+        OutputDebugStringA("ERROR : Can't Create Window");
+        return false;
+    }
+    ShowWindow(main_window, SW_SHOW);
+    UpdateWindow(main_window);
+    if (!present_params.Windowed)
+        ShowCursor(FALSE);
+    return true;
+}
+
+// Renders one frame per pass, the last one included, and never waits for a message:
+// presentation sets the pace.
+static void run_main_loop()
+{
+    MSG msg;
+    bool done = false;
+    while (!done) {
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            if (msg.message == WM_QUIT) {
+                done = true;
+                break;
+            }
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+        render_frame();
+    }
+}
+
+int main(int, char*[])
+{
+    if (!create_main_window())
+        return 1;
+
+    d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    if (!d3d) {
+        OutputDebugStringA("ERROR : Direct3DCreate9");
+        return 1;
+    }
+    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, main_window,
+                      D3DCREATE_HARDWARE_VERTEXPROCESSING, &present_params, &device);
+    int exit_code = 0;
+    if (device) {
+        load_shaders();
+        run_main_loop();
+    } else {
+        OutputDebugStringA("ERROR : CreateDevice");
+        exit_code = 1;
+    }
+
+    release_shaders();
+    if (device) {
+        device->Release();
+        device = NULL;
+    }
+    if (d3d) {
+        d3d->Release();
+        d3d = NULL;
+    }
+    return exit_code;
+}

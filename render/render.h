@@ -1,0 +1,28 @@
+// The renderer as the shell sees it: the display settings, the two Direct3D objects that
+// start-up creates, the shaders, and the frame.
+#pragma once
+
+#include <windows.h>
+#include <d3d9.h>
+
+extern D3DPRESENT_PARAMETERS present_params;
+extern IDirect3D9* d3d;
+extern IDirect3DDevice9* device;
+
+extern IDirect3DVertexShader9* vertex_shader;
+extern IDirect3DPixelShader9* pixel_shader;
+
+void load_shaders();
+void release_shaders();
+
+struct quad_vertex {
+    float x, y, z;
+    float u, v;
+};
+
+extern const quad_vertex quad_vertices[4];
+extern float shader_constants[64][4];
+extern float& frame_time;
+extern const float time_step;
+
+void render_frame();

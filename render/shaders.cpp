@@ -1,0 +1,104 @@
+#include <stdio.h>
+#include <string.h>
+#include <d3dx9.h>
+
+#include "render/render.h"
+
+// The file, then the vertex and pixel entry points.
+static const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
+static const char vertex_profile[] = "vs_3_0";
+static const char pixel_profile[] = "ps_3_0";
+static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
+
+static const struct {
+    D3DSAMPLERSTATETYPE state;
+    DWORD value;
+} sampler_settings[] = {
+    {D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
+    {D3DSAMP_MINFILTER, D3DTEXF_LINEAR},
+    {D3DSAMP_MIPFILTER, D3DTEXF_LINEAR},
+    {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
+    {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
+};
+
+IDirect3DVertexShader9* vertex_shader = NULL;
+IDirect3DPixelShader9* pixel_shader = NULL;
+
+void release_shaders()
+{
+    if (vertex_shader) {
+        vertex_shader->Release();
+        vertex_shader = NULL;
+    }
+    if (pixel_shader) {
+        pixel_shader->Release();
+        pixel_shader = NULL;
+    }
+}
+
+// Compiles one entry point of the file as it is on disk now. Returns the code, or NULL after
+// printing why there is none. Compiler warnings that come with code are dropped.
+static ID3DXBuffer* compile(const char* entry, const char* profile)
+{
+    ID3DXBuffer* code = NULL;
+    ID3DXBuffer* messages = NULL;
+    HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile,
+                                                compile_flags, &code, &messages, NULL);
+    // The text need not end in a zero byte, so it is measured within the buffer's size.
+    const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
+    int length = text ? (int)strnlen(text, messages->GetBufferSize()) : 0;
+    if (status != D3D_OK && length > 0) {
+        printf("Error : %.*s\n", length, text);
+    } else if (status != D3D_OK) {
+        printf("Error : %s: %s (%s) failed to compile, status 0x%08lX, no message from the compiler\n",
+               shader_source[0], entry, profile, (unsigned long)status);
+    } else if (!code) {
+        printf("Error : %s: %s (%s) compiled to nothing\n", shader_source[0], entry, profile);
+    }
+    if (messages)
+        messages->Release();
+    if (status != D3D_OK && code) {
+        code->Release();
+        code = NULL;
+    }
+    return code;
+}
+
+static void report_create_failure(const char* stage, const char* entry, HRESULT status)
+{
+    printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08lX)\n",
+           entry, stage, (unsigned long)status);
+}
+
+// Both shaders are rebuilt from the file every time; a failed stage, and every stage after
+// it, stays without a shader until the next load.
+void load_shaders()
+{
+    release_shaders();
+
+    ID3DXBuffer* code = compile(shader_source[1], vertex_profile);
+    if (!code)
+        return;
+    HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), &vertex_shader);
+    code->Release();
+    if (status != D3D_OK) {
+        vertex_shader = NULL;
+        report_create_failure("vertex", shader_source[1], status);
+        return;
+    }
+
+    code = compile(shader_source[2], pixel_profile);
+    if (!code)
+        return;
+    status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), &pixel_shader);
+    code->Release();
+    if (status != D3D_OK) {
+        pixel_shader = NULL;
+        report_create_failure("pixel", shader_source[2], status);
+        return;
+    }
+
+    printf("Load Shader.\n");
+    for (const auto& setting : sampler_settings)
+        device->SetSamplerState(0, setting.state, setting.value);
+}

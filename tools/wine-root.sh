@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# Provides Wine 10 on a Debian 12 host: a Debian 13 root built once with mmdebstrap and
+# cached outside the repository, plus a ready Wine prefix inside that cache.
+#
+#   tools/wine-root.sh setup        build the root and prefix if missing (safe to run twice at once)
+#   tools/wine-root.sh run CMD...   run CMD inside the root, with the current directory as /job
+#
+# HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a Wine (9 or newer)
+# that is already installed instead of the root.
+set -euo pipefail
+
+cache=${HOTFX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/hotfx}
+root=$cache/wine10-root
+prefix=$cache/wine10-prefix
+packages=wine,wine32:i386,libgl1:i386,libglx-mesa0:i386,libgl1-mesa-dri:i386
+
+need_host_tools() {
+    local missing=()
+    command -v mmdebstrap >/dev/null || missing+=(mmdebstrap)
+    command -v bwrap >/dev/null || missing+=(bubblewrap)
+    [ ${#missing[@]} -eq 0 ] && return
+    [ "$(id -u)" -eq 0 ] || { echo "wine-root: please install ${missing[*]}" >&2; exit 1; }
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
+}
+
+enter() {
+    # The root's /tmp is private to each call, so two runs never share a wineserver;
+    # the X socket folder comes from the host, where Xvfb runs.
+    local args=(--bind "$root" / --proc /proc --dev /dev --tmpfs /tmp
+                --bind "$prefix" /root/.wine --bind "$PWD" /job --chdir /job
+                --setenv HOME /root --setenv WINEPREFIX /root/.wine
+                --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
+    [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
+    exec bwrap "${args[@]}" "$@"
+}
+
+build_root() {
+    local tmp=$cache/wine10-root.partial
+    rm -rf "$tmp"
+    echo "wine-root: building the Debian 13 root for Wine 10 in $root (takes a minute or two)" >&2
+    mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages" \
+        trixie "$tmp" http://deb.debian.org/debian >&2
+    mv "$tmp" "$root"
+}
+
+build_prefix() {
+    local tmp=$cache/wine10-prefix.partial
+    rm -rf "$tmp"; mkdir -p "$tmp"
+    echo "wine-root: creating the Wine prefix" >&2
+    bwrap --bind "$root" / --proc /proc --dev /dev --tmpfs /tmp --bind "$tmp" /root/.wine \
+        --setenv HOME /root --setenv WINEPREFIX /root/.wine --setenv WINEDEBUG -all \
+        --setenv WINEDLLOVERRIDES 'mscoree,mshtml=' --unshare-pid --die-with-parent \
+        sh -c 'wineboot -i && wineserver -w' >&2
+    mv "$tmp" "$prefix"
+}
+
+setup() {
+    if [ -n "${HOTFX_WINE:-}" ]; then return; fi
+    [ -d "$root" ] && [ -d "$prefix" ] && return
+    need_host_tools
+    mkdir -p "$cache"
+    exec 9>"$cache/lock"
+    flock 9
+    [ -d "$root" ] || build_root
+    [ -d "$prefix" ] || build_prefix
+}
+
+case "${1:-}" in
+    setup) setup ;;
+    run)   shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$@"; else enter "$@"; fi ;;
+    *)     echo "usage: $0 setup | run CMD..." >&2; exit 2 ;;
+esac
