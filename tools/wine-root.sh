@@ -4,9 +4,13 @@
 #
 #   tools/wine-root.sh setup        build the root and prefix if missing (safe to run twice at once)
 #   tools/wine-root.sh run CMD...   run CMD inside the root, with the current directory as /job
+#   tools/wine-root.sh wine ARGS... run wine ARGS in the current directory, from the root or
+#                                   from $HOTFX_WINE
 #
 # HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a Wine (9 or newer)
-# that is already installed instead of the root.
+# that is already installed instead of the root; `run` then runs CMD on the host as it is.
+# Every call into the root starts its own wineserver, but they all share one prefix, so
+# run Wine programs one after another, not side by side.
 set -euo pipefail
 
 cache=${HOTFX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/hotfx}
@@ -25,10 +29,12 @@ need_host_tools() {
 
 enter() {
     # The root's /tmp is private to each call, so two runs never share a wineserver;
-    # the X socket folder comes from the host, where Xvfb runs.
+    # the X socket folder comes from the host, where Xvfb runs. A private XDG_RUNTIME_DIR
+    # keeps libraries in the root from complaining that the host's is missing or not ours.
     local args=(--bind "$root" / --proc /proc --dev /dev --tmpfs /tmp
                 --bind "$prefix" /root/.wine --bind "$PWD" /job --chdir /job
                 --setenv HOME /root --setenv WINEPREFIX /root/.wine
+                --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg
                 --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
     exec bwrap "${args[@]}" "$@"
@@ -54,8 +60,18 @@ build_prefix() {
     mv "$tmp" "$prefix"
 }
 
+check_own_wine() {
+    local version
+    version=$("$HOTFX_WINE" --version 2>/dev/null) ||
+        { echo "wine-root: HOTFX_WINE=$HOTFX_WINE does not run" >&2; exit 1; }
+    # Older Wines compile only a sliver of shader model 3 HLSL.
+    case $version in
+        wine-[0-8].*) echo "wine-root: $version is too old for hotfx, Wine 9 or newer is needed" >&2; exit 1 ;;
+    esac
+}
+
 setup() {
-    if [ -n "${HOTFX_WINE:-}" ]; then return; fi
+    if [ -n "${HOTFX_WINE:-}" ]; then check_own_wine; return; fi
     [ -d "$root" ] && [ -d "$prefix" ] && return
     need_host_tools
     mkdir -p "$cache"
@@ -68,5 +84,6 @@ setup() {
 case "${1:-}" in
     setup) setup ;;
     run)   shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$@"; else enter "$@"; fi ;;
-    *)     echo "usage: $0 setup | run CMD..." >&2; exit 2 ;;
+    wine)  shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$HOTFX_WINE" "$@"; else enter wine "$@"; fi ;;
+    *)     echo "usage: $0 setup | run CMD... | wine ARGS..." >&2; exit 2 ;;
 esac
