@@ -1,0 +1,264 @@
+"""Driving the real hotfx.exe under Wine on a private Xvfb display: the program, its window,
+its standard output, keys and screenshots."""
+
+import os
+import queue
+import re
+import shutil
+import signal
+import subprocess
+import threading
+import time
+from pathlib import Path
+
+REPO = Path(__file__).resolve().parents[2]
+EXE = REPO / "build" / "windows" / "hotfx.exe"
+WINE_ROOT = REPO / "tools" / "wine-root.sh"
+ARTIFACTS = REPO / "build" / "e2e-artifacts"
+
+
+def wait_until(condition, timeout, interval=0.05):
+    """Polls condition until it returns something true; returns that, or None on timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = condition()
+        if result or time.monotonic() >= deadline:
+            return result
+        time.sleep(interval)
+
+
+class Display:
+    """An Xvfb server of our own. -displayfd lets the server pick a free number and tells us
+    once it accepts clients, so there is neither a race for the number nor a sleep."""
+
+    def __init__(self):
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1200x24", "-nolisten", "tcp"],
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as announced:
+            number = announced.readline().strip()
+        if not number:
+            self.close()
+            raise RuntimeError("Xvfb did not start")
+        self.name = ":" + number
+
+    def env(self):
+        return dict(os.environ, DISPLAY=self.name)
+
+    def run(self, *args, check=True):
+        return subprocess.run(args, env=self.env(), capture_output=True, text=True, timeout=30,
+                              check=check).stdout
+
+    def close(self):
+        if self.process.poll() is None:
+            self.process.terminate()
+            try:
+                self.process.wait(timeout=5)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+class Image:
+    """A screenshot as rows of RGB bytes, read from ImageMagick's binary PPM."""
+
+    def __init__(self, ppm):
+        header = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", ppm)
+        if not header or header.group(3) != b"255":
+            raise ValueError("not an 8-bit binary PPM")
+        self.width, self.height = int(header.group(1)), int(header.group(2))
+        self.pixels = ppm[header.end():]
+        self.ppm = ppm
+
+    def save_png(self, path):
+        subprocess.run(["convert", "ppm:-", str(path)], input=self.ppm, check=True)
+
+
+def pixel_at(img, x, y):
+    offset = 3 * (y * img.width + x)
+    return tuple(img.pixels[offset:offset + 3])
+
+
+def colour_close_to(actual, expected, tol):
+    return all(abs(a - e) <= tol for a, e in zip(actual, expected))
+
+
+class Hotfx:
+    """One run of hotfx.exe in its own folder. Standard output is read line by line by a
+    thread into a queue; expect() consumes it in order, like a terminal script would."""
+
+    def __init__(self, folder, display, artifacts, winedebug="-all"):
+        self.folder, self.display, self.artifacts = Path(folder), display, artifacts
+        self.stderr_path = self.folder.parent / (self.folder.name + ".stderr")
+        self.lines = []       # every line read so far, in order
+        self.consumed = 0     # how many of them expect() has walked past
+        self.shots = {}
+        self.eof = False
+        self._queue = queue.Queue()
+        self._window = None
+        env = dict(display.env(), WINEDEBUG=winedebug)
+        with open(self.stderr_path, "wb") as stderr:
+            # A session of its own, so the whole group can be ended by its id at cleanup.
+            self.process = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
+                                            env=env, stdout=subprocess.PIPE, stderr=stderr,
+                                            start_new_session=True)
+        threading.Thread(target=self._read, daemon=True).start()
+
+    def _read(self):
+        for raw in self.process.stdout:
+            self._queue.put(raw.decode(errors="replace").rstrip("\r\n"))
+        self._queue.put(None)
+
+    def _pull(self, timeout):
+        """Moves the lines waiting in the queue to self.lines, waiting up to timeout for one."""
+        if self.eof:
+            return
+        try:
+            line = self._queue.get(timeout=max(timeout, 0.001))
+            while line is not None:
+                self.lines.append(line)
+                line = self._queue.get_nowait()
+            self.eof = True
+        except queue.Empty:
+            pass
+
+    def expect(self, pattern, timeout=20):
+        """Returns the first unread line matching pattern (a regex, matched at the start),
+        marking it and every line before it as read."""
+        deadline = time.monotonic() + timeout
+        while True:
+            for index in range(self.consumed, len(self.lines)):
+                if re.match(pattern, self.lines[index]):
+                    self.consumed = index + 1
+                    return self.lines[index]
+            self.consumed = len(self.lines)
+            remaining = deadline - time.monotonic()
+            if remaining <= 0 or self.eof:
+                raise AssertionError(f"no line matching {pattern!r} within {timeout}s; output ends "
+                                     f"with {self.lines[-8:]!r}; {self.stderr_tail()}")
+            self._pull(min(remaining, 0.5))
+
+    def output(self, settle=0.0):
+        """Every line printed so far, after giving the program settle seconds to print more."""
+        deadline = time.monotonic() + settle
+        while not self.eof and time.monotonic() < deadline:
+            self._pull(deadline - time.monotonic())
+        self._pull(0)
+        return list(self.lines)
+
+    def stderr_tail(self, count=5):
+        try:
+            tail = self.stderr_path.read_text(errors="replace").splitlines()[-count:]
+        except OSError:
+            tail = []
+        return "stderr ends with " + repr(tail)
+
+    def window(self, timeout=30):
+        """The X window titled "test", once it is mapped."""
+        def find():
+            if self.process.poll() is not None:
+                raise AssertionError(f"hotfx exited with {self.process.returncode} before its window "
+                                     f"appeared; output {self.output()[-8:]!r}; {self.stderr_tail()}")
+            found = self.display.run("xdotool", "search", "--onlyvisible", "--name", "^test$",
+                                     check=False).split()
+            return int(found[0]) if found else None
+        if self._window is None:
+            self._window = wait_until(find, timeout, 0.2)
+            assert self._window, f"no window titled 'test' within {timeout}s"
+        return self._window
+
+    def geometry(self):
+        """(x, y, width, height) of the window on the screen, from xwininfo."""
+        info = self.display.run("xwininfo", "-id", str(self.window()))
+        value = lambda name: int(re.search(name + r":\s+(-?\d+)", info).group(1))
+        return (value("Absolute upper-left X"), value("Absolute upper-left Y"),
+                value("Width"), value("Height"))
+
+    def key(self, *keys, action="key"):
+        """xdotool key/keydown/keyup with the window focused first."""
+        win = str(self.window())
+        self.display.run("xdotool", "windowfocus", "--sync", win)
+        self.display.run("xdotool", action, *keys)
+
+    def screenshot(self, label):
+        """The window's contents, that is the client area; kept for the artefacts."""
+        ppm = subprocess.run(["import", "-display", self.display.name, "-window", str(self.window()),
+                              "-depth", "8", "ppm:-"], capture_output=True, check=True, timeout=30).stdout
+        img = Image(ppm)
+        # Polling loops take many shots under one label; the last of each is what matters.
+        self.shots[label] = img
+        return img
+
+    def wait_for_colour(self, expected, tol=8, timeout=10, label="colour"):
+        """Takes screenshots until the picture is expected all over (centre and four points
+        near the corners); returns the last one."""
+        def points(img):
+            return [pixel_at(img, int(img.width * fx), int(img.height * fy))
+                    for fx, fy in ((0.5, 0.5), (0.05, 0.05), (0.95, 0.05), (0.05, 0.95), (0.95, 0.95))]
+        shots = []
+        wait_until(lambda: shots.append(self.screenshot(label)) or
+                   all(colour_close_to(p, expected, tol) for p in points(shots[-1])), timeout, 0.1)
+        assert all(colour_close_to(p, expected, tol) for p in points(shots[-1])), \
+            f"picture shows {points(shots[-1])}, not {expected} all over"
+        return shots[-1]
+
+    def save_shader(self, source, via_rename=False):
+        """Writes main.fx in place, or as editors do: a temporary file renamed over it."""
+        target = self.folder / "main.fx"
+        if via_rename:
+            scratch = self.folder / ".main.fx.swp"
+            scratch.write_text(source)
+            os.replace(scratch, target)
+        else:
+            target.write_text(source)
+
+    def wait_exit(self, timeout=20):
+        try:
+            return self.process.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError(f"hotfx still running {timeout}s later; {self.stderr_tail()}")
+
+    def close(self, failed):
+        if self.process.poll() is None:
+            try:
+                os.killpg(self.process.pid, signal.SIGKILL)
+            except ProcessLookupError:
+                pass
+            self.process.wait()
+        if failed:
+            self.artifacts.mkdir(parents=True, exist_ok=True)
+            for number, (label, img) in enumerate(self.shots.items()):
+                img.save_png(self.artifacts / f"{number:02d}-{label}.png")
+            (self.artifacts / "stdout.txt").write_text("\n".join(self.output()) + "\n")
+            if self.stderr_path.stat().st_size < 20_000_000:
+                shutil.copy(self.stderr_path, self.artifacts / "stderr.txt")
+
+
+# HLSL: the vertex stage passes the quad through; each test supplies the pixel stage's body,
+# which sees the texture coordinate as uv and register c0 as t.
+VERTEX_STAGE = """
+float4 t : register(c0);
+
+struct vs_out {
+    float4 position : POSITION0;
+    float2 uv : TEXCOORD0;
+};
+
+vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
+{
+    vs_out o;
+    o.position = float4(position, 1);
+    o.uv = uv;
+    return o;
+}
+"""
+
+
+def shader(pixel_body, vertex_stage=VERTEX_STAGE):
+    return vertex_stage + "\nfloat4 ps_main(float2 uv : TEXCOORD0) : COLOR0\n{\n    " + pixel_body + "\n}\n"
+
+
+def solid(rgb):
+    return shader("return float4(%g, %g, %g, 1);" % tuple(c / 255 for c in rgb))
