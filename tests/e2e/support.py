@@ -191,18 +191,23 @@ class Hotfx:
         self.shots[label] = img
         return img
 
+    def wait_for_picture(self, ready, timeout=10, label="picture"):
+        """Takes screenshots until ready(img) holds; returns the last one either way."""
+        shots = []
+        wait_until(lambda: shots.append(self.screenshot(label)) or ready(shots[-1]), timeout, 0.1)
+        return shots[-1]
+
     def wait_for_colour(self, expected, tol=8, timeout=10, label="colour"):
-        """Takes screenshots until the picture is expected all over (centre and four points
-        near the corners); returns the last one."""
+        """Waits until the picture is expected all over (centre and four points near the
+        corners) and returns that screenshot; fails if it never gets there."""
         def points(img):
             return [pixel_at(img, int(img.width * fx), int(img.height * fy))
                     for fx, fy in ((0.5, 0.5), (0.05, 0.05), (0.95, 0.05), (0.05, 0.95), (0.95, 0.95))]
-        shots = []
-        wait_until(lambda: shots.append(self.screenshot(label)) or
-                   all(colour_close_to(p, expected, tol) for p in points(shots[-1])), timeout, 0.1)
-        assert all(colour_close_to(p, expected, tol) for p in points(shots[-1])), \
-            f"picture shows {points(shots[-1])}, not {expected} all over"
-        return shots[-1]
+        img = self.wait_for_picture(lambda img: all(colour_close_to(p, expected, tol) for p in points(img)),
+                                    timeout, label)
+        assert all(colour_close_to(p, expected, tol) for p in points(img)), \
+            f"picture shows {points(img)}, not {expected} all over"
+        return img
 
     def save_shader(self, source, via_rename=False):
         """Writes main.fx in place, or as editors do: a temporary file renamed over it."""
