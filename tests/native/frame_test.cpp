@@ -1,0 +1,166 @@
+#include "program.h"
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+namespace {
+
+struct frame : program_test {
+    void SetUp() override
+    {
+        program_test::SetUp();
+        make_device();
+        frame_time = 0;
+    }
+    void with_shaders()
+    {
+        captured(load_shaders);
+        standin().calls.clear();
+    }
+    std::string draw() { return captured(render_frame); }
+};
+
+TEST_F(frame, makes_its_calls_in_order_with_every_argument)
+{
+    with_shaders();
+    EXPECT_EQ(draw(), "");
+    EXPECT_THAT(standin().calls,
+                ElementsAre("GetAsyncKeyState(0x74)",
+                            "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)",
+                            "device->BeginScene()",
+                            "device->SetVertexShaderConstantF(0, shader_constants, 64)",
+                            "device->SetVertexShader(vs1)",
+                            "device->SetPixelShaderConstantF(0, shader_constants, 64)",
+                            "device->SetPixelShader(ps1)",
+                            "device->SetFVF(0x102)",
+                            "device->DrawPrimitiveUP(5, 2, quad_vertices, 20)",
+                            "device->EndScene()",
+                            "device->Present(NULL, NULL, NULL, NULL)"));
+}
+
+TEST_F(frame, draws_a_clockwise_strip_over_clip_space)
+{
+    draw();
+    EXPECT_THAT(standin().drawn, ElementsAreArray<float>({
+                                      1, -1, 0,  1, -1,
+                                     -1, -1, 0, -1, -1,
+                                      1,  1, 0,  1,  1,
+                                     -1,  1, 0, -1,  1,
+                                 }));
+    EXPECT_EQ(sizeof(quad_vertex), 20u);
+}
+
+TEST_F(frame, a_scene_that_does_not_begin_is_still_cleared_and_presented)
+{
+    standin().script.begin_scene_fails = true;
+    EXPECT_EQ(draw(), "");
+    EXPECT_THAT(standin().calls, ElementsAre("GetAsyncKeyState(0x74)",
+                                             "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)",
+                                             "device->BeginScene()",
+                                             "device->Present(NULL, NULL, NULL, NULL)"));
+    EXPECT_EQ(frame_time, 0.0f);
+}
+
+TEST_F(frame, missing_shaders_are_reported_vertex_then_pixel_and_the_quad_still_drawn)
+{
+    EXPECT_EQ(draw(), "Error : Vshader\nError : Pshader\n");
+    EXPECT_EQ(draw(), "Error : Vshader\nError : Pshader\n");
+    EXPECT_THAT(standin_calls("device->Set"), ElementsAre("device->SetFVF(0x102)", "device->SetFVF(0x102)"));
+    EXPECT_EQ(standin_calls("device->DrawPrimitiveUP").size(), 2u);
+    EXPECT_EQ(standin_calls("device->Present").size(), 2u);
+    EXPECT_EQ(frame_time, 0x1.110e46p-5f);
+}
+
+TEST_F(frame, a_missing_pixel_shader_leaves_the_vertex_stage_drawing)
+{
+    standin().script.compile["ps_main"] = compile_error("main.fx(1,1): error X3501: 'ps_main': entrypoint not found");
+    with_shaders();
+    EXPECT_EQ(draw(), "Error : Pshader\n");
+    EXPECT_THAT(standin_calls("device->Set"), ElementsAre("device->SetVertexShaderConstantF(0, shader_constants, 64)",
+                                                          "device->SetVertexShader(vs1)",
+                                                          "device->SetFVF(0x102)"));
+}
+
+// Constants go up before the time advances: the k-th frame that draws shows k steps.
+TEST_F(frame, each_frame_uploads_the_time_before_advancing_it)
+{
+    with_shaders();
+    const float shown[] = {0.0f, 0x1.110e46p-6f, 0x1.110e46p-5f, 0x1.999568p-5f};
+    for (float expected : shown) {
+        draw();
+        EXPECT_EQ(standin().vertex_constants[0], expected);
+        EXPECT_EQ(standin().pixel_constants[0], expected);
+    }
+    EXPECT_EQ(frame_time, 0x1.110e46p-4f);
+}
+
+TEST_F(frame, sixty_frames_come_just_short_of_one)
+{
+    for (int i = 0; i < 60; ++i)
+        draw();
+    EXPECT_EQ(frame_time, 0x1.fffabap-1f);  // 0.999959767
+    EXPECT_EQ(time_step, 0.016666f);
+    EXPECT_EQ((double)time_step, 0.016666000708937645);
+}
+
+TEST_F(frame, time_steps_by_a_thirty_second_from_2_to_the_18th_and_stops_at_2_to_the_19th)
+{
+    frame_time = 262144.0f;
+    draw();
+    EXPECT_EQ(frame_time, 262144.03125f);
+
+    frame_time = 524288.0f;
+    for (int i = 0; i < 3; ++i)
+        draw();
+    EXPECT_EQ(frame_time, 524288.0f);
+}
+
+TEST_F(frame, every_register_but_c0_x_stays_zero)
+{
+    with_shaders();
+    for (int i = 0; i < 5; ++i) {
+        draw();
+        for (int f = 1; f < 256; ++f) {
+            EXPECT_EQ(standin().vertex_constants[f], 0.0f) << "vertex c" << f / 4 << " component " << f % 4;
+            EXPECT_EQ(standin().pixel_constants[f], 0.0f) << "pixel c" << f / 4 << " component " << f % 4;
+        }
+    }
+}
+
+TEST_F(frame, f5_held_reloads_in_every_frame_before_the_clear)
+{
+    with_shaders();
+    standin().script.keys[VK_F5] = (SHORT)0x8000;
+    std::string printed;
+    for (int i = 0; i < 3; ++i)
+        printed += draw();
+    EXPECT_EQ(printed, "Load Shader.\nLoad Shader.\nLoad Shader.\n");
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs4");
+    EXPECT_EQ(standin_name_of(pixel_shader), "ps4");
+    EXPECT_EQ(standin().calls[1], "vs1->Release()");
+    EXPECT_EQ(standin().calls[standin().calls.size() - 10], "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)");
+}
+
+TEST_F(frame, any_bit_of_the_f5_state_counts_and_none_means_no_reload)
+{
+    with_shaders();
+    standin().script.key_polls[VK_F5] = {0x0001, 0, (SHORT)0x8001, 0};
+    std::string printed;
+    for (int i = 0; i < 4; ++i)
+        printed += draw();
+    EXPECT_EQ(printed, "Load Shader.\nLoad Shader.\n");
+    EXPECT_EQ(standin_calls("D3DXCompileShaderFromFileA").size(), 4u);
+}
+
+TEST_F(frame, a_reload_leaves_the_time_running)
+{
+    with_shaders();
+    frame_time = 12.5f;
+    standin().script.key_polls[VK_F5] = {1};
+    draw();
+    EXPECT_EQ(standin().vertex_constants[0], 12.5f);
+    EXPECT_EQ(frame_time, 12.5f + time_step);
+}
+
+}  // namespace

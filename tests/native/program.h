@@ -1,0 +1,80 @@
+// Shared by the unit tests: the program's state put back to how the process starts, the
+// stand-in reset, and small helpers for running it.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "app/app.h"
+#include "render/render.h"
+#include "standin.h"
+
+int hotfx_main(int argc, char* argv[]);
+
+struct program_test : ::testing::Test {
+    void SetUp() override
+    {
+        standin_reset();
+        main_window = NULL;
+        d3d = NULL;
+        device = NULL;
+        vertex_shader = NULL;
+        pixel_shader = NULL;
+        memset(shader_constants, 0, sizeof shader_constants);
+        window_class.hInstance = NULL;
+        standin_name(&window_class, "window_class");
+        standin_name(&present_params, "present_params");
+        standin_name(shader_constants, "shader_constants");
+        standin_name(quad_vertices, "quad_vertices");
+    }
+    void TearDown() override { EXPECT_THAT(standin().faults, ::testing::IsEmpty()); }
+};
+
+// Runs main as the runtime would and returns its exit code, keeping what it printed.
+inline int run_main(std::string* printed, std::vector<std::string> args = {"hotfx.exe"})
+{
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    ::testing::internal::CaptureStdout();
+    int exit_code = hotfx_main(int(args.size()), argv.data());
+    *printed = ::testing::internal::GetCapturedStdout();
+    return exit_code;
+}
+
+// A device as start-up leaves it, with the log emptied of its creation.
+inline void make_device()
+{
+    d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                      &present_params, &device);
+    standin().calls.clear();
+}
+
+inline std::string captured(void (*procedure)())
+{
+    ::testing::internal::CaptureStdout();
+    procedure();
+    return ::testing::internal::GetCapturedStdout();
+}
+
+// What the compiler hands back for source it rejects.
+inline compile_result compile_error(const std::string& text)
+{
+    compile_result result;
+    result.status = E_FAIL;
+    result.code = false;
+    result.messages = true;
+    result.text = text;
+    return result;
+}
+
+inline MSG message_to_window(UINT message, WPARAM wParam = 0, LPARAM lParam = 0)
+{
+    return MSG{standin_window, message, wParam, lParam, 0, {0, 0}};
+}

@@ -1,0 +1,192 @@
+#include "program.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+namespace {
+
+struct shaders : program_test {
+    void SetUp() override
+    {
+        program_test::SetUp();
+        make_device();
+    }
+    std::string load() { return captured(load_shaders); }
+    compile_result& vertex_compile() { return standin().script.compile["vs_main"]; }
+    compile_result& pixel_compile() { return standin().script.compile["ps_main"]; }
+};
+
+const char vertex_error[] = "main.fx(9,5): error X3004: undeclared identifier 'pos'";
+const char pixel_error[] = "main.fx(20,12): error X3014: incorrect number of arguments to numeric-type constructor";
+
+TEST_F(shaders, a_complete_load_creates_both_then_sets_sampler_0_in_table_order)
+{
+    EXPECT_EQ(load(), "Load Shader.\n");
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
+    EXPECT_EQ(standin_name_of(pixel_shader), "ps1");
+    EXPECT_THAT(standin_calls("device->SetSamplerState"),
+                ElementsAre("device->SetSamplerState(0, 5, 2)", "device->SetSamplerState(0, 6, 2)",
+                            "device->SetSamplerState(0, 7, 2)", "device->SetSamplerState(0, 1, 1)",
+                            "device->SetSamplerState(0, 2, 1)"));
+    EXPECT_EQ(standin().calls[standin().calls.size() - 7], "device->CreatePixelShader(buffer2 bytes, out)")
+        << "the sampler states come after both shaders";
+}
+
+struct failure_row {
+    const char* what;
+    void (*script)(standin_script&);
+    std::string printed;
+    const char* vertex;
+    const char* pixel;
+};
+
+const failure_row failures[] = {
+    {"vertex compile fails", [](standin_script& s) { s.compile["vs_main"] = compile_error(vertex_error); },
+     std::string("Error : ") + vertex_error + "\n", "NULL", "NULL"},
+    {"vertex creation fails", [](standin_script& s) { s.create_vertex_shader_status = D3DERR_INVALIDCALL; },
+     "Error : vs_main compiled, but the device refused it as a vertex shader (status 0x8876086C)\n", "NULL", "NULL"},
+    {"pixel compile fails", [](standin_script& s) { s.compile["ps_main"] = compile_error(pixel_error); },
+     std::string("Error : ") + pixel_error + "\n", "vs1", "NULL"},
+    {"pixel creation fails", [](standin_script& s) { s.create_pixel_shader_status = E_OUTOFMEMORY; },
+     "Error : ps_main compiled, but the device refused it as a pixel shader (status 0x8007000E)\n", "vs1", "NULL"},
+};
+
+void PrintTo(const failure_row& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+struct shader_failure : shaders, ::testing::WithParamInterface<failure_row> {};
+
+TEST_P(shader_failure, prints_one_line_and_keeps_only_the_stages_before_it)
+{
+    const failure_row& row = GetParam();
+    row.script(standin().script);
+    EXPECT_EQ(load(), row.printed);
+    EXPECT_EQ(standin_name_of(vertex_shader), row.vertex);
+    EXPECT_EQ(standin_name_of(pixel_shader), row.pixel);
+    EXPECT_THAT(standin_calls("device->SetSamplerState"), IsEmpty());
+
+    // Every buffer the compiler handed back is gone; what lives is the device and its shaders.
+    std::vector<std::string> live = {"d3d", "device"};
+    if (vertex_shader)
+        live.push_back("vs1");
+    EXPECT_EQ(standin_live_objects(), live);
+}
+
+std::string row_name(const ::testing::TestParamInfo<failure_row>& info)
+{
+    std::string name = info.param.what;
+    for (char& c : name)
+        if (!isalnum((unsigned char)c))
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(every_row, shader_failure, ::testing::ValuesIn(failures), row_name);
+
+TEST_F(shaders, a_compile_failure_without_message_names_the_file_and_entry)
+{
+    vertex_compile() = compile_error("");
+    vertex_compile().messages = false;
+    EXPECT_EQ(load(), "Error : main.fx: vs_main (vs_3_0) failed to compile, status 0x80004005, "
+                      "no message from the compiler\n");
+    EXPECT_EQ(vertex_shader, nullptr);
+
+    vertex_compile() = compile_result();
+    pixel_compile() = compile_error("");  // a buffer, but empty
+    EXPECT_EQ(load(), "Error : main.fx: ps_main (ps_3_0) failed to compile, status 0x80004005, "
+                      "no message from the compiler\n");
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
+}
+
+TEST_F(shaders, a_message_without_its_zero_byte_is_printed_to_the_buffer_end)
+{
+    vertex_compile() = compile_error("main.fx(1,1): error X3000: syntax error: unexpected end of file");
+    vertex_compile().terminated = false;
+    EXPECT_EQ(load(), "Error : main.fx(1,1): error X3000: syntax error: unexpected end of file\n");
+}
+
+TEST_F(shaders, the_message_is_printed_byte_for_byte)
+{
+    pixel_compile() = compile_error("main.fx(4,1): warning X3206: truncation\n"
+                                    "main.fx(7,3): error X3018: invalid subscript 'w' 100%s\n");
+    EXPECT_EQ(load(), "Error : main.fx(4,1): warning X3206: truncation\n"
+                      "main.fx(7,3): error X3018: invalid subscript 'w' 100%s\n\n");
+}
+
+TEST_F(shaders, success_without_code_is_a_failure_and_creates_nothing)
+{
+    vertex_compile().code = false;
+    EXPECT_EQ(load(), "Error : main.fx: vs_main (vs_3_0) compiled to nothing\n");
+    EXPECT_THAT(standin_calls("device->Create"), IsEmpty());
+    EXPECT_THAT(standin_calls("D3DXCompileShaderFromFileA"), ::testing::SizeIs(1));
+
+    vertex_compile().code = true;
+    pixel_compile().code = false;
+    EXPECT_EQ(load(), "Error : main.fx: ps_main (ps_3_0) compiled to nothing\n");
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
+    EXPECT_EQ(pixel_shader, nullptr);
+}
+
+TEST_F(shaders, warnings_of_a_successful_compile_are_not_printed)
+{
+    for (compile_result* result : {&vertex_compile(), &pixel_compile()}) {
+        result->messages = true;
+        result->text = "main.fx(3,8): warning X3206: implicit truncation of vector type";
+    }
+    EXPECT_EQ(load(), "Load Shader.\n");
+    EXPECT_EQ(standin_live_objects(), (std::vector<std::string>{"d3d", "device", "vs1", "ps1"}));
+}
+
+TEST_F(shaders, a_reload_of_an_unchanged_file_builds_both_again)
+{
+    EXPECT_EQ(load(), "Load Shader.\n");
+    standin().calls.clear();
+    EXPECT_EQ(load(), "Load Shader.\n");
+
+    EXPECT_EQ(std::vector<std::string>(standin().calls.begin(), standin().calls.begin() + 3),
+              (std::vector<std::string>{"vs1->Release()", "ps1->Release()",
+                                        "D3DXCompileShaderFromFileA(\"main.fx\", NULL, NULL, \"vs_main\", "
+                                        "\"vs_3_0\", 0x8400, out, out, NULL)"}));
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs2");
+    EXPECT_EQ(standin_name_of(pixel_shader), "ps2");
+    EXPECT_EQ(standin_releases("vs1"), 1);
+    EXPECT_EQ(standin_releases("ps1"), 1);
+}
+
+TEST_F(shaders, a_file_that_fails_and_is_then_fixed_loads_again)
+{
+    EXPECT_EQ(load(), "Load Shader.\n");
+    pixel_compile() = compile_error(pixel_error);
+    EXPECT_EQ(load(), std::string("Error : ") + pixel_error + "\n");
+    EXPECT_EQ(pixel_shader, nullptr);
+
+    pixel_compile() = compile_result();
+    EXPECT_EQ(load(), "Load Shader.\n");
+    EXPECT_EQ(standin_name_of(vertex_shader), "vs3");
+    EXPECT_EQ(standin_name_of(pixel_shader), "ps2");
+    EXPECT_EQ(standin_calls("device->SetSamplerState").size(), 10u);
+}
+
+TEST_F(shaders, each_shader_is_released_exactly_once)
+{
+    load();
+    vertex_compile() = compile_error(vertex_error);
+    load();
+    release_shaders();
+    release_shaders();
+    EXPECT_EQ(vertex_shader, nullptr);
+    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(standin_releases("vs1"), 1);
+    EXPECT_EQ(standin_releases("ps1"), 1);
+    for (const std::string& name : standin_objects()) {
+        if (name.compare(0, 6, "buffer") == 0) {
+            EXPECT_EQ(standin_releases(name), 1) << name;
+        }
+    }
+    EXPECT_EQ(standin_live_objects(), (std::vector<std::string>{"d3d", "device"}));
+}
+
+}  // namespace

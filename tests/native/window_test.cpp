@@ -1,0 +1,86 @@
+#include "program.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+struct window_message {
+    const char* what;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    std::vector<std::string> calls;
+    LRESULT result;
+};
+
+const LRESULT passed_on = standin_script().default_result;
+
+// Every row of the window's message policy, with what reaches the platform.
+const window_message policy[] = {
+    {"destroy", WM_DESTROY, 0, 0, {"PostQuitMessage(0)"}, 0},
+    {"close", WM_CLOSE, 0, 0, {"PostQuitMessage(0)"}, 0},
+    {"escape", WM_KEYDOWN, VK_ESCAPE, 0x00010001,
+     {"PostQuitMessage(0)", "DefWindowProcA(window, 0x100, 0x1b, 0x10001)"}, passed_on},
+    {"another key", WM_KEYDOWN, 'A', 0x001E0001, {"DefWindowProcA(window, 0x100, 0x41, 0x1e0001)"}, passed_on},
+    {"screen saver", WM_SYSCOMMAND, SC_SCREENSAVE, 0, {}, 0},
+    {"monitor power off", WM_SYSCOMMAND, SC_MONITORPOWER, 2, {}, 0},
+    {"monitor power, low bits set", WM_SYSCOMMAND, SC_MONITORPOWER | 0x3, 1, {}, 0},
+    {"close command", WM_SYSCOMMAND, SC_CLOSE, 0, {"DefWindowProcA(window, 0x112, 0xf060, 0x0)"}, passed_on},
+    {"keyboard menu", WM_SYSCOMMAND, 0xF100, 0x20, {"DefWindowProcA(window, 0x112, 0xf100, 0x20)"}, passed_on},
+    {"IME, show all", WM_IME_SETCONTEXT, 1, (LPARAM)0xC000000F, {"DefWindowProcA(window, 0x281, 0x1, 0x0)"}, passed_on},
+    {"IME, every bit", WM_IME_SETCONTEXT, 1, (LPARAM)0xFFFFFFFF,
+     {"DefWindowProcA(window, 0x281, 0x1, 0x3ffffff0)"}, passed_on},
+    {"IME, middle bits kept", WM_IME_SETCONTEXT, 0, (LPARAM)0x12345678,
+     {"DefWindowProcA(window, 0x281, 0x0, 0x12345670)"}, passed_on},
+    {"paint", 0x000F, 0, 0, {"DefWindowProcA(window, 0xf, 0x0, 0x0)"}, passed_on},
+    {"activate", 0x0006, 1, 0x1234, {"DefWindowProcA(window, 0x6, 0x1, 0x1234)"}, passed_on},
+};
+
+void PrintTo(const window_message& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+struct window_policy : program_test, ::testing::WithParamInterface<window_message> {};
+
+TEST_P(window_policy, reaches_the_platform_as_expected)
+{
+    const window_message& row = GetParam();
+    LRESULT result = window_proc(standin_window, row.message, row.wParam, row.lParam);
+    EXPECT_EQ(standin().calls, row.calls);
+    EXPECT_EQ(result, row.result);
+}
+
+std::string row_name(const ::testing::TestParamInfo<window_message>& info)
+{
+    std::string name = info.param.what;
+    for (char& c : name)
+        if (!isalnum((unsigned char)c))
+            c = '_';
+    return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(every_row, window_policy, ::testing::ValuesIn(policy), row_name);
+
+struct window : program_test {};
+
+// Closing through the system menu goes to the default handling, which sends WM_CLOSE back:
+// one quit, and the window is never destroyed.
+TEST_F(window, closing_posts_one_quit_and_keeps_the_window)
+{
+    window_proc(standin_window, WM_SYSCOMMAND, SC_CLOSE, 0);
+    window_proc(standin_window, WM_CLOSE, 0, 0);
+    EXPECT_THAT(standin_calls("PostQuitMessage"), ElementsAre("PostQuitMessage(0)"));
+    EXPECT_EQ(standin().script.messages.size(), 1u);
+    EXPECT_EQ(standin().script.messages.front().message, (UINT)WM_QUIT);
+}
+
+TEST_F(window, quit_comes_from_escape_only_among_keys)
+{
+    for (WPARAM key : {0x74, 0x1C, 0x1A, 0x51, 0x11B})
+        window_proc(standin_window, WM_KEYDOWN, key, 0);
+    EXPECT_THAT(standin_calls("PostQuitMessage"), IsEmpty());
+}
+
+}  // namespace

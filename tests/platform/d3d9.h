@@ -1,0 +1,95 @@
+// Stand-in for <d3d9.h>: the Direct3D 9 names hotfx uses, interfaces as abstract structs
+// with only the methods it calls.
+#pragma once
+
+#include <windows.h>
+
+#define D3D_SDK_VERSION 32
+#define D3DADAPTER_DEFAULT 0
+#define D3DCREATE_HARDWARE_VERTEXPROCESSING 0x00000040L
+#define D3DPRESENT_INTERVAL_ONE 0x00000001L
+
+#define D3D_OK 0L
+#define D3DERR_INVALIDCALL ((HRESULT)0x8876086CL)
+#define E_FAIL ((HRESULT)0x80004005L)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
+
+#define D3DCLEAR_TARGET 0x00000001L
+#define D3DCLEAR_ZBUFFER 0x00000002L
+#define D3DCLEAR_STENCIL 0x00000004L
+
+#define D3DFVF_XYZ 0x002
+#define D3DFVF_TEX1 0x100
+
+typedef DWORD D3DCOLOR;
+
+enum D3DFORMAT { D3DFMT_UNKNOWN = 0, D3DFMT_X8R8G8B8 = 22, D3DFMT_D24S8 = 75 };
+enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
+enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
+enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
+enum D3DPRIMITIVETYPE { D3DPT_TRIANGLESTRIP = 5 };
+enum D3DSAMPLERSTATETYPE {
+    D3DSAMP_ADDRESSU = 1,
+    D3DSAMP_ADDRESSV = 2,
+    D3DSAMP_MAGFILTER = 5,
+    D3DSAMP_MINFILTER = 6,
+    D3DSAMP_MIPFILTER = 7,
+};
+enum D3DTEXTUREFILTERTYPE { D3DTEXF_LINEAR = 2 };
+enum D3DTEXTUREADDRESS { D3DTADDRESS_WRAP = 1 };
+
+struct D3DPRESENT_PARAMETERS {
+    UINT BackBufferWidth;
+    UINT BackBufferHeight;
+    D3DFORMAT BackBufferFormat;
+    UINT BackBufferCount;
+    D3DMULTISAMPLE_TYPE MultiSampleType;
+    DWORD MultiSampleQuality;
+    D3DSWAPEFFECT SwapEffect;
+    HWND hDeviceWindow;
+    BOOL Windowed;
+    BOOL EnableAutoDepthStencil;
+    D3DFORMAT AutoDepthStencilFormat;
+    DWORD Flags;
+    UINT FullScreen_RefreshRateInHz;
+    UINT PresentationInterval;
+};
+
+struct D3DRECT {
+    LONG x1, y1, x2, y2;
+};
+
+struct IUnknown {
+    virtual ~IUnknown() {}  // lets the stand-in delete what it made
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+};
+
+struct IDirect3DVertexShader9 : IUnknown {};
+struct IDirect3DPixelShader9 : IUnknown {};
+
+struct IDirect3DDevice9 : IUnknown {
+    virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
+                          DWORD stencil) = 0;
+    virtual HRESULT BeginScene() = 0;
+    virtual HRESULT EndScene() = 0;
+    virtual HRESULT Present(const RECT* source, const RECT* dest, HWND override_window,
+                            const RGNDATA* dirty) = 0;
+    virtual HRESULT CreateVertexShader(const DWORD* code, IDirect3DVertexShader9** shader) = 0;
+    virtual HRESULT CreatePixelShader(const DWORD* code, IDirect3DPixelShader9** shader) = 0;
+    virtual HRESULT SetVertexShaderConstantF(UINT first, const float* data, UINT count) = 0;
+    virtual HRESULT SetPixelShaderConstantF(UINT first, const float* data, UINT count) = 0;
+    virtual HRESULT SetVertexShader(IDirect3DVertexShader9* shader) = 0;
+    virtual HRESULT SetPixelShader(IDirect3DPixelShader9* shader) = 0;
+    virtual HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE state, DWORD value) = 0;
+    virtual HRESULT SetFVF(DWORD fvf) = 0;
+    virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data,
+                                    UINT stride) = 0;
+};
+
+struct IDirect3D9 : IUnknown {
+    virtual HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behaviour,
+                                 D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) = 0;
+};
+
+IDirect3D9* WINAPI Direct3DCreate9(UINT sdk_version);

@@ -1,0 +1,593 @@
+#include "standin.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <memory>
+
+HWND const standin_window = (HWND)0x20020;
+
+namespace {
+
+std::string format(const char* pattern, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, pattern);
+    vsnprintf(text, sizeof text, pattern, args);
+    va_end(args);
+    return text;
+}
+
+std::string quoted(LPCSTR text)
+{
+    return text ? "\"" + std::string(text) + "\"" : "NULL";
+}
+
+void log(const std::string& call)
+{
+    standin().calls.push_back(call);
+}
+
+void fault(const std::string& what)
+{
+    standin().faults.push_back(what);
+}
+
+// Every interface the stand-in hands out; objects stay allocated until the next reset, so a
+// call on a released one is caught rather than crashing.
+struct object_record {
+    std::string name;
+    long refs = 1;          // all holders
+    long program_refs = 1;  // the program's own
+    int releases = 0;
+};
+
+struct registry {
+    std::vector<std::unique_ptr<IUnknown>> objects;
+    std::map<const void*, object_record*> records;
+    std::map<const void*, std::string> names;
+    std::map<std::string, int> counts;
+};
+
+std::map<const void*, std::string> handle_names();
+
+registry& objects()
+{
+    static registry* r = new registry{{}, {}, handle_names(), {}};
+    return *r;
+}
+
+template <class Interface>
+struct counted : Interface {
+    object_record record;
+
+    ULONG AddRef() override
+    {
+        check("AddRef");
+        ++record.program_refs;
+        return ++record.refs;
+    }
+    ULONG Release() override
+    {
+        log(record.name + "->Release()");
+        ++record.releases;
+        if (record.program_refs <= 0) {
+            fault("Release of " + record.name + " after its last release");
+            return 0;
+        }
+        --record.program_refs;
+        if (--record.refs == 0)
+            destroyed();
+        return record.refs;
+    }
+    // A holder other than the program, such as a device keeping what is bound to it.
+    void hold() { ++record.refs; }
+    void let_go()
+    {
+        if (--record.refs == 0)
+            destroyed();
+    }
+    void check(const char* method)
+    {
+        if (record.program_refs <= 0)
+            fault(std::string(method) + " on " + record.name + " after its last release");
+    }
+    virtual void destroyed() {}
+};
+
+template <class Object>
+Object* create(const char* kind)
+{
+    registry& r = objects();
+    Object* object = new Object;
+    object->record.name = kind + (strcmp(kind, "d3d") && strcmp(kind, "device")
+                                      ? std::to_string(++r.counts[kind])
+                                      : std::string());
+    r.objects.emplace_back(object);
+    r.records[object] = &object->record;
+    r.records[static_cast<IUnknown*>(object)] = &object->record;
+    return object;
+}
+
+struct buffer : counted<ID3DXBuffer> {
+    std::unique_ptr<char[]> bytes;
+    DWORD size = 0;
+
+    void fill(const std::string& text, bool terminated)
+    {
+        // Exactly the size asked for, so a read past the end shows up under a sanitizer.
+        size = DWORD(text.size() + (terminated ? 1 : 0));
+        bytes.reset(new char[size ? size : 1]);
+        memcpy(bytes.get(), text.data(), text.size());
+        if (terminated)
+            bytes[text.size()] = 0;
+    }
+    LPVOID GetBufferPointer() override
+    {
+        check("GetBufferPointer");
+        return bytes.get();
+    }
+    DWORD GetBufferSize() override
+    {
+        check("GetBufferSize");
+        return size;
+    }
+};
+
+struct vertex_shader_object : counted<IDirect3DVertexShader9> {};
+struct pixel_shader_object : counted<IDirect3DPixelShader9> {};
+
+// Code is accepted only from a code buffer that is still alive.
+bool live_code(const DWORD* code)
+{
+    for (auto& object : objects().objects) {
+        buffer* b = dynamic_cast<buffer*>(object.get());
+        if (b && (const void*)b->bytes.get() == code)
+            return b->record.refs > 0;
+    }
+    return false;
+}
+
+struct device_object : counted<IDirect3DDevice9> {
+    vertex_shader_object* bound_vertex = nullptr;
+    pixel_shader_object* bound_pixel = nullptr;
+
+    void destroyed() override
+    {
+        if (bound_vertex)
+            bound_vertex->let_go();
+        if (bound_pixel)
+            bound_pixel->let_go();
+        bound_vertex = nullptr;
+        bound_pixel = nullptr;
+    }
+    HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
+                  DWORD stencil) override
+    {
+        check("Clear");
+        log(format("device->Clear(%lu, %s, 0x%lx, 0x%08lx, %g, %lu)", count,
+                   standin_name_of(rects).c_str(), flags, colour, z, stencil));
+        return D3D_OK;
+    }
+    HRESULT BeginScene() override
+    {
+        check("BeginScene");
+        log("device->BeginScene()");
+        return standin().script.begin_scene_fails ? D3DERR_INVALIDCALL : D3D_OK;
+    }
+    HRESULT EndScene() override
+    {
+        check("EndScene");
+        log("device->EndScene()");
+        return D3D_OK;
+    }
+    HRESULT Present(const RECT* source, const RECT* dest, HWND window, const RGNDATA* dirty) override
+    {
+        check("Present");
+        log(format("device->Present(%s, %s, %s, %s)", standin_name_of(source).c_str(),
+                   standin_name_of(dest).c_str(), standin_name_of(window).c_str(),
+                   standin_name_of(dirty).c_str()));
+        return D3D_OK;
+    }
+    template <class Shader>
+    HRESULT create_shader(const char* method, const char* kind, HRESULT status,
+                          const DWORD* code, Shader** shader)
+    {
+        check(method);
+        log(format("device->%s(%s, %s)", method, standin_name_of(code).c_str(),
+                   shader ? "out" : "NULL"));
+        if (!code || !shader || !live_code(code)) {
+            fault(std::string(method) + " given no live code buffer");
+            return D3DERR_INVALIDCALL;
+        }
+        if (status != D3D_OK)
+            return status;
+        *shader = create<Shader>(kind);
+        return D3D_OK;
+    }
+    HRESULT CreateVertexShader(const DWORD* code, IDirect3DVertexShader9** shader) override
+    {
+        vertex_shader_object* made = nullptr;
+        HRESULT status = create_shader("CreateVertexShader", "vs",
+                                       standin().script.create_vertex_shader_status, code, &made);
+        if (shader && status == D3D_OK)
+            *shader = made;
+        return status;
+    }
+    HRESULT CreatePixelShader(const DWORD* code, IDirect3DPixelShader9** shader) override
+    {
+        pixel_shader_object* made = nullptr;
+        HRESULT status = create_shader("CreatePixelShader", "ps",
+                                       standin().script.create_pixel_shader_status, code, &made);
+        if (shader && status == D3D_OK)
+            *shader = made;
+        return status;
+    }
+    HRESULT set_constants(const char* method, float* registers, UINT first, const float* data,
+                          UINT count)
+    {
+        check(method);
+        log(format("device->%s(%u, %s, %u)", method, first, standin_name_of(data).c_str(), count));
+        if (!data || first + count > 64) {
+            fault(std::string(method) + " outside the 64 registers");
+            return D3DERR_INVALIDCALL;
+        }
+        memcpy(registers + first * 4, data, count * 4 * sizeof(float));
+        return D3D_OK;
+    }
+    HRESULT SetVertexShaderConstantF(UINT first, const float* data, UINT count) override
+    {
+        return set_constants("SetVertexShaderConstantF", standin().vertex_constants, first, data, count);
+    }
+    HRESULT SetPixelShaderConstantF(UINT first, const float* data, UINT count) override
+    {
+        return set_constants("SetPixelShaderConstantF", standin().pixel_constants, first, data, count);
+    }
+    template <class Shader>
+    void bind(const char* method, Shader*& bound, Shader* shader)
+    {
+        check(method);
+        log(format("device->%s(%s)", method, standin_name_of(shader).c_str()));
+        if (shader)
+            shader->check(method);
+        if (shader)
+            shader->hold();
+        if (bound)
+            bound->let_go();
+        bound = shader;
+    }
+    HRESULT SetVertexShader(IDirect3DVertexShader9* shader) override
+    {
+        bind("SetVertexShader", bound_vertex, static_cast<vertex_shader_object*>(shader));
+        return D3D_OK;
+    }
+    HRESULT SetPixelShader(IDirect3DPixelShader9* shader) override
+    {
+        bind("SetPixelShader", bound_pixel, static_cast<pixel_shader_object*>(shader));
+        return D3D_OK;
+    }
+    HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE state, DWORD value) override
+    {
+        check("SetSamplerState");
+        log(format("device->SetSamplerState(%lu, %d, %lu)", sampler, (int)state, value));
+        return D3D_OK;
+    }
+    HRESULT SetFVF(DWORD fvf) override
+    {
+        check("SetFVF");
+        log(format("device->SetFVF(0x%lx)", fvf));
+        return D3D_OK;
+    }
+    HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data, UINT stride) override
+    {
+        check("DrawPrimitiveUP");
+        log(format("device->DrawPrimitiveUP(%d, %u, %s, %u)", (int)type, count,
+                   standin_name_of(data).c_str(), stride));
+        const float* first = static_cast<const float*>(data);
+        standin().drawn.assign(first, first + (count + 2) * stride / sizeof(float));
+        return D3D_OK;
+    }
+};
+
+struct direct3d_object : counted<IDirect3D9> {
+    HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behaviour,
+                         D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) override
+    {
+        check("CreateDevice");
+        log(format("d3d->CreateDevice(%u, %d, %s, 0x%lx, %s, %s)", adapter, (int)type,
+                   standin_name_of(focus).c_str(), behaviour, standin_name_of(params).c_str(),
+                   device ? "out" : "NULL"));
+        if (standin().script.create_device_fails) {
+            if (device)
+                *device = nullptr;
+            return D3DERR_INVALIDCALL;
+        }
+        *device = create<device_object>("device");
+        return D3D_OK;
+    }
+};
+
+// Handles the stand-in gives out for things the program only passes along.
+HINSTANCE const module_handle = (HINSTANCE)0x400000;
+HICON const icon_handle = (HICON)0x10011;
+HCURSOR const cursor_handle = (HCURSOR)0x10013;
+HGDIOBJ const black_brush_handle = (HGDIOBJ)0x1900010;
+HWND const window_handle = standin_window;
+
+std::map<const void*, std::string> handle_names()
+{
+    return {
+        {module_handle, "module"},
+        {icon_handle, "icon"},
+        {cursor_handle, "cursor"},
+        {black_brush_handle, "black brush"},
+        {window_handle, "window"},
+    };
+}
+
+}  // namespace
+
+standin_state& standin()
+{
+    static standin_state* state = new standin_state;
+    return *state;
+}
+
+void standin_reset()
+{
+    standin() = standin_state();
+    registry& r = objects();
+    r.objects.clear();
+    r.records.clear();
+    r.counts.clear();
+    r.names = handle_names();
+}
+
+void standin_name(const void* address, const std::string& name)
+{
+    objects().names[address] = name;
+}
+
+std::string standin_name_of(const void* address)
+{
+    if (!address)
+        return "NULL";
+    registry& r = objects();
+    auto record = r.records.find(address);
+    if (record != r.records.end())
+        return record->second->name;
+    auto named = r.names.find(address);
+    if (named != r.names.end())
+        return named->second;
+    for (auto& object : r.objects) {
+        buffer* b = dynamic_cast<buffer*>(object.get());
+        if (b && (const void*)b->bytes.get() == address)
+            return b->record.name + " bytes";
+    }
+    return format("%p", address);
+}
+
+static object_record* find_record(const std::string& name)
+{
+    for (auto& entry : objects().records)
+        if (entry.second->name == name)
+            return entry.second;
+    return nullptr;
+}
+
+long standin_refs(const std::string& name)
+{
+    object_record* record = find_record(name);
+    return record ? record->refs : -1;
+}
+
+int standin_releases(const std::string& name)
+{
+    object_record* record = find_record(name);
+    return record ? record->releases : -1;
+}
+
+std::vector<std::string> standin_objects()
+{
+    std::vector<std::string> names;
+    for (auto& object : objects().objects)
+        names.push_back(objects().records[object.get()]->name);
+    return names;
+}
+
+std::vector<std::string> standin_live_objects()
+{
+    std::vector<std::string> names;
+    for (auto& object : objects().objects) {
+        object_record* record = objects().records[object.get()];
+        if (record->refs > 0)
+            names.push_back(record->name);
+    }
+    return names;
+}
+
+std::vector<std::string> standin_calls(const std::string& prefix)
+{
+    std::vector<std::string> matching;
+    for (auto& call : standin().calls)
+        if (call.compare(0, prefix.size(), prefix) == 0)
+            matching.push_back(call);
+    return matching;
+}
+
+// Windows
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name)
+{
+    log("GetModuleHandleA(" + quoted(name) + ")");
+    return name ? NULL : module_handle;
+}
+
+void WINAPI OutputDebugStringA(LPCSTR text)
+{
+    log("OutputDebugStringA(" + quoted(text) + ")");
+}
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* window_class)
+{
+    log("RegisterClassExA(" + standin_name_of(window_class) + ")");
+    if (standin().script.register_class_fails)
+        return 0;
+    standin().registered_class = *window_class;
+    return 0xC0DE;
+}
+
+HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style,
+                            int x, int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param)
+{
+    log(format("CreateWindowExA(0x%lx, %s, %s, 0x%lx, %d, %d, %d, %d, %s, %s, %s, %s)", ex_style,
+               quoted(class_name).c_str(), quoted(window_name).c_str(), style, x, y, width,
+               height, standin_name_of(parent).c_str(), standin_name_of(menu).c_str(),
+               standin_name_of(instance).c_str(), standin_name_of(param).c_str()));
+    if (standin().script.create_window_fails)
+        return NULL;
+    standin().window = window_handle;
+    return window_handle;
+}
+
+BOOL WINAPI ShowWindow(HWND window, int show)
+{
+    log(format("ShowWindow(%s, %d)", standin_name_of(window).c_str(), show));
+    return FALSE;
+}
+
+BOOL WINAPI UpdateWindow(HWND window)
+{
+    log("UpdateWindow(" + standin_name_of(window) + ")");
+    return TRUE;
+}
+
+int WINAPI ShowCursor(BOOL show)
+{
+    log(format("ShowCursor(%d)", show));
+    return show ? 0 : -1;
+}
+
+BOOL WINAPI PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove)
+{
+    standin_state& s = standin();
+    log(format("PeekMessageA(msg, %s, %u, %u, 0x%x)", standin_name_of(window).c_str(), first,
+               last, remove));
+    if (s.script.messages.empty()) {
+        // One quit once the loop has idled long enough; a loop that ignores it runs on
+        // until the test's time limit.
+        if (++s.idle_peeks != s.script.idle_peeks_before_quit)
+            return FALSE;
+        if (s.script.idle_peeks_before_quit == standin_script().idle_peeks_before_quit)
+            fault("the main loop never saw WM_QUIT");
+        s.script.messages.push_back(MSG{NULL, WM_QUIT, 0, 0, 0, {0, 0}});
+    }
+    *msg = s.script.messages.front();
+    s.script.messages.pop_front();
+    return TRUE;
+}
+
+BOOL WINAPI TranslateMessage(const MSG* msg)
+{
+    log(format("TranslateMessage(0x%x)", msg->message));
+    return FALSE;
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg)
+{
+    log(format("DispatchMessageA(0x%x)", msg->message));
+    WNDPROC proc = standin().registered_class.lpfnWndProc;
+    if (!proc || !msg->hwnd)
+        return 0;
+    return proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
+}
+
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    log(format("DefWindowProcA(%s, 0x%x, 0x%lx, 0x%lx)", standin_name_of(window).c_str(), message,
+               (unsigned long)wParam, (unsigned long)lParam));
+    return standin().script.default_result;
+}
+
+void WINAPI PostQuitMessage(int exit_code)
+{
+    log(format("PostQuitMessage(%d)", exit_code));
+    standin().script.messages.push_back(MSG{NULL, WM_QUIT, WPARAM(exit_code), 0, 0, {0, 0}});
+}
+
+SHORT WINAPI GetAsyncKeyState(int key)
+{
+    standin_script& script = standin().script;
+    log(format("GetAsyncKeyState(0x%x)", key));
+    std::deque<SHORT>& polls = script.key_polls[key];
+    if (!polls.empty()) {
+        SHORT state = polls.front();
+        polls.pop_front();
+        return state;
+    }
+    return script.keys[key];
+}
+
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
+{
+    log(format("LoadIconA(%s, %lu)", standin_name_of(instance).c_str(), (unsigned long)(uintptr_t)name));
+    return icon_handle;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name)
+{
+    log(format("LoadCursorA(%s, %lu)", standin_name_of(instance).c_str(), (unsigned long)(uintptr_t)name));
+    return cursor_handle;
+}
+
+HGDIOBJ WINAPI GetStockObject(int object)
+{
+    log(format("GetStockObject(%d)", object));
+    return object == BLACK_BRUSH ? black_brush_handle : NULL;
+}
+
+// Direct3D 9 and D3DX
+
+IDirect3D9* WINAPI Direct3DCreate9(UINT sdk_version)
+{
+    log(format("Direct3DCreate9(%u)", sdk_version));
+    if (standin().script.direct3d_fails)
+        return NULL;
+    return create<direct3d_object>("d3d");
+}
+
+HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
+                                          LPCSTR entry, LPCSTR profile, DWORD flags,
+                                          LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
+                                          LPD3DXCONSTANTTABLE* constants)
+{
+    log(format("D3DXCompileShaderFromFileA(%s, %s, %s, %s, %s, 0x%lx, %s, %s, %s)",
+               quoted(file).c_str(), standin_name_of(defines).c_str(),
+               standin_name_of(include).c_str(), quoted(entry).c_str(), quoted(profile).c_str(),
+               flags, code ? "out" : "NULL", messages ? "out" : "NULL",
+               constants ? "out" : "NULL"));
+    compile_result result;
+    auto scripted = standin().script.compile.find(entry ? entry : "");
+    if (scripted != standin().script.compile.end())
+        result = scripted->second;
+    if (code) {
+        *code = NULL;
+        if (result.code) {
+            buffer* b = create<buffer>("buffer");
+            b->fill(std::string(profile ? profile : "") + " tokens", true);
+            *code = b;
+        }
+    }
+    if (messages) {
+        *messages = NULL;
+        if (result.messages) {
+            buffer* b = create<buffer>("buffer");
+            b->fill(result.text, result.terminated);
+            *messages = b;
+        }
+    }
+    return result.status;
+}

@@ -1,0 +1,73 @@
+// The recording stand-in for Windows, Direct3D 9 and D3DX: every call hotfx makes is logged
+// in order with its arguments, results come from a per-test script, and every interface is
+// reference counted so a test can see what was released and what leaked.
+#pragma once
+
+#include <windows.h>
+#include <d3dx9.h>
+
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+// What one compile hands back.
+struct compile_result {
+    HRESULT status = D3D_OK;
+    bool code = true;            // a code buffer
+    bool messages = false;       // a message buffer, holding text
+    std::string text;
+    bool terminated = true;      // text followed by a zero byte inside the buffer
+};
+
+struct standin_script {
+    bool register_class_fails = false;
+    bool create_window_fails = false;
+    bool direct3d_fails = false;
+    bool create_device_fails = false;
+    bool begin_scene_fails = false;
+    HRESULT create_vertex_shader_status = D3D_OK;
+    HRESULT create_pixel_shader_status = D3D_OK;
+    std::map<std::string, compile_result> compile;     // by entry point; success when absent
+    std::deque<MSG> messages;                          // what PeekMessageA hands out
+    std::map<int, SHORT> keys;                         // GetAsyncKeyState, held
+    std::map<int, std::deque<SHORT>> key_polls;        // GetAsyncKeyState, one per poll first
+    LRESULT default_result = 0x5A5A;                   // what DefWindowProcA returns
+    int idle_peeks_before_quit = 10000;                // WM_QUIT after this many empty drains
+};
+
+struct standin_state {
+    standin_script script;
+    std::vector<std::string> calls;
+    std::vector<std::string> faults;   // misuse: over-release, use after release, bad arguments
+    WNDCLASSEXA registered_class = {};
+    HWND window = NULL;
+    float vertex_constants[256] = {};
+    float pixel_constants[256] = {};
+    std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
+    int idle_peeks = 0;
+};
+
+standin_state& standin();
+
+// The handle CreateWindowExA gives out.
+extern HWND const standin_window;
+
+// Forgets every call, fault and object, and starts from a fresh script.
+void standin_reset();
+
+// Names a piece of program memory, so the log shows the name instead of the address.
+void standin_name(const void* address, const std::string& name);
+std::string standin_name_of(const void* address);
+
+// The reference count of the object with this name ("d3d", "device", "vs1", "ps1",
+// "buffer1", ...): creation counts 1, the device holds one on what is bound to it.
+long standin_refs(const std::string& name);
+// How often the program itself released it.
+int standin_releases(const std::string& name);
+// The names of every object created since the reset, and of those still holding references.
+std::vector<std::string> standin_objects();
+std::vector<std::string> standin_live_objects();
+
+// The calls whose text starts with the prefix, in order.
+std::vector<std::string> standin_calls(const std::string& prefix);

@@ -1,0 +1,129 @@
+// Stand-in for <windows.h>: just the Windows names hotfx uses, for the native test build.
+// The calls are implemented by the recording stand-in (standin.cpp).
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+#define WINAPI
+#define CALLBACK
+
+typedef int BOOL;
+typedef unsigned char BYTE;
+typedef short SHORT;
+typedef unsigned short WORD;
+typedef unsigned short ATOM;
+typedef int INT;
+typedef unsigned int UINT;
+typedef long LONG;
+typedef unsigned long ULONG;
+typedef unsigned long DWORD;
+typedef long HRESULT;
+typedef uintptr_t WPARAM;
+typedef intptr_t LPARAM;
+typedef intptr_t LRESULT;
+typedef const char* LPCSTR;
+typedef void* LPVOID;
+
+#define TRUE 1
+#define FALSE 0
+
+struct HWND__;
+struct HINSTANCE__;
+struct HICON__;
+struct HCURSOR__;
+struct HBRUSH__;
+struct HMENU__;
+struct HGDIOBJ__;
+typedef HWND__* HWND;
+typedef HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef HICON__* HICON;
+typedef HCURSOR__* HCURSOR;
+typedef HBRUSH__* HBRUSH;
+typedef HMENU__* HMENU;
+typedef HGDIOBJ__* HGDIOBJ;
+
+typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);
+
+struct POINT {
+    LONG x, y;
+};
+struct RECT {
+    LONG left, top, right, bottom;
+};
+struct RGNDATA;
+
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+
+struct WNDCLASSEXA {
+    UINT cbSize;
+    UINT style;
+    WNDPROC lpfnWndProc;
+    int cbClsExtra;
+    int cbWndExtra;
+    HINSTANCE hInstance;
+    HICON hIcon;
+    HCURSOR hCursor;
+    HBRUSH hbrBackground;
+    LPCSTR lpszMenuName;
+    LPCSTR lpszClassName;
+    HICON hIconSm;
+};
+
+#define CS_VREDRAW 0x0001
+#define CS_HREDRAW 0x0002
+#define CS_CLASSDC 0x0040
+
+#define WS_OVERLAPPEDWINDOW 0x00CF0000L
+#define WS_POPUP 0x80000000L
+#define WS_EX_WINDOWEDGE 0x00000100L
+#define WS_EX_APPWINDOW 0x00040000L
+
+#define SW_SHOW 5
+#define PM_REMOVE 0x0001
+
+#define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
+#define WM_QUIT 0x0012
+#define WM_KEYDOWN 0x0100
+#define WM_SYSCOMMAND 0x0112
+#define WM_IME_SETCONTEXT 0x0281
+
+#define SC_SCREENSAVE 0xF140
+#define SC_CLOSE 0xF060
+#define SC_MONITORPOWER 0xF170
+
+#define VK_ESCAPE 0x1B
+#define VK_F5 0x74
+
+#define IDI_APPLICATION ((LPCSTR)(uintptr_t)32512)
+#define IDC_ARROW ((LPCSTR)(uintptr_t)32512)
+#define BLACK_BRUSH 4
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name);
+void WINAPI OutputDebugStringA(LPCSTR text);
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* window_class);
+HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style,
+                            int x, int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param);
+BOOL WINAPI ShowWindow(HWND window, int show);
+BOOL WINAPI UpdateWindow(HWND window);
+int WINAPI ShowCursor(BOOL show);
+BOOL WINAPI PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remove);
+BOOL WINAPI TranslateMessage(const MSG* msg);
+LRESULT WINAPI DispatchMessageA(const MSG* msg);
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void WINAPI PostQuitMessage(int exit_code);
+SHORT WINAPI GetAsyncKeyState(int key);
+HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
+HGDIOBJ WINAPI GetStockObject(int object);
