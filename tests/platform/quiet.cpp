@@ -1,0 +1,120 @@
+#include "quiet.h"
+
+#include <d3dx9.h>
+
+quiet_state quiet = {0, false, 0, 0};
+
+namespace {
+
+template <class Interface>
+struct counted : Interface {
+    ULONG AddRef() override
+    {
+        ++quiet.live_references;
+        return 1;
+    }
+    ULONG Release() override
+    {
+        --quiet.live_references;
+        return 0;
+    }
+};
+
+template <class Object>
+Object* hand_out(Object& object)
+{
+    ++quiet.live_references;
+    return &object;
+}
+
+struct quiet_buffer : counted<ID3DXBuffer> {
+    const char* text;
+    DWORD size;
+    LPVOID GetBufferPointer() override { return (LPVOID)text; }
+    DWORD GetBufferSize() override { return size; }
+};
+
+quiet_buffer code_buffer;
+quiet_buffer message_buffer;
+counted<IDirect3DVertexShader9> vertex_shader_object;
+counted<IDirect3DPixelShader9> pixel_shader_object;
+
+struct quiet_device : counted<IDirect3DDevice9> {
+    HRESULT Clear(DWORD, const D3DRECT*, DWORD, D3DCOLOR, float, DWORD) override { return ++quiet.calls, D3D_OK; }
+    HRESULT BeginScene() override { return ++quiet.calls, D3D_OK; }
+    HRESULT EndScene() override { return ++quiet.calls, D3D_OK; }
+    HRESULT Present(const RECT*, const RECT*, HWND, const RGNDATA*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT CreateVertexShader(const DWORD*, IDirect3DVertexShader9** shader) override
+    {
+        *shader = hand_out(vertex_shader_object);
+        return ++quiet.calls, D3D_OK;
+    }
+    HRESULT CreatePixelShader(const DWORD*, IDirect3DPixelShader9** shader) override
+    {
+        *shader = hand_out(pixel_shader_object);
+        return ++quiet.calls, D3D_OK;
+    }
+    HRESULT SetVertexShaderConstantF(UINT, const float*, UINT) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetPixelShaderConstantF(UINT, const float*, UINT) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetVertexShader(IDirect3DVertexShader9*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetPixelShader(IDirect3DPixelShader9*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetSamplerState(DWORD, D3DSAMPLERSTATETYPE, DWORD) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetFVF(DWORD) override { return ++quiet.calls, D3D_OK; }
+    HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE, UINT, const void*, UINT) override { return ++quiet.calls, D3D_OK; }
+};
+
+quiet_device device_object;
+
+struct quiet_direct3d : counted<IDirect3D9> {
+    HRESULT CreateDevice(UINT, D3DDEVTYPE, HWND, DWORD, D3DPRESENT_PARAMETERS*, IDirect3DDevice9** device) override
+    {
+        *device = hand_out(device_object);
+        return ++quiet.calls, D3D_OK;
+    }
+};
+
+quiet_direct3d direct3d_object;
+
+}  // namespace
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR) { return ++quiet.calls, (HMODULE)0x400000; }
+void WINAPI OutputDebugStringA(LPCSTR) { ++quiet.calls; }
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA*) { return ++quiet.calls, 0xC0DE; }
+HWND WINAPI CreateWindowExA(DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID)
+{
+    return ++quiet.calls, (HWND)0x20020;
+}
+BOOL WINAPI ShowWindow(HWND, int) { return ++quiet.calls, FALSE; }
+BOOL WINAPI UpdateWindow(HWND) { return ++quiet.calls, TRUE; }
+int WINAPI ShowCursor(BOOL) { return ++quiet.calls, 0; }
+BOOL WINAPI PeekMessageA(MSG*, HWND, UINT, UINT, UINT) { return ++quiet.calls, FALSE; }
+BOOL WINAPI TranslateMessage(const MSG*) { return ++quiet.calls, FALSE; }
+LRESULT WINAPI DispatchMessageA(const MSG*) { return ++quiet.calls, 0; }
+LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
+void WINAPI PostQuitMessage(int) { ++quiet.calls; }
+SHORT WINAPI GetAsyncKeyState(int key) { return ++quiet.calls, key == VK_F5 ? quiet.f5 : 0; }
+HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HICON)0x10011; }
+HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0x10013; }
+HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }
+
+IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
+
+HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD,
+                                          LPD3DXBUFFER* code, LPD3DXBUFFER* messages, LPD3DXCONSTANTTABLE*)
+{
+    static const char tokens[] = "code";
+    static const char error[] = "main.fx(1,1): error X3000: syntax error";
+    ++quiet.calls;
+    *code = NULL;
+    *messages = NULL;
+    if (quiet.compile_fails) {
+        message_buffer.text = error;
+        message_buffer.size = sizeof error;
+        *messages = hand_out(message_buffer);
+        return E_FAIL;
+    }
+    code_buffer.text = tokens;
+    code_buffer.size = sizeof tokens;
+    *code = hand_out(code_buffer);
+    return D3D_OK;
+}

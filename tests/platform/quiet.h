@@ -1,0 +1,15 @@
+// The quiet stand-in: the same Windows, Direct3D 9 and D3DX calls as the recording one, doing
+// nothing and allocating nothing, so that what a test or benchmark measures is hotfx's own
+// cost. Objects are static and reference counted.
+#pragma once
+
+#include <windows.h>
+
+struct quiet_state {
+    SHORT f5;                 // what GetAsyncKeyState(VK_F5) answers
+    bool compile_fails;       // both compiles fail with a message
+    long live_references;     // references held on every object handed out
+    long calls;               // platform calls made
+};
+
+extern quiet_state quiet;
