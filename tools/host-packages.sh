@@ -1,0 +1,30 @@
+# Sourced by the tools scripts: installs the Debian packages that are missing on this machine.
+#   need_packages PACKAGE...
+need_packages() {
+    local missing=() package
+    for package in "$@"; do
+        dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed' || missing+=("$package")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "hotfx: missing packages; as root run: apt-get install ${missing[*]}" >&2
+        return 1
+    fi
+    echo "hotfx: installing ${missing[*]}" >&2
+    # The package lists may be absent or stale on a fresh machine.
+    apt-get update -q >&2
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
+}
+
+# What it takes to build hotfx.exe and to show it on a virtual display.
+build_packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build)
+run_packages=(mmdebstrap bubblewrap xvfb xdotool imagemagick x11-utils)
+
+# Builds build/windows/hotfx.exe from the sources in $1, configuring the first time.
+build_hotfx() {
+    local repo=$1
+    if [ ! -f "$repo/build/windows/build.ninja" ]; then
+        (cd "$repo" && cmake --preset windows >&2)
+    fi
+    (cd "$repo" && cmake --build --preset windows >&2)
+}

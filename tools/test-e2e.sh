@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs the end-to-end tests of the real hotfx.exe under Wine on private Xvfb displays.
+#   tools/test-e2e.sh [PYTEST ARGS...]     e.g. tools/test-e2e.sh -k reload
+# Installs what is missing (as root), builds the program, prepares Wine, then runs pytest.
+# Screenshots and output of failed tests land in build/e2e-artifacts/<test>/.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+. "$repo/tools/host-packages.sh"
+
+need_packages "${build_packages[@]}" "${run_packages[@]}" python3-pytest
+build_hotfx "$repo"
+"$repo/tools/wine-root.sh" setup
+
+cd "$repo"
+# Debian's own Python, where python3-pytest lives, whatever python3 comes first in PATH.
+exec /usr/bin/python3 -m pytest tests/e2e -v -p no:cacheprovider "$@"
