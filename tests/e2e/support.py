@@ -12,7 +12,8 @@ import time
 from pathlib import Path
 
 REPO = Path(__file__).resolve().parents[2]
-EXE = REPO / "build" / "windows" / "hotfx.exe"
+# HOTFX_EXE points the suite at another build of the program.
+EXE = Path(os.environ.get("HOTFX_EXE", REPO / "build" / "windows" / "hotfx.exe"))
 WINE_ROOT = REPO / "tools" / "wine-root.sh"
 ARTIFACTS = REPO / "build" / "e2e-artifacts"
 

@@ -6,6 +6,8 @@ parameters and +x11drv the window's rectangles."""
 
 import re
 
+import pytest
+
 from support import solid
 
 GREEN = (0, 255, 0)
@@ -91,7 +93,8 @@ def one_pass(vertex_shader, pixel_shader):
     """A pass of the main loop: drain the messages, poll F5, then one frame."""
     a = r"\w+"
     message = rf"user32\.PeekMessageA\({a},00000000,00000000,00000000,00000001\)\n"
-    # Escape reaches window_proc inside the dispatch, which posts the quit message there.
+    # Escape, or the close that Alt+F4 turns into, reaches window_proc inside the dispatch,
+    # which posts the quit message there.
     dispatch = (rf"user32\.TranslateMessage\({a}\)\nuser32\.DispatchMessageA\({a}\)\n"
                 r"(?:user32\.PostQuitMessage\(00000000\)\n)?")
     frame = [
@@ -112,12 +115,13 @@ def one_pass(vertex_shader, pixel_shader):
     return f"(?:{message}(?:{dispatch})?)+" + "".join(call + "\n" for call in frame)
 
 
-def test_values_on_the_wire(hotfx):
+@pytest.mark.parametrize("quit_key", ["Escape", "alt+F4"])
+def test_values_on_the_wire(hotfx, quit_key):
     run = hotfx(solid(GREEN), winedebug="+relay,+d3d9,+d3d,+x11drv")
     run.expect(r"Load Shader\.$", timeout=60)
     run.wait_for_colour(GREEN, timeout=30)
     client = run.geometry()
-    run.key("Escape")
+    run.key(quit_key)
     assert run.wait_exit(timeout=60) == 0
     trace = Trace(run.stderr_path)
 
@@ -137,7 +141,8 @@ def test_values_on_the_wire(hotfx):
         position, frames = match.end(), frames + 1
     assert frames >= 2 and position == len(loop), \
         f"{frames} passes as expected, then:\n" + loop[position:position + 1500]
-    # The pass whose drain took WM_QUIT still drew its frame, and was the last.
+    # One quit message, so closing did not destroy the window as well; the pass whose drain
+    # took WM_QUIT still drew its frame, and was the last.
     assert trace.calls.count("user32.PostQuitMessage(00000000)") == 1
     last_peek = max(i for i, call in enumerate(trace.calls) if call.startswith("user32.PeekMessageA("))
     assert trace.returns[last_peek] != 0 and not trace.calls[last_peek + 1].startswith("user32.TranslateMessage(")
