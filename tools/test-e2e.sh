@@ -2,6 +2,7 @@
 # Runs the end-to-end tests of the real hotfx.exe under Wine on private Xvfb displays.
 #   tools/test-e2e.sh [PYTEST ARGS...]     e.g. tools/test-e2e.sh -k reload
 # Installs what is missing (as root), builds the program, prepares Wine, then runs pytest.
+# HOTFX_EXE=/path/to/hotfx.exe tests that build instead, and then nothing is built.
 # Screenshots and output of failed tests land in build/e2e-artifacts/<test>/.
 set -euo pipefail
 
@@ -9,7 +10,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
 need_packages "${build_packages[@]}" "${run_packages[@]}" python3-pytest
-build_hotfx "$repo"
+[ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 "$repo/tools/wine-root.sh" setup
 
 cd "$repo"

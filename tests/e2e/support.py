@@ -18,6 +18,10 @@ WINE_ROOT = REPO / "tools" / "wine-root.sh"
 ARTIFACTS = REPO / "build" / "e2e-artifacts"
 
 
+# The timeouts are generous because a loaded machine can take long to start Wine; every
+# wait ends as soon as its event happens.
+
+
 def wait_until(condition, timeout, interval=0.05):
     """Polls condition until it returns something true; returns that, or None on timeout."""
     deadline = time.monotonic() + timeout
@@ -125,7 +129,7 @@ class Hotfx:
         except queue.Empty:
             pass
 
-    def expect(self, pattern, timeout=20):
+    def expect(self, pattern, timeout=60):
         """Returns the first unread line matching pattern (a regex, matched at the start),
         marking it and every line before it as read."""
         deadline = time.monotonic() + timeout
@@ -156,7 +160,7 @@ class Hotfx:
             tail = []
         return "stderr ends with " + repr(tail)
 
-    def window(self, timeout=30):
+    def window(self, timeout=60):
         """The X window titled "test", once it is mapped."""
         def find():
             if self.process.poll() is not None:
@@ -192,13 +196,13 @@ class Hotfx:
         self.shots[label] = img
         return img
 
-    def wait_for_picture(self, ready, timeout=10, label="picture"):
+    def wait_for_picture(self, ready, timeout=30, label="picture"):
         """Takes screenshots until ready(img) holds; returns the last one either way."""
         shots = []
         wait_until(lambda: shots.append(self.screenshot(label)) or ready(shots[-1]), timeout, 0.1)
         return shots[-1]
 
-    def wait_for_colour(self, expected, tol=8, timeout=10, label="colour"):
+    def wait_for_colour(self, expected, tol=8, timeout=30, label="colour"):
         """Waits until the picture is expected all over (centre and four points near the
         corners) and returns that screenshot; fails if it never gets there."""
         def points(img):
@@ -220,7 +224,7 @@ class Hotfx:
         else:
             target.write_text(source)
 
-    def wait_exit(self, timeout=20):
+    def wait_exit(self, timeout=60):
         try:
             return self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
@@ -240,6 +244,9 @@ class Hotfx:
             (self.artifacts / "stdout.txt").write_text("\n".join(self.output()) + "\n")
             if self.stderr_path.stat().st_size < 20_000_000:
                 shutil.copy(self.stderr_path, self.artifacts / "stderr.txt")
+        else:
+            # Traces run to a hundred megabytes or more, and pytest keeps its last few folders.
+            self.stderr_path.unlink()
 
 
 # HLSL: the vertex stage passes the quad through; each test supplies the pixel stage's body,

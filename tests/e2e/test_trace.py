@@ -118,11 +118,11 @@ def one_pass(vertex_shader, pixel_shader):
 @pytest.mark.parametrize("quit_key", ["Escape", "alt+F4"])
 def test_values_on_the_wire(hotfx, quit_key):
     run = hotfx(solid(GREEN), winedebug="+relay,+d3d9,+d3d,+x11drv")
-    run.expect(r"Load Shader\.$", timeout=60)
-    run.wait_for_colour(GREEN, timeout=30)
+    run.expect(r"Load Shader\.$", timeout=120)
+    run.wait_for_colour(GREEN)
     client = run.geometry()
     run.key(quit_key)
-    assert run.wait_exit(timeout=60) == 0
+    assert run.wait_exit(timeout=120) == 0
     trace = Trace(run.stderr_path)
 
     hwnd = trace.returned(r"user32\.CreateWindowExA\(.*\)")
