@@ -1,6 +1,7 @@
 """Driving the real hotfx.exe under Wine on a private Xvfb display: the program, its window,
 its standard output, keys and screenshots."""
 
+import ctypes
 import os
 import queue
 import re
@@ -32,6 +33,12 @@ def wait_until(condition, timeout, interval=0.05):
         time.sleep(interval)
 
 
+def die_with_parent():
+    """Runs in a child before exec: the kernel ends it if the test run itself is killed."""
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
 class Display:
     """An Xvfb server of our own. -displayfd lets the server pick a free number and tells us
     once it accepts clients, so there is neither a race for the number nor a sleep."""
@@ -40,7 +47,8 @@ class Display:
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1200x24", "-nolisten", "tcp"],
-            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            preexec_fn=die_with_parent)
         os.close(write_end)
         with os.fdopen(read_end) as announced:
             number = announced.readline().strip()
