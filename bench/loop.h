@@ -1,0 +1,8 @@
+// Runs hotfx's own main, start-up to shutdown, against the quiet stand-in for a given number
+// of passes of its main loop.
+#pragma once
+
+// mode: "both" (both shaders load), "none" (both compiles fail, so every frame reports the
+// missing shaders) or "reload" (F5 held, so every frame reloads). Returns false for an
+// unknown mode.
+bool run_hotfx(const char* mode, long passes);
