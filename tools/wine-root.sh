@@ -9,8 +9,8 @@
 #
 # HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a Wine (9 or newer)
 # that is already installed instead of the root; `run` then runs CMD on the host as it is.
-# Every call into the root starts its own wineserver, but they all share one prefix, so
-# run Wine programs one after another, not side by side.
+# Every call into the root starts its own wineserver on its own copy of the prefix, so
+# Wine programs may run side by side.
 set -euo pipefail
 
 cache=${HOTFX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/hotfx}
@@ -27,17 +27,36 @@ need_host_tools() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
 }
 
+# Each call gets a prefix of its own, so runs side by side never share a registry. Wine
+# rewrites its registry and other small files in place, so only the DLLs, which it never
+# writes, are shared with the cached prefix by hard links; the rest is copied.
+own_prefix() {
+    mkdir -p "$cache/runs"
+    find "$cache/runs" -mindepth 1 -maxdepth 1 -mmin +720 -exec rm -rf {} + 2>/dev/null || true
+    local own
+    own=$(mktemp -d "$cache/runs/prefix.XXXXXX")
+    cp -al "$prefix/." "$own/"
+    find "$own" -type f -not -path '*/windows/system32/*' -print0 |
+        while IFS= read -r -d '' file; do cp -p "$file" "$file.own" && mv "$file.own" "$file"; done
+    echo "$own"
+}
+
 enter() {
     # The root's /tmp is private to each call, so two runs never share a wineserver;
     # the X socket folder comes from the host, where Xvfb runs. A private XDG_RUNTIME_DIR
     # keeps libraries in the root from complaining that the host's is missing or not ours.
+    local status=0
+    run_prefix=$(own_prefix)
+    trap 'rm -rf "$run_prefix"' EXIT
+    trap 'exit 143' TERM INT HUP
     local args=(--bind "$root" / --proc /proc --dev /dev --tmpfs /tmp
-                --bind "$prefix" /root/.wine --bind "$PWD" /job --chdir /job
+                --bind "$run_prefix" /root/.wine --bind "$PWD" /job --chdir /job
                 --setenv HOME /root --setenv WINEPREFIX /root/.wine
                 --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg
                 --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
-    exec bwrap "${args[@]}" "$@"
+    bwrap "${args[@]}" "$@" || status=$?
+    return $status
 }
 
 build_root() {
@@ -83,7 +102,7 @@ setup() {
 
 case "${1:-}" in
     setup) setup ;;
-    run)   shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$@"; else enter "$@"; fi ;;
-    wine)  shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$HOTFX_WINE" "$@"; else enter wine "$@"; fi ;;
+    run)   shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$@"; else enter "$@"; exit; fi ;;
+    wine)  shift; setup; if [ -n "${HOTFX_WINE:-}" ]; then exec "$HOTFX_WINE" "$@"; else enter wine "$@"; exit; fi ;;
     *)     echo "usage: $0 setup | run CMD... | wine ARGS..." >&2; exit 2 ;;
 esac
