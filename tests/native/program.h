@@ -63,6 +63,32 @@ inline std::string captured(void (*procedure)())
     return ::testing::internal::GetCapturedStdout();
 }
 
+// The calls of one frame that draws with the first pair of shaders.
+const std::vector<std::string> frame_calls = {
+    "GetAsyncKeyState(0x74)",
+    "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)",
+    "device->BeginScene()",
+    "device->SetVertexShaderConstantF(0, shader_constants, 64)",
+    "device->SetVertexShader(vs1)",
+    "device->SetPixelShaderConstantF(0, shader_constants, 64)",
+    "device->SetPixelShader(ps1)",
+    "device->SetFVF(0x102)",
+    "device->DrawPrimitiveUP(5, 2, quad_vertices, 20)",
+    "device->EndScene()",
+    "device->Present(NULL, NULL, NULL, NULL)",
+};
+
+// Names a parameterised test by its row's "what".
+template <class Row>
+std::string row_name(const ::testing::TestParamInfo<Row>& info)
+{
+    std::string name = info.param.what;
+    for (char& c : name)
+        if (!isalnum((unsigned char)c))
+            c = '_';
+    return name;
+}
+
 // What the compiler hands back for source it rejects.
 inline compile_result compile_error(const std::string& text)
 {

@@ -75,16 +75,7 @@ TEST_P(shader_failure, prints_one_line_and_keeps_only_the_stages_before_it)
     EXPECT_EQ(standin_live_objects(), live);
 }
 
-std::string row_name(const ::testing::TestParamInfo<failure_row>& info)
-{
-    std::string name = info.param.what;
-    for (char& c : name)
-        if (!isalnum((unsigned char)c))
-            c = '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(every_row, shader_failure, ::testing::ValuesIn(failures), row_name);
+INSTANTIATE_TEST_SUITE_P(every_row, shader_failure, ::testing::ValuesIn(failures), row_name<failure_row>);
 
 TEST_F(shaders, a_compile_failure_without_message_names_the_file_and_entry)
 {

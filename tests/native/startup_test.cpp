@@ -13,19 +13,6 @@ void quit_at_once()
     standin().script.idle_peeks_before_quit = 1;
 }
 
-const std::vector<std::string> one_frame = {
-    "GetAsyncKeyState(0x74)",
-    "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)",
-    "device->BeginScene()",
-    "device->SetVertexShaderConstantF(0, shader_constants, 64)",
-    "device->SetVertexShader(vs1)",
-    "device->SetPixelShaderConstantF(0, shader_constants, 64)",
-    "device->SetPixelShader(ps1)",
-    "device->SetFVF(0x102)",
-    "device->DrawPrimitiveUP(5, 2, quad_vertices, 20)",
-    "device->EndScene()",
-    "device->Present(NULL, NULL, NULL, NULL)",
-};
 
 TEST_F(startup, runs_in_order_with_every_value_then_shuts_down)
 {
@@ -54,7 +41,7 @@ TEST_F(startup, runs_in_order_with_every_value_then_shuts_down)
         "device->SetSamplerState(0, 2, 1)",
         "PeekMessageA(msg, NULL, 0, 0, 0x1)",
     };
-    expected.insert(expected.end(), one_frame.begin(), one_frame.end());
+    expected.insert(expected.end(), frame_calls.begin(), frame_calls.end());
     expected.insert(expected.end(), {"vs1->Release()", "ps1->Release()", "device->Release()", "d3d->Release()"});
     EXPECT_EQ(standin().calls, expected);
     EXPECT_EQ(printed, "Load Shader.\n");
@@ -166,7 +153,7 @@ TEST_F(startup, messages_behind_the_quit_are_never_dispatched)
     EXPECT_EQ(standin_calls("device->Present").size(), 1u);
 }
 
-TEST_F(startup, every_pass_renders_one_frame)
+TEST_F(startup, every_pass_renders_frame_calls)
 {
     standin().script.idle_peeks_before_quit = 3;
     std::string printed;
@@ -176,7 +163,7 @@ TEST_F(startup, every_pass_renders_one_frame)
                                             "PeekMessageA(msg, NULL, 0, 0, 0x1)"),
                                   standin().calls.end() - 4);
     std::vector<std::string> pass = {"PeekMessageA(msg, NULL, 0, 0, 0x1)"};
-    pass.insert(pass.end(), one_frame.begin(), one_frame.end());
+    pass.insert(pass.end(), frame_calls.begin(), frame_calls.end());
     std::vector<std::string> three_passes;
     for (int i = 0; i < 3; ++i)
         three_passes.insert(three_passes.end(), pass.begin(), pass.end());

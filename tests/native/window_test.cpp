@@ -52,16 +52,7 @@ TEST_P(window_policy, reaches_the_platform_as_expected)
     EXPECT_EQ(result, row.result);
 }
 
-std::string row_name(const ::testing::TestParamInfo<window_message>& info)
-{
-    std::string name = info.param.what;
-    for (char& c : name)
-        if (!isalnum((unsigned char)c))
-            c = '_';
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(every_row, window_policy, ::testing::ValuesIn(policy), row_name);
+INSTANTIATE_TEST_SUITE_P(every_row, window_policy, ::testing::ValuesIn(policy), row_name<window_message>);
 
 struct window : program_test {};
 
