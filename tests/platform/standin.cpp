@@ -570,9 +570,15 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                flags, code ? "out" : "NULL", messages ? "out" : "NULL",
                constants ? "out" : "NULL"));
     compile_result result;
-    auto scripted = standin().script.compile.find(entry ? entry : "");
-    if (scripted != standin().script.compile.end())
+    standin_script& script = standin().script;
+    std::deque<compile_result>& queued = script.compile_queue[entry ? entry : ""];
+    auto scripted = script.compile.find(entry ? entry : "");
+    if (!queued.empty()) {
+        result = queued.front();
+        queued.pop_front();
+    } else if (scripted != script.compile.end()) {
         result = scripted->second;
+    }
     if (code) {
         *code = NULL;
         if (result.code) {

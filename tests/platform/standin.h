@@ -29,6 +29,7 @@ struct standin_script {
     HRESULT create_vertex_shader_status = D3D_OK;
     HRESULT create_pixel_shader_status = D3D_OK;
     std::map<std::string, compile_result> compile;     // by entry point; success when absent
+    std::map<std::string, std::deque<compile_result>> compile_queue;  // by entry point, one per compile first
     std::deque<MSG> messages;                          // what PeekMessageA hands out
     std::map<int, SHORT> keys;                         // GetAsyncKeyState, held
     std::map<int, std::deque<SHORT>> key_polls;        // GetAsyncKeyState, one per poll first
