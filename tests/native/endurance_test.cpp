@@ -69,15 +69,17 @@ TEST_F(endurance, a_thousand_reloads_leave_every_reference_count_where_it_starte
     EXPECT_EQ(standin_live_objects(), (std::vector<std::string>{"d3d", "device", vs, ps}));
     EXPECT_EQ((std::vector<long>{standin_refs("d3d"), standin_refs("device"), standin_refs(vs), standin_refs(ps)}),
               at_start);
-    int buffers = 0;
+    int buffers = 0, shaders = 0;
     for (const std::string& name : standin_objects()) {
         if (name == "d3d" || name == "device" || name == vs || name == ps)
             continue;
         buffers += name.compare(0, 6, "buffer") == 0;
+        shaders += name.compare(0, 6, "buffer") != 0;
         EXPECT_EQ(standin_releases(name), 1) << name;
     }
-    // Code or message buffers handed out per cycle, in its order: 1, 2, 1, 2, 4, 0, 2.
+    // Handed out per cycle, in its order: buffers 1, 2, 1, 2, 4, 0, 2; shaders 0, 1, 0, 1, 2, 0, 2.
     EXPECT_EQ(buffers, 2 + (reloads / cycle_length) * 12);
+    EXPECT_EQ(shaders, 2 + (reloads / cycle_length) * 6 - 2);
 }
 
 TEST_F(endurance, the_program_shuts_down_clean_after_a_thousand_reloads)
