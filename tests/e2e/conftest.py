@@ -7,6 +7,10 @@ import pytest
 from support import ARTIFACTS, EXE, REPO, WINE_ROOT, Display, Hotfx
 
 
+def pytest_configure(config):
+    config.addinivalue_line("markers", "endurance: a run of several minutes; -m 'not endurance' skips it")
+
+
 def pytest_sessionstart(session):
     if not EXE.is_file():
         pytest.exit(f"{EXE} is missing: build it first with "
