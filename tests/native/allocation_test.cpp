@@ -4,8 +4,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "quiet.h"
-#include "render/render.h"
+#include "quiet_program.h"
 
 extern "C" void* __libc_malloc(size_t size);
 extern "C" void* __libc_calloc(size_t count, size_t size);
@@ -37,25 +36,7 @@ extern "C" void* aligned_alloc(size_t alignment, size_t size)
 
 namespace {
 
-struct allocation : ::testing::Test {
-    void SetUp() override
-    {
-        quiet = quiet_state{0, false, 0, 0};
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, 0, &present_params, &device);
-        // stdout's buffer is allocated by the first line printed, whichever test prints it.
-        printf("%s", "");
-        fflush(stdout);
-    }
-    void TearDown() override
-    {
-        release_shaders();
-        device->Release();
-        d3d->Release();
-        device = NULL;
-        d3d = NULL;
-        EXPECT_EQ(quiet.live_references, 0);
-    }
+struct allocation : quiet_program_test {
     // Allocations made by a thousand frames after the first.
     long per_thousand_frames()
     {

@@ -8,8 +8,7 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include "quiet.h"
-#include "render/render.h"
+#include "quiet_program.h"
 
 namespace {
 
@@ -40,25 +39,7 @@ void silenced(Procedure procedure)
     close(kept);
 }
 
-struct endurance : ::testing::Test {
-    void SetUp() override
-    {
-        quiet = quiet_state{0, false, 0, 0};
-        d3d = Direct3DCreate9(D3D_SDK_VERSION);
-        d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, 0, &present_params, &device);
-        // stdout's buffer is allocated by the first line printed, whichever test prints it.
-        printf("%s", "");
-        fflush(stdout);
-    }
-    void TearDown() override
-    {
-        release_shaders();
-        device->Release();
-        d3d->Release();
-        device = NULL;
-        d3d = NULL;
-        EXPECT_EQ(quiet.live_references, 0);
-    }
+struct endurance : quiet_program_test {
     // Runs frames after a first one and returns {references, heap bytes} before and after.
     void frames(long count)
     {
