@@ -51,7 +51,11 @@ def hotfx(request, display, tmp_path, wine_ready):
         folder = tmp_path / f"run{len(runs)}"
         folder.mkdir()
         shutil.copy(EXE, folder)
-        if source is not None:
+        # A text becomes main.fx; a procedure makes whatever is wanted there (bytes, a
+        # folder, nothing); None leaves the folder without one.
+        if callable(source):
+            source(folder)
+        elif source is not None:
             (folder / "main.fx").write_text(source)
         runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug))
         return runs[-1]

@@ -9,40 +9,16 @@ itself without a guard never comes back from Wine 10's compiler (its memory grow
 
 import random
 import re
-import shutil
 
 import pytest
 
-from support import ARTIFACTS, EXE, Hotfx, solid
+from support import solid
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
 FRAME_ERROR = r"Error : [VP]shader$"
 BOTH_MISSING = ["Error : Vshader", "Error : Pshader"]
 PIXEL_MISSING = ["Error : Pshader"]
-
-
-@pytest.fixture
-def hotfx_on(request, display, tmp_path, wine_ready):
-    """Like the hotfx fixture, but prepare(folder) makes whatever main.fx is wanted (bytes, a
-    folder, nothing) in the program's folder before it starts."""
-    artifacts = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name)
-    shutil.rmtree(artifacts, ignore_errors=True)
-    runs = []
-
-    def start(prepare):
-        folder = tmp_path / f"run{len(runs)}"
-        folder.mkdir()
-        shutil.copy(EXE, folder)
-        prepare(folder)
-        runs.append(Hotfx(folder, display, artifacts / folder.name))
-        return runs[-1]
-
-    yield start
-    failed = any(getattr(request.node, "report_" + when, None) is not None
-                 and getattr(request.node, "report_" + when).failed for when in ("setup", "call"))
-    for run in runs:
-        run.close(failed)
 
 
 def file_of(data):
@@ -113,9 +89,9 @@ def fix_and_quit(run):
 
 
 @pytest.mark.parametrize("case", CASES, ids=list(CASES))
-def test_bad_main_fx(hotfx_on, case):
+def test_bad_main_fx(hotfx, case):
     prepare, words, missing = CASES[case]
-    run = hotfx_on(prepare)
+    run = hotfx(prepare)
     first = run.expect(r"Error : |Load Shader\.$", timeout=120)
     if words is None:
         assert first == "Load Shader."
@@ -131,10 +107,10 @@ def test_bad_main_fx(hotfx_on, case):
     fix_and_quit(run)
 
 
-def test_a_megabyte_of_compiler_messages_is_printed_whole(hotfx_on):
+def test_a_megabyte_of_compiler_messages_is_printed_whole(hotfx):
     count = 16000
     source = solid(RED) + "".join(f"float broken_{i}() {{ return undeclared_{i}; }}\n" for i in range(count))
-    run = hotfx_on(file_of(source))
+    run = hotfx(file_of(source))
     first = run.expect(r"Error : ")
     start = run.consumed - 1
     run.expect(FRAME_ERROR)
@@ -147,10 +123,10 @@ def test_a_megabyte_of_compiler_messages_is_printed_whole(hotfx_on):
     fix_and_quit(run)
 
 
-def test_editor_saves_between_f5_presses(hotfx_on):
+def test_editor_saves_between_f5_presses(hotfx):
     """Saves as editors make them: a temporary file renamed over main.fx, and a delete followed
     by the rename, with an F5 in the moment between. Each F5 compiles what is there then."""
-    run = hotfx_on(file_of(solid(RED)))
+    run = hotfx(file_of(solid(RED)))
     run.expect(LOADED)
     run.wait_for_colour(RED, label="first")
 
