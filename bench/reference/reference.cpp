@@ -1,0 +1,115 @@
+// The least a program can do to show main.fx the way hotfx does, built only to measure hotfx
+// against: the same window, device settings, compile and quad, the shaders and vertex format
+// bound once, and per frame only the time constant, the draw and the present. It runs until
+// it is killed.
+//
+//   reference.exe [c][k][b][r]    draw main.fx in a loop; to tell what each of hotfx's per-frame
+//                                 calls costs, c also clears the target, k uploads all 64
+//                                 registers to each stage instead of one, and b binds the
+//                                 shaders and vertex format again, in every frame; r puts the
+//                                 window to the right of where hotfx's goes
+//   reference.exe compile COUNT   time COUNT compiles of both stages of main.fx instead and
+//                                 print the median milliseconds of one pair
+#include <windows.h>
+#include <d3d9.h>
+#include <d3dx9.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
+
+static ID3DXBuffer* compile(const char* entry, const char* profile)
+{
+    ID3DXBuffer* code = NULL;
+    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, entry, profile, compile_flags, &code, NULL, NULL) != D3D_OK)
+        return NULL;
+    return code;
+}
+
+static int by_value(const void* a, const void* b)
+{
+    double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y;
+}
+
+static int time_compiles(int count)
+{
+    LARGE_INTEGER frequency, start, end;
+    QueryPerformanceFrequency(&frequency);
+    double* ms = (double*)malloc(count * sizeof *ms);
+    for (int i = 0; i < count; ++i) {
+        QueryPerformanceCounter(&start);
+        ID3DXBuffer* vertex = compile("vs_main", "vs_3_0");
+        ID3DXBuffer* pixel = compile("ps_main", "ps_3_0");
+        QueryPerformanceCounter(&end);
+        if (!vertex || !pixel)
+            return 1;
+        vertex->Release();
+        pixel->Release();
+        ms[i] = 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    }
+    qsort(ms, count, sizeof *ms, by_value);
+    printf("%.3f\n", ms[count / 2]);
+    return 0;
+}
+
+int main(int argc, char* argv[])
+{
+    if (argc == 3 && strcmp(argv[1], "compile") == 0)
+        return time_compiles(atoi(argv[2]));
+    const char* extra = argc == 2 ? argv[1] : "";
+    bool clear = strchr(extra, 'c'), all_registers = strchr(extra, 'k'), bind = strchr(extra, 'b');
+    int left = strchr(extra, 'r') ? 1290 : 0;
+
+    WNDCLASSEXA window_class = {sizeof window_class, CS_VREDRAW | CS_HREDRAW | CS_CLASSDC, DefWindowProcA, 0, 0,
+                                GetModuleHandleA(NULL), NULL, NULL, (HBRUSH)GetStockObject(BLACK_BRUSH), NULL,
+                                "reference", NULL};
+    RegisterClassExA(&window_class);
+    HWND window = CreateWindowExA(WS_EX_APPWINDOW | WS_EX_WINDOWEDGE, "reference", "reference",
+                                  WS_OVERLAPPEDWINDOW, left, 0, 1280, 1024, NULL, NULL, window_class.hInstance, NULL);
+    ShowWindow(window, SW_SHOW);
+    UpdateWindow(window);
+
+    D3DPRESENT_PARAMETERS settings = {1280, 1024, D3DFMT_X8R8G8B8, 1, D3DMULTISAMPLE_NONE, 0, D3DSWAPEFFECT_DISCARD,
+                                      NULL, TRUE, TRUE, D3DFMT_D24S8, 0, 0, D3DPRESENT_INTERVAL_ONE};
+    IDirect3D9* d3d = Direct3DCreate9(D3D_SDK_VERSION);
+    IDirect3DDevice9* device = NULL;
+    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING, &settings,
+                      &device);
+
+    IDirect3DVertexShader9* vertex_shader = NULL;
+    IDirect3DPixelShader9* pixel_shader = NULL;
+    ID3DXBuffer* vertex_code = compile("vs_main", "vs_3_0");
+    ID3DXBuffer* pixel_code = compile("ps_main", "ps_3_0");
+    if (!device || !vertex_code || !pixel_code)
+        return 1;
+    device->CreateVertexShader((const DWORD*)vertex_code->GetBufferPointer(), &vertex_shader);
+    device->CreatePixelShader((const DWORD*)pixel_code->GetBufferPointer(), &pixel_shader);
+    device->SetVertexShader(vertex_shader);
+    device->SetPixelShader(pixel_shader);
+    device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
+
+    static const float quad[4][5] = {{1, -1, 0, 1, -1}, {-1, -1, 0, -1, -1}, {1, 1, 0, 1, 1}, {-1, 1, 0, -1, 1}};
+    static float constants[64][4];
+    float* time = constants[0];
+    for (;;) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (clear)
+            device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);
+        device->BeginScene();
+        device->SetVertexShaderConstantF(0, time, all_registers ? 64 : 1);
+        device->SetPixelShaderConstantF(0, time, all_registers ? 64 : 1);
+        if (bind) {
+            device->SetVertexShader(vertex_shader);
+            device->SetPixelShader(pixel_shader);
+            device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
+        }
+        time[0] += 0.016666f;
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof quad[0]);
+        device->EndScene();
+        device->Present(NULL, NULL, NULL, NULL);
+    }
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
+# per frame against the quiet stand-in, hotfx.exe against a bare reference program under
+# Wine 10, and the size of hotfx.exe. Takes about eight minutes; run tools/setup.sh first on a
+# new machine. Results and intermediate files go to build/bench.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+out=build/bench/results
+rm -rf "$out" build/bench/platform
+mkdir -p "$out" build/bench/platform
+
+# The native benchmarks as a size-optimised release, like hotfx.exe, with debug information so
+# that callgrind can tell hotfx's code from the stand-in's.
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel -DHOTFX_SANITIZE=OFF \
+    "-DCMAKE_CXX_FLAGS_MINSIZEREL=-Os -DNDEBUG -g"
+cmake --build build/bench --target hotfx_passes hotfx_frame_bench
+
+# hotfx.exe as the windows preset builds it, in a folder of the benchmark's own.
+cmake -S . -B build/bench/windows -G Ninja --toolchain cmake/mingw-i686.cmake -DCMAKE_BUILD_TYPE=MinSizeRel
+cmake --build build/bench/windows
+i686-w64-mingw32-g++ -std=c++11 -Os -DNDEBUG -static -s -Wall \
+    -o build/bench/platform/reference.exe bench/reference/reference.cpp -ld3dx9_43 -ld3d9 -lgdi32
+cp build/bench/windows/hotfx.exe bench/main.fx build/bench/platform/
+
+python3 bench/size.py build/bench/windows/hotfx.exe "$out/size.json"
+python3 bench/native.py build/bench "$out/native.json"
+tools/wine-root.sh setup
+python3 bench/on_wine.py "$out/wine.json"
+python3 bench/results.py BENCHMARKS.md "$out/native.json" "$out/wine.json" "$out/size.json"
+echo "bench: figures written to BENCHMARKS.md"
