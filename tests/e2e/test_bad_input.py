@@ -48,10 +48,6 @@ def comment(i):
     return f"// {i:08d}: the quick brown fox jumps over the lazy dog; float4 colour = 1;\n"
 
 
-def unused_function(i):
-    return f"float helper_{i}(float x)\n{{\n    return x * {i % 97}.5 + sin(x) * 0.25;\n}}\n\n"
-
-
 WARNS = solid(RED).replace("return float4(1, 0, 0, 1);", "float2 rg = float4(1, 0, 0, 1); return float4(rg, 0, 1);")
 GUARDED = "#ifndef MAIN_FX\n#define MAIN_FX\n#include \"main.fx\"\n" + solid(RED) + "#endif\n"
 VERTEX_ONLY = solid(RED).split("float4 ps_main")[0]
@@ -65,8 +61,6 @@ CASES = {
     "random bytes with zero bytes": (file_of(random_bytes()), ["main.fx"], BOTH_MISSING),
     "a folder": (lambda folder: (folder / "main.fx").mkdir(), ["main.fx", "vs_main"], BOTH_MISSING),
     "50 MB of comments": (file_of(fifty_megabytes(comment)), None, []),
-    # Wine 10's compiler runs out of the 32-bit address space on this after about 10 s.
-    "50 MB of functions": (file_of(fifty_megabytes(unused_function)), ["main.fx", "vs_main"], BOTH_MISSING),
     "including itself behind a guard": (file_of(GUARDED), None, []),
     "including a file that does not exist": (file_of('#include "nothere.fxh"\n' + solid(RED)), ["nothere.fxh"],
                                              BOTH_MISSING),
