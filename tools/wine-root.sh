@@ -28,15 +28,20 @@ need_host_tools() {
 }
 
 # Each call gets a prefix of its own, so runs side by side never share a registry. Wine
-# rewrites its registry and other small files in place, so only the DLLs, which it never
-# writes, are shared with the cached prefix by hard links; the rest is copied.
+# rewrites its registry and ini files in place, so those are copied; everything else, which
+# it never writes, is shared with the cached prefix by hard links. A folder is named after
+# the process that uses it, so one left behind by a killed run is removed by the next.
 own_prefix() {
     mkdir -p "$cache/runs"
-    find "$cache/runs" -mindepth 1 -maxdepth 1 -mmin +720 -exec rm -rf {} + 2>/dev/null || true
-    local own
-    own=$(mktemp -d "$cache/runs/prefix.XXXXXX")
-    cp -al "$prefix/." "$own/"
-    find "$own" -type f -not -path '*/windows/system32/*' -print0 |
+    local old
+    for old in "$cache"/runs/prefix.*; do
+        [ -e "$old" ] || continue
+        kill -0 "${old##*.}" 2>/dev/null || rm -rf "$old"
+    done
+    local own=$cache/runs/prefix.$$
+    rm -rf "$own"
+    cp -al "$prefix" "$own"
+    find "$own" -type f \( -name '*.reg' -o -iname '*.ini' \) -print0 |
         while IFS= read -r -d '' file; do cp -p "$file" "$file.own" && mv "$file.own" "$file"; done
     echo "$own"
 }
