@@ -191,7 +191,7 @@ struct device_object : counted<IDirect3DDevice9> {
                    standin_name_of(dirty).c_str()));
         return D3D_OK;
     }
-    template <class Shader>
+    template <class Object, class Shader>
     HRESULT create_shader(const char* method, const char* kind, HRESULT status,
                           const DWORD* code, Shader** shader)
     {
@@ -204,26 +204,18 @@ struct device_object : counted<IDirect3DDevice9> {
         }
         if (status != D3D_OK)
             return status;
-        *shader = create<Shader>(kind);
+        *shader = create<Object>(kind);
         return D3D_OK;
     }
     HRESULT CreateVertexShader(const DWORD* code, IDirect3DVertexShader9** shader) override
     {
-        vertex_shader_object* made = nullptr;
-        HRESULT status = create_shader("CreateVertexShader", "vs",
-                                       standin().script.create_vertex_shader_status, code, &made);
-        if (shader && status == D3D_OK)
-            *shader = made;
-        return status;
+        return create_shader<vertex_shader_object>("CreateVertexShader", "vs",
+                                                   standin().script.create_vertex_shader_status, code, shader);
     }
     HRESULT CreatePixelShader(const DWORD* code, IDirect3DPixelShader9** shader) override
     {
-        pixel_shader_object* made = nullptr;
-        HRESULT status = create_shader("CreatePixelShader", "ps",
-                                       standin().script.create_pixel_shader_status, code, &made);
-        if (shader && status == D3D_OK)
-            *shader = made;
-        return status;
+        return create_shader<pixel_shader_object>("CreatePixelShader", "ps",
+                                                  standin().script.create_pixel_shader_status, code, shader);
     }
     HRESULT set_constants(const char* method, float* registers, UINT first, const float* data,
                           UINT count)
