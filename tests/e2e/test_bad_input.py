@@ -124,24 +124,23 @@ def test_editor_saves_between_f5_presses(hotfx):
     run.expect(LOADED)
     run.wait_for_colour(RED, label="first")
 
+    def f5_fails_naming(word):
+        run.key("F5")
+        assert word in run.expect(r"Error : (?![VP]shader$)")
+        assert [run.expect(FRAME_ERROR) for _ in range(4)] == BOTH_MISSING * 2
+
+    def f5_draws(colour, label):
+        run.key("F5")
+        run.expect(LOADED)
+        run.wait_for_colour(colour, label=label)
+
     run.save_shader(solid(RED).replace("o.uv = uv;", "o.uv = uv"), via_rename=True)
-    run.key("F5")
-    assert "main.fx" in run.expect(r"Error : (?![VP]shader$)")
-    assert [run.expect(FRAME_ERROR) for _ in range(4)] == BOTH_MISSING * 2
-
+    f5_fails_naming("main.fx")
     run.save_shader(solid(BLUE), via_rename=True)
-    run.key("F5")
-    run.expect(LOADED)
-    run.wait_for_colour(BLUE, label="renamed over")
-
+    f5_draws(BLUE, "renamed over")
     (run.folder / "main.fx").unlink()
-    run.key("F5")
-    assert "vs_main" in run.expect(r"Error : (?![VP]shader$)")
-    assert [run.expect(FRAME_ERROR) for _ in range(4)] == BOTH_MISSING * 2
-
+    f5_fails_naming("vs_main")
     run.save_shader(solid(RED), via_rename=True)
-    run.key("F5")
-    run.expect(LOADED)
-    run.wait_for_colour(RED, label="after the gap")
+    f5_draws(RED, "after the gap")
     run.key("Escape")
     assert run.wait_exit() == 0
