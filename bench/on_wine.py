@@ -37,6 +37,8 @@ from pathlib import Path
 from results import machine, row
 
 REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from support import Display  # noqa: E402
 FOLDER = "build/bench/platform"             # relative to the repository, which is /job in the root
 SCREEN = "2600x1100x24"                     # room for two 1280-pixel windows side by side
 HOTFX, REFERENCE = "hotfx.exe", "reference.exe"
@@ -51,16 +53,6 @@ FPS_LINE = re.compile(r"(\w+):trace:fps:wined3d_cs_exec_present \w+ @ approx ([\
 FIRST_PRESENT = r"(\w+):trace:fps:wined3d_cs_exec_present \w+ @ approx 0\.00fps"
 VARIANTS = {"reference.exe c": "clearing the target", "reference.exe k": "uploading all 64 registers",
             "reference.exe b": "binding the shaders and vertex format"}
-
-
-def start_display():
-    """An Xvfb of our own; -displayfd names a free display once the server accepts clients."""
-    read_end, write_end = os.pipe()
-    server = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0", SCREEN, "-nolisten", "tcp"],
-                              pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write_end)
-    with os.fdopen(read_end) as announced:
-        return server, ":" + announced.readline().strip()
 
 
 class Wine:
@@ -245,12 +237,11 @@ def measure(display):
 
 def main():
     out_path = Path(sys.argv[1])
-    server, display = start_display()
+    display = Display(SCREEN)
     try:
-        pairs, starts, steps, compiles_alone, found, period, version = measure(display)
+        pairs, starts, steps, compiles_alone, found, period, version = measure(display.name)
     finally:
-        server.terminate()
-        server.wait()
+        display.close()
 
     rows = []
 

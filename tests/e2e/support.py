@@ -43,10 +43,10 @@ class Display:
     """An Xvfb server of our own. -displayfd lets the server pick a free number and tells us
     once it accepts clients, so there is neither a race for the number nor a sleep."""
 
-    def __init__(self):
+    def __init__(self, screen="1600x1200x24"):
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1600x1200x24", "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=die_with_parent)
         os.close(write_end)
