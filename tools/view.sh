@@ -23,10 +23,10 @@ build_hotfx "$repo"
 target=${1:-}
 if [ -z "$target" ]; then
     folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
-    cp "$repo/examples/main.fx" "$folder/"
+    cp "$repo/examples/rings/main.fx" "$folder/"
 elif [ -d "$target" ]; then
     folder=$(cd "$target" && pwd)
-    [ -e "$folder/main.fx" ] || cp "$repo/examples/main.fx" "$folder/"
+    [ -e "$folder/main.fx" ] || cp "$repo/examples/rings/main.fx" "$folder/"
 elif [ -f "$target" ] && [ "$(basename "$target")" = main.fx ]; then
     folder=$(cd "$(dirname "$target")" && pwd)
 elif [ -f "$target" ]; then

@@ -14,9 +14,11 @@
 set -euo pipefail
 
 cache=${HOTFX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/hotfx}
-root=$cache/wine10-root
+# The root also holds DXVK and Mesa's Vulkan driver, a second Direct3D 9 implementation.
+root=$cache/wine10-dxvk-root
 prefix=$cache/wine10-prefix
 packages=wine,wine32:i386,libgl1:i386,libglx-mesa0:i386,libgl1-mesa-dri:i386
+packages+=,dxvk,dxvk-wine32,mesa-vulkan-drivers:i386,libvulkan1:i386
 
 need_host_tools() {
     local missing=()
@@ -65,7 +67,7 @@ enter() {
 }
 
 build_root() {
-    local tmp=$cache/wine10-root.partial
+    local tmp=$cache/wine10-dxvk-root.partial
     rm -rf "$tmp"
     echo "wine-root: building the Debian 13 root for Wine 10 in $root (takes a minute or two)" >&2
     mmdebstrap --quiet --variant=apt --architectures=amd64,i386 --include="$packages" \
