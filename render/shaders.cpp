@@ -50,8 +50,8 @@ static ID3DXBuffer* compile(const char* entry, const char* profile)
     if (status != D3D_OK && length > 0) {
         printf("Error : %.*s\n", length, text);
     } else if (status != D3D_OK) {
-        printf("Error : %s: %s (%s) failed to compile, status 0x%08lX, no message from the compiler\n",
-               shader_source[0], entry, profile, (unsigned long)status);
+        printf("Error : %s: %s (%s) failed to compile, status 0x%08X, no message from the compiler\n",
+               shader_source[0], entry, profile, (unsigned)status);
     } else if (!code) {
         printf("Error : %s: %s (%s) compiled to nothing\n", shader_source[0], entry, profile);
     }
@@ -66,8 +66,8 @@ static ID3DXBuffer* compile(const char* entry, const char* profile)
 
 static void report_create_failure(const char* stage, const char* entry, HRESULT status)
 {
-    printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08lX)\n",
-           entry, stage, (unsigned long)status);
+    printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08X)\n",
+           entry, stage, (unsigned)status);
 }
 
 // Both shaders are rebuilt from the file every time; a failed stage, and every stage after

@@ -10,6 +10,7 @@ HWND const standin_window = (HWND)0x20020;
 
 namespace {
 
+std::string format(const char* pattern, ...) __attribute__((format(printf, 1, 2)));
 std::string format(const char* pattern, ...)
 {
     char text[512];
@@ -167,7 +168,7 @@ struct device_object : counted<IDirect3DDevice9> {
                   DWORD stencil) override
     {
         check("Clear");
-        log(format("device->Clear(%lu, %s, 0x%lx, 0x%08lx, %g, %lu)", count,
+        log(format("device->Clear(%u, %s, 0x%x, 0x%08x, %g, %u)", count,
                    standin_name_of(rects).c_str(), flags, colour, z, stencil));
         return D3D_OK;
     }
@@ -263,13 +264,13 @@ struct device_object : counted<IDirect3DDevice9> {
     HRESULT SetSamplerState(DWORD sampler, D3DSAMPLERSTATETYPE state, DWORD value) override
     {
         check("SetSamplerState");
-        log(format("device->SetSamplerState(%lu, %d, %lu)", sampler, (int)state, value));
+        log(format("device->SetSamplerState(%u, %d, %u)", sampler, (int)state, value));
         return D3D_OK;
     }
     HRESULT SetFVF(DWORD fvf) override
     {
         check("SetFVF");
-        log(format("device->SetFVF(0x%lx)", fvf));
+        log(format("device->SetFVF(0x%x)", fvf));
         return D3D_OK;
     }
     HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data, UINT stride) override
@@ -288,7 +289,7 @@ struct direct3d_object : counted<IDirect3D9> {
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) override
     {
         check("CreateDevice");
-        log(format("d3d->CreateDevice(%u, %d, %s, 0x%lx, %s, %s)", adapter, (int)type,
+        log(format("d3d->CreateDevice(%u, %d, %s, 0x%x, %s, %s)", adapter, (int)type,
                    standin_name_of(focus).c_str(), behaviour, standin_name_of(params).c_str(),
                    device ? "out" : "NULL"));
         if (standin().script.create_device_fails) {
@@ -435,7 +436,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
                             int x, int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param)
 {
-    log(format("CreateWindowExA(0x%lx, %s, %s, 0x%lx, %d, %d, %d, %d, %s, %s, %s, %s)", ex_style,
+    log(format("CreateWindowExA(0x%x, %s, %s, 0x%x, %d, %d, %d, %d, %s, %s, %s, %s)", ex_style,
                quoted(class_name).c_str(), quoted(window_name).c_str(), style, x, y, width,
                height, standin_name_of(parent).c_str(), standin_name_of(menu).c_str(),
                standin_name_of(instance).c_str(), standin_name_of(param).c_str()));
@@ -556,7 +557,7 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
                                           LPD3DXCONSTANTTABLE* constants)
 {
-    log(format("D3DXCompileShaderFromFileA(%s, %s, %s, %s, %s, 0x%lx, %s, %s, %s)",
+    log(format("D3DXCompileShaderFromFileA(%s, %s, %s, %s, %s, 0x%x, %s, %s, %s)",
                quoted(file).c_str(), standin_name_of(defines).c_str(),
                standin_name_of(include).c_str(), quoted(entry).c_str(), quoted(profile).c_str(),
                flags, code ? "out" : "NULL", messages ? "out" : "NULL",

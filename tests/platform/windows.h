@@ -15,10 +15,12 @@ typedef unsigned short WORD;
 typedef unsigned short ATOM;
 typedef int INT;
 typedef unsigned int UINT;
-typedef long LONG;
-typedef unsigned long ULONG;
-typedef unsigned long DWORD;
-typedef long HRESULT;
+// 32 bits as on Windows, where long is 32 bits: as a 64-bit long, E_FAIL and every D3DERR_
+// value would come out positive and FAILED() would judge them wrongly.
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef uint32_t DWORD;
+typedef int32_t HRESULT;
 typedef uintptr_t WPARAM;
 typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
