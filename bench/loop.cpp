@@ -23,7 +23,7 @@ BOOL WINAPI bench_peek_message(MSG* msg, HWND window, UINT first, UINT last, UIN
 
 bool run_hotfx(const char* mode, long passes)
 {
-    quiet = quiet_state{0, false, 0, 0};
+    quiet = quiet_state{0, false, 0, 0, false, false};
     if (strcmp(mode, "none") == 0)
         quiet.compile_fails = true;
     else if (strcmp(mode, "reload") == 0)

@@ -14,6 +14,7 @@ extern IDirect3DPixelShader9* pixel_shader;
 
 void load_shaders();
 void release_shaders();
+void set_sampler_states();
 
 struct quad_vertex {
     float x, y, z;
@@ -24,5 +25,6 @@ extern const quad_vertex quad_vertices[4];
 extern float shader_constants[64][4];
 extern float& frame_time;
 extern const float time_step;
+extern bool device_lost;
 
 void render_frame();

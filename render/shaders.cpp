@@ -24,6 +24,12 @@ static const struct {
 IDirect3DVertexShader9* vertex_shader = NULL;
 IDirect3DPixelShader9* pixel_shader = NULL;
 
+void set_sampler_states()
+{
+    for (const auto& setting : sampler_settings)
+        device->SetSamplerState(0, setting.state, setting.value);
+}
+
 void release_shaders()
 {
     if (vertex_shader) {
@@ -99,6 +105,5 @@ void load_shaders()
     }
 
     printf("Load Shader.\n");
-    for (const auto& setting : sampler_settings)
-        device->SetSamplerState(0, setting.state, setting.value);
+    set_sampler_states();
 }

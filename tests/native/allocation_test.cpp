@@ -70,6 +70,16 @@ TEST_F(allocation, none_of_the_programs_own_in_a_reload_every_frame)
     EXPECT_NE(vertex_shader, nullptr);
 }
 
+TEST_F(allocation, none_in_frames_that_wait_for_a_lost_device)
+{
+    load_shaders();
+    quiet.device_lost = true;
+    quiet.reset_fails = true;
+    EXPECT_EQ(per_thousand_frames(), 0);
+    EXPECT_TRUE(device_lost);
+    EXPECT_EQ(vertex_shader, nullptr);
+}
+
 TEST_F(allocation, the_counter_sees_an_allocation)
 {
     long before = allocations;

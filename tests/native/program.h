@@ -24,6 +24,7 @@ struct program_test : ::testing::Test {
         device = NULL;
         vertex_shader = NULL;
         pixel_shader = NULL;
+        device_lost = false;
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");

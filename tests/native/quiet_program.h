@@ -11,7 +11,8 @@
 struct quiet_program_test : ::testing::Test {
     void SetUp() override
     {
-        quiet = quiet_state{0, false, 0, 0};
+        quiet = quiet_state{0, false, 0, 0, false, false};
+        device_lost = false;
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
         d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, 0, &present_params, &device);
         // stdout's buffer is allocated by the first line printed, whichever test prints it.

@@ -11,6 +11,10 @@
 
 #define D3D_OK 0L
 #define D3DERR_INVALIDCALL ((HRESULT)0x8876086CL)
+#define D3DERR_DEVICELOST ((HRESULT)0x88760868L)
+#define D3DERR_DEVICENOTRESET ((HRESULT)0x88760869L)
+#define D3DERR_DRIVERINTERNALERROR ((HRESULT)0x88760827L)
+#define D3DERR_OUTOFVIDEOMEMORY ((HRESULT)0x8876017CL)
 #define E_FAIL ((HRESULT)0x80004005L)
 #define E_OUTOFMEMORY ((HRESULT)0x8007000EL)
 
@@ -69,6 +73,8 @@ struct IDirect3DVertexShader9 : IUnknown {};
 struct IDirect3DPixelShader9 : IUnknown {};
 
 struct IDirect3DDevice9 : IUnknown {
+    virtual HRESULT TestCooperativeLevel() = 0;
+    virtual HRESULT Reset(D3DPRESENT_PARAMETERS* params) = 0;
     virtual HRESULT Clear(DWORD count, const D3DRECT* rects, DWORD flags, D3DCOLOR colour, float z,
                           DWORD stencil) = 0;
     virtual HRESULT BeginScene() = 0;

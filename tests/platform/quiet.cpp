@@ -2,7 +2,7 @@
 
 #include <d3dx9.h>
 
-quiet_state quiet = {0, false, 0, 0};
+quiet_state quiet = {0, false, 0, 0, false, false};
 
 namespace {
 
@@ -43,7 +43,22 @@ struct quiet_device : counted<IDirect3DDevice9> {
     HRESULT Clear(DWORD, const D3DRECT*, DWORD, D3DCOLOR, float, DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT BeginScene() override { return ++quiet.calls, D3D_OK; }
     HRESULT EndScene() override { return ++quiet.calls, D3D_OK; }
-    HRESULT Present(const RECT*, const RECT*, HWND, const RGNDATA*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT Present(const RECT*, const RECT*, HWND, const RGNDATA*) override
+    {
+        return ++quiet.calls, quiet.device_lost ? D3DERR_DEVICELOST : D3D_OK;
+    }
+    HRESULT TestCooperativeLevel() override
+    {
+        return ++quiet.calls, quiet.device_lost ? D3DERR_DEVICENOTRESET : D3D_OK;
+    }
+    HRESULT Reset(D3DPRESENT_PARAMETERS*) override
+    {
+        ++quiet.calls;
+        if (quiet.reset_fails)
+            return D3DERR_DEVICELOST;
+        quiet.device_lost = false;
+        return D3D_OK;
+    }
     HRESULT CreateVertexShader(const DWORD*, IDirect3DVertexShader9** shader) override
     {
         *shader = hand_out(vertex_shader_object);
@@ -79,6 +94,7 @@ quiet_direct3d direct3d_object;
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR) { return ++quiet.calls, (HMODULE)0x400000; }
 void WINAPI OutputDebugStringA(LPCSTR) { ++quiet.calls; }
+void WINAPI Sleep(DWORD) { ++quiet.calls; }
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA*) { return ++quiet.calls, 0xC0DE; }
 HWND WINAPI CreateWindowExA(DWORD, LPCSTR, LPCSTR, DWORD, int, int, int, int, HWND, HMENU, HINSTANCE, LPVOID)
 {

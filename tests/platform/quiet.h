@@ -10,6 +10,8 @@ struct quiet_state {
     bool compile_fails;       // both compiles fail with a message
     long live_references;     // references held on every object handed out
     long calls;               // platform calls made
+    bool device_lost;         // Present and TestCooperativeLevel say so, until a Reset
+    bool reset_fails;         // Reset answers D3DERR_DEVICELOST
 };
 
 extern quiet_state quiet;

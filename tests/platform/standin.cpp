@@ -36,6 +36,16 @@ void fault(const std::string& what)
     standin().faults.push_back(what);
 }
 
+// The first scripted answer, taken off the queue, or the usual one when none is left.
+HRESULT next_of(std::deque<HRESULT>& answers, HRESULT usual)
+{
+    if (answers.empty())
+        return usual;
+    HRESULT answer = answers.front();
+    answers.pop_front();
+    return answer;
+}
+
 // Every interface the stand-in hands out; objects stay allocated until the next reset, so a
 // call on a released one is caught rather than crashing.
 struct object_record {
@@ -155,7 +165,8 @@ struct device_object : counted<IDirect3DDevice9> {
     vertex_shader_object* bound_vertex = nullptr;
     pixel_shader_object* bound_pixel = nullptr;
 
-    void destroyed() override
+    void destroyed() override { unbind(); }
+    void unbind()
     {
         if (bound_vertex)
             bound_vertex->let_go();
@@ -190,6 +201,38 @@ struct device_object : counted<IDirect3DDevice9> {
         log(format("device->Present(%s, %s, %s, %s)", standin_name_of(source).c_str(),
                    standin_name_of(dest).c_str(), standin_name_of(window).c_str(),
                    standin_name_of(dirty).c_str()));
+        standin_state& s = standin();
+        if (s.cooperative_level != D3D_OK)
+            return D3DERR_DEVICELOST;
+        HRESULT status = next_of(s.script.presents, D3D_OK);
+        if (status == D3DERR_DEVICELOST)
+            s.cooperative_level = D3DERR_DEVICELOST;
+        return status;
+    }
+    HRESULT TestCooperativeLevel() override
+    {
+        check("TestCooperativeLevel");
+        log("device->TestCooperativeLevel()");
+        standin_state& s = standin();
+        if (s.cooperative_level != D3D_OK)
+            s.cooperative_level = next_of(s.script.cooperative_levels, D3DERR_DEVICENOTRESET);
+        return s.cooperative_level;
+    }
+    // A reset forgets every state of the device, what is bound to it included.
+    HRESULT Reset(D3DPRESENT_PARAMETERS* params) override
+    {
+        check("Reset");
+        log("device->Reset(" + standin_name_of(params) + ")");
+        standin_state& s = standin();
+        if (s.cooperative_level == D3DERR_DEVICELOST) {
+            fault("Reset before TestCooperativeLevel said the device could be reset");
+            return D3DERR_DEVICELOST;
+        }
+        HRESULT status = next_of(s.script.resets, D3D_OK);
+        if (status != D3D_OK)
+            return status;
+        s.cooperative_level = D3D_OK;
+        unbind();
         return D3D_OK;
     }
     template <class Object, class Shader>
@@ -423,6 +466,11 @@ void WINAPI OutputDebugStringA(LPCSTR text)
     log("OutputDebugStringA(" + quoted(text) + ")");
 }
 
+void WINAPI Sleep(DWORD milliseconds)
+{
+    log(format("Sleep(%u)", milliseconds));
+}
+
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* window_class)
 {
     log("RegisterClassExA(" + standin_name_of(window_class) + ")");
@@ -469,7 +517,7 @@ BOOL WINAPI PeekMessageA(MSG* msg, HWND window, UINT first, UINT last, UINT remo
     standin_state& s = standin();
     log(format("PeekMessageA(msg, %s, %u, %u, 0x%x)", standin_name_of(window).c_str(), first,
                last, remove));
-    if (s.script.messages.empty()) {
+    if (s.script.messages.empty() || s.idle_peeks < s.script.idle_peeks_before_messages) {
         // One quit once the loop has idled long enough; a loop that ignores it runs on
         // until the test's time limit.
         if (++s.idle_peeks != s.script.idle_peeks_before_quit)

@@ -31,9 +31,18 @@ struct standin_script {
     std::map<std::string, compile_result> compile;     // by entry point; success when absent
     std::map<std::string, std::deque<compile_result>> compile_queue;  // by entry point, one per compile first
     std::deque<MSG> messages;                          // what PeekMessageA hands out
+    int idle_peeks_before_messages = 0;                // empty drains before it hands them out
     std::map<int, SHORT> keys;                         // GetAsyncKeyState, held
     std::map<int, std::deque<SHORT>> key_polls;        // GetAsyncKeyState, one per poll first
     LRESULT default_result = 0x5A5A;                   // what DefWindowProcA returns
+    // Device loss. A Present answering D3DERR_DEVICELOST loses the device; while it is lost,
+    // Present answers that too, and TestCooperativeLevel answers D3DERR_DEVICELOST (not yet
+    // ready to be reset), D3DERR_DEVICENOTRESET (ready) or D3D_OK (back by itself). A Reset
+    // that succeeds brings it back with nothing bound.
+    std::deque<HRESULT> presents;                      // Present while not lost, one per call first; then D3D_OK
+    std::deque<HRESULT> cooperative_levels;            // TestCooperativeLevel while lost, one per call first;
+                                                       // then D3DERR_DEVICENOTRESET
+    std::deque<HRESULT> resets;                        // Reset when ready, one per call first; then D3D_OK
     int idle_peeks_before_quit = 10000;                // WM_QUIT after this many empty drains
 };
 
@@ -46,6 +55,7 @@ struct standin_state {
     float vertex_constants[256] = {};
     float pixel_constants[256] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
+    HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
     int idle_peeks = 0;
 };
 

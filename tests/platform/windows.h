@@ -112,6 +112,7 @@ struct WNDCLASSEXA {
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR name);
 void WINAPI OutputDebugStringA(LPCSTR text);
+void WINAPI Sleep(DWORD milliseconds);
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* window_class);
 HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_name, DWORD style,
