@@ -24,12 +24,6 @@ static const struct {
 IDirect3DVertexShader9* vertex_shader = NULL;
 IDirect3DPixelShader9* pixel_shader = NULL;
 
-void set_sampler_states()
-{
-    for (const auto& setting : sampler_settings)
-        device->SetSamplerState(0, setting.state, setting.value);
-}
-
 void release_shaders()
 {
     if (vertex_shader) {
@@ -106,4 +100,11 @@ void load_shaders()
 
     printf("Load Shader.\n");
     set_sampler_states();
+}
+
+// After a complete load, and again after a reset of the device, which forgets them.
+void set_sampler_states()
+{
+    for (const auto& setting : sampler_settings)
+        device->SetSamplerState(0, setting.state, setting.value);
 }
