@@ -19,6 +19,8 @@ need_packages() {
 # What it takes to build hotfx.exe and to show it on a virtual display.
 build_packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build)
 run_packages=(mmdebstrap bubblewrap xvfb xdotool imagemagick x11-utils)
+# What view.sh needs on an X display to reload on save and to pass on F5 from any window.
+live_packages=(python3-xlib inotify-tools)
 # And what the tests and benchmarks need besides.
 test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest)
 

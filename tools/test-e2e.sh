@@ -9,7 +9,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
-need_packages "${build_packages[@]}" "${run_packages[@]}" python3-pytest
+need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" python3-pytest
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 "$repo/tools/wine-root.sh" setup
 

@@ -1,62 +1,103 @@
 #!/usr/bin/env bash
 # Shows hotfx running a shader, from a fresh Debian 12 machine on.
 #
-#   tools/view.sh                 the example shader, copied into a fresh folder
-#   tools/view.sh FOLDER          FOLDER/main.fx (the example is copied there if it has none)
-#   tools/view.sh SHADER.fx       a file named main.fx runs in its own folder; any other name
-#                                 is copied into a fresh folder as main.fx
+#   tools/view.sh [--no-watch]              the example shader, copied into a fresh folder
+#   tools/view.sh [--no-watch] FOLDER       FOLDER/main.fx (the example is copied there if it has none)
+#   tools/view.sh [--no-watch] SHADER.fx    a file named main.fx runs in its own folder; any other
+#                                           name is copied into a fresh folder as main.fx
 #
-# Installs what is missing (as root), builds build/windows/hotfx.exe, prepares Wine
-# (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your own Wine 9 or newer), then:
-# with $DISPLAY set it opens the window there and runs until Escape; without, it runs on a
-# private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads the shaders, saves a screenshot to HOTFX_SCREENSHOT
-# (default: screenshot.png beside main.fx), sends Escape and reports the exit code.
+# Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
+# runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
+# own Wine 9 or newer), then:
+# with $DISPLAY set it opens the window there and runs until Escape; every save in the folder
+# reloads the shaders (not with --no-watch), and so does F5 pressed in any X window.
+# Without a display it runs on a private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads
+# the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png
+# beside main.fx), sends Escape and reports the exit code.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-. "$repo/tools/host-packages.sh"
 
+bad_input() {
+    echo "view: $1" >&2
+    exit 2
+}
+
+watch=yes
+target=
+while [ $# -gt 0 ]; do
+    case $1 in
+        --no-watch) watch= ;;
+        --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
+        -*) bad_input "unknown option: $1 (usage: tools/view.sh [--no-watch] [FOLDER | SHADER.fx])" ;;
+        *) [ -z "$target" ] || bad_input "one folder or file at most: $target, then $1"; target=$1 ;;
+    esac
+    shift
+done
+if [ -n "$target" ]; then
+    [ -e "$target" ] || bad_input "no such folder or file: $target"
+    if [ -d "$target" ]; then
+        [ -w "$target" ] && [ -x "$target" ] || bad_input "cannot write into the folder: $target"
+        [ ! -e "$target/main.fx" ] || [ -r "$target/main.fx" ] || bad_input "cannot read $target/main.fx"
+    else
+        [ -f "$target" ] && [ -r "$target" ] || bad_input "cannot read the file: $target"
+    fi
+fi
+
+. "$repo/tools/host-packages.sh"
 need_packages "${build_packages[@]}" "${run_packages[@]}"
-build_hotfx "$repo"
+[ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
+exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
 
-target=${1:-}
 if [ -z "$target" ]; then
     folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
     cp "$repo/examples/rings/main.fx" "$folder/"
 elif [ -d "$target" ]; then
     folder=$(cd "$target" && pwd)
     [ -e "$folder/main.fx" ] || cp "$repo/examples/rings/main.fx" "$folder/"
-elif [ -f "$target" ] && [ "$(basename "$target")" = main.fx ]; then
+elif [ "$(basename "$target")" = main.fx ]; then
     folder=$(cd "$(dirname "$target")" && pwd)
-elif [ -f "$target" ]; then
+else
     folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
     cp "$target" "$folder/main.fx"
-else
-    echo "view: no such folder or file: $target" >&2
-    exit 2
 fi
-echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
 
 # Wine sees only the folder it runs in, so the program goes there for the run.
 placed_exe=
 if [ ! -e "$folder/hotfx.exe" ]; then
-    cp "$repo/build/windows/hotfx.exe" "$folder/"
+    cp "$exe" "$folder/hotfx.exe"
     placed_exe=$folder/hotfx.exe
 fi
 xvfb_pid=
 hotfx_pid=
+live_pid=
 cleanup() {
-    [ -n "$hotfx_pid" ] && kill "$hotfx_pid" 2>/dev/null
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+    [ -n "$live_pid" ] && kill "$live_pid" 2>/dev/null && wait "$live_pid" 2>/dev/null
+    [ -n "$hotfx_pid" ] && kill "$hotfx_pid" 2>/dev/null && wait "$hotfx_pid" 2>/dev/null
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     [ -n "$placed_exe" ] && rm -f "$placed_exe"
     return 0
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
 export WINEDEBUG=${WINEDEBUG:--all}
 cd "$folder"
 
 if [ -n "${DISPLAY:-}" ]; then
+    # hotfx runs in the foreground, where the terminal's Ctrl+C reaches it; the companion
+    # finds its window among those of this script's descendants.
+    need_packages "${live_packages[@]}"
+    live_args=("$folder" $$)
+    [ -n "$watch" ] || live_args+=(--no-watch)
+    /usr/bin/python3 "$repo/tools/view-live.py" "${live_args[@]}" &
+    live_pid=$!
+    if [ -n "$watch" ]; then
+        echo "view: running hotfx in $folder; edit $folder/main.fx: every save reloads it, as does F5" >&2
+    else
+        echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
+    fi
     set +e
     "$repo/tools/wine-root.sh" wine hotfx.exe
     status=$?
@@ -64,6 +105,7 @@ if [ -n "${DISPLAY:-}" ]; then
     echo "view: hotfx exited with code $status" >&2
     exit "$status"
 fi
+echo "view: running hotfx in $folder" >&2
 
 # No display: a private Xvfb, which picks a free number and writes it once it is ready.
 fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
@@ -94,7 +136,8 @@ if [ -z "$window" ]; then
 fi
 sleep "${HOTFX_VIEW_SECONDS:-3}"
 screenshot=${HOTFX_SCREENSHOT:-$folder/screenshot.png}
-import -window root "$screenshot"
+# The window's own contents: the client area, without the rest of the virtual screen.
+import -window "$window" "$screenshot"
 echo "view: screenshot saved to $screenshot" >&2
 xdotool windowfocus --sync "$window" key Escape
 set +e

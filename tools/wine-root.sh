@@ -81,6 +81,7 @@ build_prefix() {
     echo "wine-root: creating the Wine prefix" >&2
     bwrap --bind "$root" / --proc /proc --dev /dev --tmpfs /tmp --bind "$tmp" /root/.wine \
         --setenv HOME /root --setenv WINEPREFIX /root/.wine --setenv WINEDEBUG -all \
+        --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg \
         --setenv WINEDLLOVERRIDES 'mscoree,mshtml=' --unshare-pid --die-with-parent \
         sh -c 'wineboot -i && wineserver -w' >&2
     mv "$tmp" "$prefix"
