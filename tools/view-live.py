@@ -208,11 +208,14 @@ def main(args):
             window = hotfx_window(conn, view_pid)
             time.sleep(0.2)
         keycode = conn.keysym_to_keycode(XK.string_to_keysym("F5"))
+        reloads = ["every save in " + folder] if watch else []
         if f5_held_elsewhere(conn, keycode):
             say("another program holds F5 on this display: F5 reloads hotfx only in its own window")
         else:
             threading.Thread(target=forward_f5, args=(conn, window, keycode), daemon=True).start()
-        say(("every save in %s and " % folder if watch else "") + "F5 in any X window reload hotfx")
+            reloads.append("F5 in any X window")
+        if reloads:
+            say(" and ".join(reloads) + " reload hotfx")
         settle_at = None
         while os.getppid() != 1:
             wait = 0.5 if settle_at is None else max(0, settle_at - time.monotonic())

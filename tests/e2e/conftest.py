@@ -40,14 +40,14 @@ def display():
 
 @pytest.fixture
 def hotfx(request, display, tmp_path, wine_ready):
-    """Starts hotfx.exe in a fresh folder holding a copy of the program and, unless source is
-    None, a main.fx with that text. Every run is ended and, if the test failed, its
-    screenshots and output are kept under build/e2e-artifacts/<test>/."""
+    """Starts hotfx.exe (or command, such as tools/view.sh) in a fresh folder holding a copy
+    of the program and, unless source is None, a main.fx with that text. Every run is ended
+    and, if the test failed, its screenshots and output are kept under build/e2e-artifacts/<test>/."""
     artifacts = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name)
     shutil.rmtree(artifacts, ignore_errors=True)
     runs = []
 
-    def start(source, winedebug="-all"):
+    def start(source, winedebug="-all", command=None):
         folder = tmp_path / f"run{len(runs)}"
         folder.mkdir()
         shutil.copy(EXE, folder)
@@ -57,7 +57,7 @@ def hotfx(request, display, tmp_path, wine_ready):
             source(folder)
         elif source is not None:
             (folder / "main.fx").write_text(source)
-        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug))
+        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug, command))
         return runs[-1]
 
     yield start

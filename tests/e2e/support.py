@@ -102,7 +102,7 @@ class Hotfx:
     """One run of hotfx.exe in its own folder. Standard output is read line by line by a
     thread into a queue; expect() consumes it in order, like a terminal script would."""
 
-    def __init__(self, folder, display, artifacts, winedebug="-all"):
+    def __init__(self, folder, display, artifacts, winedebug="-all", command=None):
         self.folder, self.display, self.artifacts = Path(folder), display, artifacts
         self.stderr_path = self.folder.parent / (self.folder.name + ".stderr")
         self.lines = []       # every line read so far, in order
@@ -114,7 +114,7 @@ class Hotfx:
         env = dict(display.env(), WINEDEBUG=winedebug)
         with open(self.stderr_path, "wb") as stderr:
             # A session of its own, so the whole group can be ended by its id at cleanup.
-            self.process = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
+            self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
                                             env=env, stdout=subprocess.PIPE, stderr=stderr,
                                             start_new_session=True)
         threading.Thread(target=self._read, daemon=True).start()

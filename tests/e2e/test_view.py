@@ -1,0 +1,182 @@
+"""tools/view.sh on an X display, with xev standing in for the user's editor: reload on save,
+F5 from another focused X client, and what is left once it ends."""
+
+import os
+import re
+import subprocess
+import time
+
+import pytest
+from Xlib import X, XK, display as xdisplay, error as xerror
+
+from support import EXE, REPO, solid, wait_until
+
+RED, BLUE = (255, 0, 0), (0, 0, 255)
+LOADED = r"Load Shader\.$"
+VIEW = str(REPO / "tools" / "view.sh")
+# What tools/view-live.py says once it has hotfx's window and watches the folder.
+READY = re.compile(r"^view: .* reload hotfx$", re.M)
+
+
+def viewed(hotfx, *options):
+    """view.sh on the test's display, showing RED from a fresh folder, ready for saves and keys."""
+    run = hotfx(solid(RED), command=["env", f"HOTFX_EXE={EXE}", VIEW, *options, "."])
+    assert wait_until(lambda: READY.search(run.stderr_path.read_text(errors="replace")), 120), \
+        f"view.sh never said it was ready; {run.stderr_tail()}"
+    run.expect(LOADED)
+    run.wait_for_colour(RED, label="before")
+    return run
+
+
+@pytest.fixture
+def editor(display, tmp_path):
+    """xev in a window of its own: call it to give it the focus; .seen() is what it printed."""
+    log = tmp_path / "xev.txt"
+    with open(log, "w") as out:
+        process = subprocess.Popen(["xev", "-geometry", "200x200+1300+900"], env=display.env(),
+                                   stdout=out, stderr=subprocess.STDOUT)
+    found = wait_until(lambda: display.run("xdotool", "search", "--name", "^Event Tester$",
+                                           check=False).split(), 30)
+    assert found, "xev's window did not appear"
+
+    class Editor:
+        def __call__(self):
+            display.run("xdotool", "windowfocus", "--sync", found[0])
+
+        def seen(self):
+            return log.read_text()
+
+        def f5_events(self):
+            return re.findall(r"^(Key(?:Press|Release)) event.*\n.*\n.*keysym 0xffc2, F5\)", self.seen(), re.M)
+
+    yield Editor()
+    process.terminate()
+    process.wait()
+
+
+def pieces(run, source):
+    # An editor writing the file in three goes, a tenth of a second apart: nothing but the
+    # whole may be compiled, and only once.
+    target = run.folder / "main.fx"
+    third = len(source) // 3
+    target.write_text(source[:third])
+    for start, end in ((third, 2 * third), (2 * third, None)):
+        time.sleep(0.1)
+        with open(target, "a") as file:
+            file.write(source[start:end])
+
+
+def deleted_and_written(run, source):
+    (run.folder / "main.fx").unlink()
+    time.sleep(0.1)
+    (run.folder / "main.fx").write_text(source)
+
+
+SAVES = {
+    "in place": lambda run, source: run.save_shader(source),
+    "renamed over": lambda run, source: run.save_shader(source, via_rename=True),
+    "deleted and written again": deleted_and_written,
+    "in pieces": pieces,
+}
+
+
+@pytest.mark.parametrize("save", SAVES, ids=list(SAVES))
+def test_view_save_alone_brings_new_picture_once(hotfx, editor, save):
+    run = viewed(hotfx)
+    editor()
+    SAVES[save](run, solid(BLUE))
+    run.wait_for_colour(BLUE, label="saved")
+    assert run.output(settle=1.5)[run.consumed:] == ["Load Shader."]
+    assert "FocusOut" not in editor.seen(), "the editor lost the focus"
+
+
+def test_view_ignores_unchanged_saves_and_editors_files(hotfx):
+    run = viewed(hotfx)
+    run.save_shader(solid(RED))
+    for scratch in (".main.fx.swp", "main.fx~", "4913", ".#main.fx"):
+        (run.folder / scratch).write_text(solid(BLUE))
+    assert run.output(settle=2.0)[run.consumed:] == []
+    run.wait_for_colour(RED, timeout=0, label="unchanged")
+
+
+def test_view_no_watch_save_alone_changes_nothing(hotfx):
+    run = viewed(hotfx, "--no-watch")
+    run.save_shader(solid(BLUE))
+    assert run.output(settle=2.0)[run.consumed:] == []
+    run.wait_for_colour(RED, timeout=0, label="saved")
+
+
+def test_view_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
+    run = viewed(hotfx, "--no-watch")
+    run.save_shader(solid(BLUE))
+    editor()
+    run.display.run("xdotool", "key", "F5")
+    run.expect(LOADED)
+    run.wait_for_colour(BLUE, label="after F5")
+    assert wait_until(lambda: editor.f5_events() == ["KeyPress", "KeyRelease"], 5), editor.f5_events()
+
+
+def test_view_f5_held_in_another_client_reloads_until_let_go(hotfx, editor):
+    run = viewed(hotfx, "--no-watch")
+    editor()
+    run.display.run("xdotool", "keydown", "F5")
+    for _ in range(3):
+        run.expect(LOADED, timeout=10)
+    run.display.run("xdotool", "keyup", "F5")
+    settled = len(run.output(settle=1.0))
+    assert run.output(settle=1.5)[settled:] == [], "still reloading after F5 was let go"
+
+
+def descendants(pid):
+    """{pid: command line} of every process under pid now."""
+    parents, commands = {}, {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                commands[int(entry)] = cmdline.read()
+        except (OSError, ValueError):
+            pass
+    found, pending = {}, [pid]
+    while pending:
+        parent = pending.pop()
+        for child, its_parent in parents.items():
+            if its_parent == parent and child not in found:
+                found[child] = commands.get(child, b"")
+                pending.append(child)
+    return found
+
+
+def still_running(processes):
+    alive = {}
+    for pid, command in processes.items():
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                if cmdline.read() == command:
+                    alive[pid] = command
+        except OSError:
+            pass
+    return alive
+
+
+def f5_grab_refused(display_name):
+    conn = xdisplay.Display(display_name)
+    refused = xerror.CatchError(xerror.BadAccess)
+    keycode = conn.keysym_to_keycode(XK.string_to_keysym("F5"))
+    conn.screen().root.grab_key(keycode, 0, False, X.GrabModeAsync, X.GrabModeAsync, onerror=refused)
+    conn.sync()
+    conn.close()
+    return refused.get_error() is not None
+
+
+def test_view_escape_leaves_nothing_running(hotfx):
+    run = viewed(hotfx)
+    started = descendants(run.process.pid)
+    commands = b"\n".join(started.values())
+    for part in (b"view-live.py", b"inotifywait", b"hotfx.exe", b"bwrap"):
+        assert part in commands, f"{part!r} is not among {commands!r}"
+    run.key("Escape")
+    assert run.wait_exit() == 0
+    assert wait_until(lambda: not still_running(started), 10), still_running(started)
+    assert not f5_grab_refused(run.display.name), "a grab of F5 is still held"
