@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
-# Wine 10, and the size of hotfx.exe. Takes about eight minutes; run tools/setup.sh first on a
-# new machine. Results and intermediate files go to build/bench.
+# Wine 10, the size of hotfx.exe, and reload on save through tools/view.sh. Takes about nine
+# minutes; run tools/setup.sh first on a new machine. Results and intermediate files go to
+# build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,4 +29,5 @@ python3 bench/native.py build/bench "$out/native.json"
 tools/wine-root.sh setup
 python3 bench/on_wine.py "$out/wine.json"
 python3 bench/results.py BENCHMARKS.md "$out/native.json" "$out/wine.json" "$out/size.json"
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

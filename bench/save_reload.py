@@ -94,6 +94,13 @@ def rows(found, period):
 def write(path, table_rows):
     text = path.read_text()
     body = "\n".join([BEGIN, "", "### Reload on save, through tools/view.sh (Wine 10, Xvfb, Mesa llvmpipe)", "",
+                      "tools/view.sh runs hotfx.exe on a private Xvfb under `WINEDEBUG=+d3d9,+d3dx`; "
+                      f"`main.fx` is saved {RELOADS} times as most editors save, a new file renamed over it, "
+                      "half a second apart, and the time runs from the rename to the `Present` call of the first "
+                      "frame after the new pixel shader was created. The settle time is tools/view-live.py's; "
+                      "the compiles (both `D3DXCompileShaderFromFileA` calls to their shader's creation) and "
+                      "the frame (between `Present` calls) are medians of the same run, whose trace also slows "
+                      "the frame.", "",
                       f"Machine: {machine()}", "",
                       "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
                      + [f"| {r['figure']} | {r['value']} | {r['target']} | {verdict(r['met'])} | `{r['command']}` "

@@ -11,6 +11,7 @@ presses and releases alike and never holds the keyboard, so nothing this program
 fails to do can freeze the display's keyboard or take F5 from the focused window.
 """
 
+import ctypes
 import hashlib
 import os
 import select
@@ -42,6 +43,49 @@ def say(text):
     print("view: " + text, file=sys.stderr, flush=True)
 
 
+def die_with_parent():
+    PR_SET_PDEATHSIG = 1
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+def start_watching(folder):
+    watcher = subprocess.Popen(["inotifywait", "-m", "--format", "%f", "-e", WATCHED_EVENTS, folder],
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0,
+                               preexec_fn=die_with_parent)
+    # It says so on stderr once the watch is in place; saves from then on are seen. Unbuffered,
+    # so that select() sees every line that is waiting.
+    for line in watcher.stderr:
+        if line.startswith(b"Watches established"):
+            return watcher
+    raise SystemExit("view: inotifywait could not watch " + folder)
+
+
+def ignored(name):
+    return any(fnmatch(name, pattern) for pattern in IGNORED)
+
+
+def folder_digest(folder):
+    """A hash of every file in the folder that counts, or None while main.fx is missing,
+    as it is for a moment when an editor deletes it and writes it again."""
+    digest = hashlib.sha256()
+    try:
+        names = sorted(name for name in os.listdir(folder) if not ignored(name))
+    except OSError:
+        return None
+    if "main.fx" not in names:
+        return None
+    for name in names:
+        path = os.path.join(folder, name)
+        if not os.path.isfile(path):
+            continue
+        try:
+            with open(path, "rb") as file:
+                digest.update(os.fsencode(name) + b"\0" + hashlib.sha256(file.read()).digest())
+        except OSError:
+            digest.update(os.fsencode(name) + b"\0unreadable")
+    return digest.digest()
+
+
 def descends_from(pid, ancestor):
     while pid > 1:
         if pid == ancestor:
@@ -62,35 +106,21 @@ def owner_pid(conn, window):
 
 def hotfx_window(conn, view_pid):
     """The mapped window titled "test" made by a process under view.sh: both hotfx of two
-    view.sh on one display are titled "test", so the title alone cannot tell them apart."""
+    view.sh on one display are titled "test", so the title alone cannot tell them apart
+    (it has to, on a server without X-Resource)."""
     pending = [conn.screen().root]
     while pending:
         for child in pending.pop().query_tree().children:
             try:
                 if (child.get_wm_name() == "test"
                         and child.get_attributes().map_state == X.IsViewable
-                        and descends_from(owner_pid(conn, child), view_pid)):
+                        and (not conn.has_extension("X-Resource")
+                             or descends_from(owner_pid(conn, child), view_pid))):
                     return child
                 pending.append(child)
             except error.BadWindow:
                 pass   # gone while we looked
     return None
-
-
-def send_key(conn, window, keycode, down):
-    kind = event.KeyPress if down else event.KeyRelease
-    with sending:
-        window.send_event(kind(time=X.CurrentTime, root=conn.screen().root, window=window,
-                               child=X.NONE, root_x=0, root_y=0, event_x=0, event_y=0,
-                               state=0, detail=keycode, same_screen=1),
-                          event_mask=X.KeyPressMask | X.KeyReleaseMask, propagate=True)
-        conn.flush()
-
-
-def tap_f5(conn, window, keycode):
-    # A press alone would leave F5 down in Wine's key state, and hotfx would reload every frame.
-    send_key(conn, window, keycode, True)
-    send_key(conn, window, keycode, False)
 
 
 def f5_held_elsewhere(conn, keycode):
@@ -117,6 +147,16 @@ def focus_is_in(conn, window):
             return True
         focus = focus.query_tree().parent
     return False
+
+
+def send_key(conn, window, keycode, down):
+    kind = event.KeyPress if down else event.KeyRelease
+    with sending:
+        window.send_event(kind(time=X.CurrentTime, root=conn.screen().root, window=window,
+                               child=X.NONE, root_x=0, root_y=0, event_x=0, event_y=0,
+                               state=0, detail=keycode, same_screen=1),
+                          event_mask=X.KeyPressMask | X.KeyReleaseMask, propagate=True)
+        conn.flush()
 
 
 def forward_f5(conn, window, keycode):
@@ -148,48 +188,30 @@ def forward_f5(conn, window, keycode):
     recorder.record_enable_context(context, on_data)
 
 
-def folder_digest(folder):
-    """A hash of every file in the folder that counts, or None while main.fx is missing,
-    as it is for a moment when an editor deletes it and writes it again."""
-    digest = hashlib.sha256()
-    try:
-        names = sorted(name for name in os.listdir(folder) if not ignored(name))
-    except OSError:
-        return None
-    if "main.fx" not in names:
-        return None
-    for name in names:
-        path = os.path.join(folder, name)
-        if not os.path.isfile(path):
-            continue
-        try:
-            with open(path, "rb") as file:
-                digest.update(name.encode() + b"\0" + hashlib.sha256(file.read()).digest())
-        except OSError:
-            digest.update(name.encode() + b"\0unreadable")
-    return digest.digest()
+def tap_f5(conn, window, keycode):
+    # A press alone would leave F5 down in Wine's key state, and hotfx would reload every frame.
+    send_key(conn, window, keycode, True)
+    send_key(conn, window, keycode, False)
 
 
-def ignored(name):
-    return any(fnmatch(name, pattern) for pattern in IGNORED)
-
-
-def die_with_parent():
-    PR_SET_PDEATHSIG = 1
-    import ctypes
-    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
-
-
-def start_watching(folder):
-    watcher = subprocess.Popen(["inotifywait", "-m", "--format", "%f", "-e", WATCHED_EVENTS, folder],
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, bufsize=0,
-                               preexec_fn=die_with_parent)
-    # It says so on stderr once the watch is in place; saves from then on are seen. Unbuffered,
-    # so that select() sees every line that is waiting.
-    for line in watcher.stderr:
-        if line.startswith(b"Watches established"):
-            return watcher
-    raise SystemExit("view: inotifywait could not watch " + folder)
+def reload_on_save(watcher, folder, last, view_pid, send_f5):
+    """Sends F5 once the folder has been quiet for SETTLE_SECONDS after a change that counts,
+    if its content differs from last, what hotfx last loaded; returns when view.sh is gone."""
+    settle_at = None
+    while os.getppid() == view_pid:
+        wait = 0.5 if settle_at is None else max(0, settle_at - time.monotonic())
+        if select.select([watcher.stdout] if watcher else [], [], [], wait)[0]:
+            name = watcher.stdout.readline().rstrip(b"\n").decode(errors="replace")
+            if not name and watcher.poll() is not None:
+                raise SystemExit("view: inotifywait ended")
+            if not ignored(name):
+                settle_at = time.monotonic() + SETTLE_SECONDS
+        elif settle_at is not None and time.monotonic() >= settle_at:
+            settle_at = None
+            now = folder_digest(folder)
+            if now is not None and now != last:
+                last = now
+                send_f5()
 
 
 def main(args):
@@ -197,41 +219,29 @@ def main(args):
     folder, view_pid = [arg for arg in args if arg != "--no-watch"]
     view_pid = int(view_pid)
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
+    # Watching starts before the window is looked for, so no save after hotfx's own load is missed.
     watcher = start_watching(folder) if watch else None
-    last = folder_digest(folder)
+    loaded = folder_digest(folder)
     try:
         conn = display.Display()
         window = None
         while window is None:
-            if os.getppid() == 1:
+            if os.getppid() != view_pid:
                 return
             window = hotfx_window(conn, view_pid)
             time.sleep(0.2)
         keycode = conn.keysym_to_keycode(XK.string_to_keysym("F5"))
         reloads = ["every save in " + folder] if watch else []
-        if f5_held_elsewhere(conn, keycode):
-            say("another program holds F5 on this display: F5 reloads hotfx only in its own window")
+        if not conn.has_extension("RECORD"):
+            say("this X server lacks the RECORD extension: F5 from other windows is not passed on to hotfx")
+        elif f5_held_elsewhere(conn, keycode):
+            say("another program holds F5 on this display: F5 from other windows is not passed on to hotfx")
         else:
             threading.Thread(target=forward_f5, args=(conn, window, keycode), daemon=True).start()
             reloads.append("F5 in any X window")
         if reloads:
             say(" and ".join(reloads) + " reload hotfx")
-        settle_at = None
-        while os.getppid() != 1:
-            wait = 0.5 if settle_at is None else max(0, settle_at - time.monotonic())
-            readable = select.select([watcher.stdout] if watch else [], [], [], wait)[0]
-            if readable:
-                name = watcher.stdout.readline().rstrip(b"\n").decode(errors="replace")
-                if not name and watcher.poll() is not None:
-                    raise SystemExit("view: inotifywait ended")
-                if not ignored(name):
-                    settle_at = time.monotonic() + SETTLE_SECONDS
-            elif settle_at is not None and time.monotonic() >= settle_at:
-                settle_at = None
-                now = folder_digest(folder)
-                if now is not None and now != last:
-                    last = now
-                    tap_f5(conn, window, keycode)
+        reload_on_save(watcher, folder, loaded, view_pid, lambda: tap_f5(conn, window, keycode))
     finally:
         if watcher:
             watcher.terminate()

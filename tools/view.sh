@@ -38,7 +38,8 @@ if [ -n "$target" ]; then
     [ -e "$target" ] || bad_input "no such folder or file: $target"
     if [ -d "$target" ]; then
         [ -w "$target" ] && [ -x "$target" ] || bad_input "cannot write into the folder: $target"
-        [ ! -e "$target/main.fx" ] || [ -r "$target/main.fx" ] || bad_input "cannot read $target/main.fx"
+        [ ! -e "$target/main.fx" ] || { [ -f "$target/main.fx" ] && [ -r "$target/main.fx" ]; } ||
+            bad_input "cannot read $target/main.fx"
     else
         [ -f "$target" ] && [ -r "$target" ] || bad_input "cannot read the file: $target"
     fi

@@ -180,3 +180,23 @@ def test_view_escape_leaves_nothing_running(hotfx):
     assert run.wait_exit() == 0
     assert wait_until(lambda: not still_running(started), 10), still_running(started)
     assert not f5_grab_refused(run.display.name), "a grab of F5 is still held"
+
+
+BAD_ARGUMENTS = {
+    "no such folder": (["{tmp}/nowhere"], r"view: no such folder or file: .*/nowhere"),
+    "two paths": (["{tmp}/a", "{tmp}/b"], r"view: one folder or file at most: .*/a, then .*/b"),
+    "unknown option": (["--watch", "{tmp}/a"], r"view: unknown option: --watch \(usage: .*\)"),
+    "folder whose main.fx is a folder": (["{tmp}/c"], r"view: cannot read .*/c/main.fx"),
+}
+
+
+@pytest.mark.parametrize("bad", BAD_ARGUMENTS, ids=list(BAD_ARGUMENTS))
+def test_view_bad_arguments_say_one_line_and_exit_2(tmp_path, bad):
+    for folder in ("a", "b", "c/main.fx"):
+        (tmp_path / folder).mkdir(parents=True)
+    arguments, message = BAD_ARGUMENTS[bad]
+    done = subprocess.run([VIEW, *(argument.format(tmp=tmp_path) for argument in arguments)],
+                          capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stdout) == (2, "")
+    assert re.fullmatch(message + "\n", done.stderr), done.stderr
+    assert sorted(path.name for path in tmp_path.rglob("*")) == ["a", "b", "c", "main.fx"], "something was written"
