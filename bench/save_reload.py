@@ -11,6 +11,7 @@ import re
 import statistics
 import subprocess
 import sys
+import textwrap
 import threading
 import time
 from pathlib import Path
@@ -66,7 +67,7 @@ def saves(display):
         index, ps_compile = wait_for(r'D3DXCompileShaderFromFileA .*"ps_main"', index)
         index, ps_created = wait_for(r"d3d9_device_CreatePixelShader iface", index)
         index, presented = wait_for(r"d3d9_device_Present", index)
-        found.append({"latency": presented - saved, "seen": seen - saved,
+        found.append({"latency": presented - saved, "seen": seen - saved, "after": presented - seen,
                       "compiles": (vs_created - vs_compile) + (ps_created - ps_compile)})
         time.sleep(0.5)
     window = display.run("xdotool", "search", "--name", "^test$").split()[0]
@@ -88,19 +89,21 @@ def rows(found, period):
             "bench/save_reload.py: os.replace to the next Present (WINEDEBUG=+d3d9,+d3dx)"),
         row("… of which until hotfx acts on the F5 that view.sh sends", ms(median("seen")), "", None,
             "the same saves: rename to the release of the old vertex shader"),
+        row("… of which from there (the reload and its frame)", ms(median("after")), "", None,
+            "the same saves: release of the old vertex shader to Present"),
     ]
 
 
 def write(path, table_rows):
     text = path.read_text()
     body = "\n".join([BEGIN, "", "### Reload on save, through tools/view.sh (Wine 10, Xvfb, Mesa llvmpipe)", "",
-                      "tools/view.sh runs hotfx.exe on a private Xvfb under `WINEDEBUG=+d3d9,+d3dx`; "
+                      textwrap.fill("tools/view.sh runs hotfx.exe on a private Xvfb under `WINEDEBUG=+d3d9,+d3dx`; "
                       f"`main.fx` is saved {RELOADS} times as most editors save, a new file renamed over it, "
                       "half a second apart, and the time runs from the rename to the `Present` call of the first "
                       "frame after the new pixel shader was created. The settle time is tools/view-live.py's; "
                       "the compiles (both `D3DXCompileShaderFromFileA` calls to their shader's creation) and "
                       "the frame (between `Present` calls) are medians of the same run, whose trace also slows "
-                      "the frame.", "",
+                      "the frame.", 95), "",
                       f"Machine: {machine()}", "",
                       "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
                      + [f"| {r['figure']} | {r['value']} | {r['target']} | {verdict(r['met'])} | `{r['command']}` "

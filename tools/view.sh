@@ -73,9 +73,17 @@ fi
 xvfb_pid=
 hotfx_pid=
 live_pid=
+# wine-root.sh acts on a signal only once its bwrap has ended, so bwrap is ended first: the
+# Wine processes inside go with it.
+end_hotfx() {
+    local bwrap
+    for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null; done
+    kill "$hotfx_pid" 2>/dev/null
+    wait "$hotfx_pid" 2>/dev/null
+}
 cleanup() {
     [ -n "$live_pid" ] && kill "$live_pid" 2>/dev/null && wait "$live_pid" 2>/dev/null
-    [ -n "$hotfx_pid" ] && kill "$hotfx_pid" 2>/dev/null && wait "$hotfx_pid" 2>/dev/null
+    [ -n "$hotfx_pid" ] && end_hotfx
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     [ -n "$placed_exe" ] && rm -f "$placed_exe"
     return 0
@@ -87,8 +95,8 @@ export WINEDEBUG=${WINEDEBUG:--all}
 cd "$folder"
 
 if [ -n "${DISPLAY:-}" ]; then
-    # hotfx runs in the foreground, where the terminal's Ctrl+C reaches it; the companion
-    # finds its window among those of this script's descendants.
+    # The companion finds hotfx's window among those of this script's descendants. hotfx runs
+    # in the background so that a signal to this script is acted on at once, not when it ends.
     need_packages "${live_packages[@]}"
     live_args=("$folder" $$)
     [ -n "$watch" ] || live_args+=(--no-watch)
@@ -99,10 +107,13 @@ if [ -n "${DISPLAY:-}" ]; then
     else
         echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
     fi
+    "$repo/tools/wine-root.sh" wine hotfx.exe &
+    hotfx_pid=$!
     set +e
-    "$repo/tools/wine-root.sh" wine hotfx.exe
+    wait "$hotfx_pid"
     status=$?
     set -e
+    hotfx_pid=
     echo "view: hotfx exited with code $status" >&2
     exit "$status"
 fi
