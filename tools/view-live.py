@@ -126,7 +126,7 @@ def hotfx_window(conn, view_pid):
 def f5_held_elsewhere(conn, keycode):
     """Whether another client holds a grab of F5: ours, taken for an instant, is refused."""
     root = conn.screen().root
-    for attempt in range(3):   # another view.sh may be testing at this very instant
+    for _ in range(3):   # another view.sh may be testing at this very instant
         refused = error.CatchError(error.BadAccess)
         for modifiers in LOCK_MODIFIERS:
             root.grab_key(keycode, modifiers, False, X.GrabModeAsync, X.GrabModeAsync, onerror=refused)
@@ -155,7 +155,8 @@ def send_key(conn, window, keycode, down):
         window.send_event(kind(time=X.CurrentTime, root=conn.screen().root, window=window,
                                child=X.NONE, root_x=0, root_y=0, event_x=0, event_y=0,
                                state=0, detail=keycode, same_screen=1),
-                          event_mask=X.KeyPressMask | X.KeyReleaseMask, propagate=True)
+                          event_mask=X.KeyPressMask | X.KeyReleaseMask, propagate=True,
+                          onerror=lambda *_: None)   # hotfx may have closed its window this instant
         conn.flush()
 
 
