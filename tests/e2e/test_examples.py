@@ -1,0 +1,59 @@
+"""Every example under examples/ as a user would start from it: it loads, draws a picture, and
+moves when it is meant to."""
+
+import pytest
+
+from support import REPO, pixel_at
+
+# Whether each example's picture changes from frame to frame. A new example folder fails
+# test_every_example_is_listed until it is added here.
+ANIMATED = {
+    "clock": True,
+    "palette": True,
+    "pattern": False,
+    "raymarch": True,
+    "rings": True,
+    "shapes": True,
+    "template": True,
+}
+FOLDERS = sorted(path.parent.name for path in (REPO / "examples").glob("*/main.fx"))
+
+# The ray marcher draws a few frames a second on the software renderer, less on a busy machine.
+PATIENCE = 120
+
+
+def samples(img):
+    """Colours on a 33 x 27 grid over the whole picture."""
+    return [pixel_at(img, min(img.width * i // 32, img.width - 1), min(img.height * j // 26, img.height - 1))
+            for i in range(33) for j in range(27)]
+
+
+def spread(img):
+    """The largest difference in any channel between two sampled points."""
+    points = samples(img)
+    return max(max(p[c] for p in points) - min(p[c] for p in points) for c in range(3))
+
+
+def change(img, other):
+    """The largest difference in any channel at one sampled point between two pictures."""
+    return max(abs(a - b) for p, q in zip(samples(img), samples(other)) for a, b in zip(p, q))
+
+
+def test_every_example_is_listed():
+    assert FOLDERS == sorted(ANIMATED)
+
+
+@pytest.mark.parametrize("name", FOLDERS)
+def test_example_loads_and_draws(hotfx, name):
+    run = hotfx((REPO / "examples" / name / "main.fx").read_text())
+    run.expect(r"Load Shader\.$", timeout=PATIENCE)
+    first = run.wait_for_picture(lambda img: spread(img) > 48, timeout=PATIENCE, label="first")
+    assert spread(first) > 48, "one flat colour, or nearly"
+    if ANIMATED[name]:
+        second = run.wait_for_picture(lambda img: change(img, first) > 8, timeout=PATIENCE, label="second")
+        assert change(second, first) > 8, "the picture did not move"
+    else:
+        # Long enough for several frames even at the slowest example's rate.
+        second = run.wait_for_picture(lambda img: change(img, first) > 0, timeout=5, label="second")
+        assert change(second, first) == 0, "a still picture moved"
+    assert run.output(settle=1.0) == ["Load Shader."]
