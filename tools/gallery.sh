@@ -69,9 +69,10 @@ wait_for_window() {
     echo "$window"
 }
 
-# The mean of wined3d's reports that fall after the first one, which covers the start.
+# The mean of wined3d's reports but the first two: the first comes at the first present, as
+# a rate of 0, and the second covers the start.
 frame_rate() {
-    grep -o 'approx [0-9.]*fps' "$1" | tr -d 'approxfps ' | tail -n +3 |
+    grep -o 'wined3d_cs_exec_present .* approx [0-9.]*fps' "$1" | sed 's/.* approx //; s/fps//' | tail -n +3 |
         awk '{ sum += $1; count++ } END { if (count) printf "%.1f fps", sum / count; else print "no fps reports" }'
 }
 
