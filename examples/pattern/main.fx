@@ -49,8 +49,8 @@ float4 ps_main(float2 uv : TEXCOORD0) : COLOR0
     float arc_b = abs(length(local + 0.5) - 0.5);
     float d = min(arc_a, arc_b);
 
-    // fwidth is how much d changes from one pixel to the next: an edge one pixel soft at
-    // any size of the window.
+    // fwidth is how much d changes from one pixel to the next: an edge about one pixel of
+    // the back buffer soft, whatever the number of tiles.
     float edge = fwidth(d);
     float line_mask = 1 - smoothstep(0.06 - edge, 0.06 + edge, d);
 

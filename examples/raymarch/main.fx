@@ -61,9 +61,9 @@ float3 normal_at(float3 p)
 }
 
 // How far along the ray the first surface lies, or far_plane when none is met. Wine's
-// compiler has no real loops for shader model 3: it unrolls this one into max_steps copies,
-// and a break in it stops the compile ("not yet implemented feature: Instruction type
-// HLSL_IR_LOOP"). So every ray takes every step; once on a surface its steps are tiny.
+// compiler unrolls this loop into max_steps copies, and a break in it stops the compile
+// ("not yet implemented feature: Instruction type HLSL_IR_LOOP"). So every ray takes every
+// step; once on a surface its steps are tiny.
 float march(float3 origin, float3 direction)
 {
     float travelled = 0;
