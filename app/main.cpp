@@ -1,3 +1,5 @@
+#include <stdio.h>
+
 #include "app/app.h"
 #include "render/render.h"
 
@@ -50,6 +52,9 @@ static void run_main_loop()
 
 int main(int, char*[])
 {
+    // Each status line must reach a pipe (an editor's build panel, a log) when it is printed,
+    // not when a buffer fills or the process ends.
+    setvbuf(stdout, NULL, _IONBF, 0);
     if (!create_main_window())
         return 1;
 
