@@ -10,10 +10,3 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-# libgcc, libstdc++ and winpthreads go into the exe, so it imports only system DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-# Releases ship without symbols.
-set(CMAKE_EXE_LINKER_FLAGS_MINSIZEREL_INIT "-s")
-set(CMAKE_EXE_LINKER_FLAGS_RELEASE_INIT "-s")

@@ -189,6 +189,17 @@ class Hotfx:
         return (value("Absolute upper-left X"), value("Absolute upper-left Y"),
                 value("Width"), value("Height"))
 
+    def outer_size(self):
+        """The width and height of the Windows window, frame included. With no window manager
+        nobody draws a frame: Wine maps only the client area as an X window, placed where the
+        client sits inside the Windows window rectangle, that is inset by the border on the
+        left, right and bottom and by border and caption at the top. The left inset is taken
+        as the border on every side."""
+        x, y, width, height = self.geometry()
+        border = x
+        assert 0 < border < y <= 60, (x, y)
+        return width + 2 * border, y + height + border
+
     def key(self, *keys, action="key"):
         """xdotool key/keydown/keyup with the window focused first."""
         win = str(self.window())
