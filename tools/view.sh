@@ -88,6 +88,14 @@ cleanup() {
     [ -n "$placed_exe" ] && rm -f "$placed_exe"
     return 0
 }
+# Ends view.sh with hotfx's exit code once it has ended of itself (Escape, closing the window).
+end_with_hotfx() {
+    local status=0
+    wait "$hotfx_pid" || status=$?
+    hotfx_pid=
+    echo "view: hotfx exited with code $status" >&2
+    exit "$status"
+}
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
@@ -109,13 +117,7 @@ if [ -n "${DISPLAY:-}" ]; then
     fi
     "$repo/tools/wine-root.sh" wine hotfx.exe &
     hotfx_pid=$!
-    set +e
-    wait "$hotfx_pid"
-    status=$?
-    set -e
-    hotfx_pid=
-    echo "view: hotfx exited with code $status" >&2
-    exit "$status"
+    end_with_hotfx
 fi
 echo "view: running hotfx in $folder" >&2
 
@@ -152,10 +154,4 @@ screenshot=${HOTFX_SCREENSHOT:-$folder/screenshot.png}
 import -window "$window" "$screenshot"
 echo "view: screenshot saved to $screenshot" >&2
 xdotool windowfocus --sync "$window" key Escape
-set +e
-wait "$hotfx_pid"
-status=$?
-set -e
-hotfx_pid=
-echo "view: hotfx exited with code $status" >&2
-exit "$status"
+end_with_hotfx
