@@ -3,6 +3,8 @@
 #   tools/test-e2e.sh [PYTEST ARGS...]     e.g. tools/test-e2e.sh -k reload
 # Installs what is missing (as root), builds the program, prepares Wine, then runs pytest.
 # HOTFX_EXE=/path/to/hotfx.exe tests that build instead, and then nothing is built.
+# Every test runs on both Direct3D 9 implementations, wined3d and DXVK (test ids end in
+# [wined3d] or [dxvk]); HOTFX_D3D9=wined3d or HOTFX_D3D9=dxvk runs on that one alone.
 # Screenshots and output of failed tests land in build/e2e-artifacts/<test>/.
 set -euo pipefail
 
@@ -11,7 +13,9 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 
 need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" python3-pytest
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
-"$repo/tools/wine-root.sh" setup
+for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
+    HOTFX_D3D9=$stack "$repo/tools/wine-root.sh" setup
+done
 
 cd "$repo"
 # Debian's own Python, where python3-pytest lives, whatever python3 comes first in PATH.

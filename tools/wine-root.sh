@@ -7,8 +7,11 @@
 #   tools/wine-root.sh wine ARGS... run wine ARGS in the current directory, from the root or
 #                                   from $HOTFX_WINE
 #
-# HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a Wine (9 or newer)
-# that is already installed instead of the root; `run` then runs CMD on the host as it is.
+# HOTFX_D3D9 picks the Direct3D 9 implementation: wined3d (the default, Wine's own, over
+# OpenGL) or dxvk (DXVK, over Vulkan); each has a prefix of its own in the cache, and runs on
+# both may go at once. HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a
+# Wine (9 or newer) that is already installed instead of the root, with wined3d only; `run`
+# then runs CMD on the host as it is.
 # Every call into the root starts its own wineserver on its own copy of the prefix, so
 # Wine programs may run side by side.
 set -euo pipefail
@@ -16,7 +19,13 @@ set -euo pipefail
 cache=${HOTFX_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/hotfx}
 # The root also holds DXVK and Mesa's Vulkan driver, a second Direct3D 9 implementation.
 root=$cache/wine10-dxvk-root
-prefix=$cache/wine10-prefix
+wined3d_prefix=$cache/wine10-prefix
+dxvk_prefix=$cache/wine10-prefix-dxvk
+case ${HOTFX_D3D9:=wined3d} in
+    wined3d) prefix=$wined3d_prefix ;;
+    dxvk)    prefix=$dxvk_prefix ;;
+    *)       echo "wine-root: HOTFX_D3D9 must be wined3d or dxvk, not '$HOTFX_D3D9'" >&2; exit 2 ;;
+esac
 packages=wine,wine32:i386,libgl1:i386,libglx-mesa0:i386,libgl1-mesa-dri:i386
 packages+=,dxvk,dxvk-wine32,mesa-vulkan-drivers:i386,libvulkan1:i386
 
@@ -56,9 +65,12 @@ enter() {
     run_prefix=$(own_prefix)
     trap 'rm -rf "$run_prefix"' EXIT
     trap 'exit 143' TERM INT HUP
+    # DXVK writes its log, and its pipeline cache, into the current folder unless told
+    # otherwise, and that is the user's shader folder: the root's private /tmp takes them.
     local args=(--bind "$root" / --proc /proc --dev /dev --tmpfs /tmp
                 --bind "$run_prefix" /root/.wine --bind "$PWD" /job --chdir /job
                 --setenv HOME /root --setenv WINEPREFIX /root/.wine
+                --setenv DXVK_LOG_PATH /tmp --setenv DXVK_STATE_CACHE_PATH /tmp
                 --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg
                 --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
@@ -75,16 +87,33 @@ build_root() {
     mv "$tmp" "$root"
 }
 
-build_prefix() {
-    local tmp=$cache/wine10-prefix.partial
-    rm -rf "$tmp"; mkdir -p "$tmp"
-    echo "wine-root: creating the Wine prefix" >&2
-    bwrap --bind "$root" / --proc /proc --dev /dev --tmpfs /tmp --bind "$tmp" /root/.wine \
+in_prefix() {
+    local folder=$1; shift
+    bwrap --bind "$root" / --proc /proc --dev /dev --tmpfs /tmp --bind "$folder" /root/.wine \
         --setenv HOME /root --setenv WINEPREFIX /root/.wine --setenv WINEDEBUG -all \
         --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg \
         --setenv WINEDLLOVERRIDES 'mscoree,mshtml=' --unshare-pid --die-with-parent \
-        sh -c 'wineboot -i && wineserver -w' >&2
-    mv "$tmp" "$prefix"
+        sh -c "$*" >&2
+}
+
+build_prefix() {
+    local tmp=$wined3d_prefix.partial
+    rm -rf "$tmp"; mkdir -p "$tmp"
+    echo "wine-root: creating the Wine prefix" >&2
+    in_prefix "$tmp" 'wineboot -i && wineserver -w'
+    mv "$tmp" "$wined3d_prefix"
+}
+
+# The same prefix with d3d9.dll and its kin linked to DXVK's and set to load as native.
+build_dxvk_prefix() {
+    local tmp=$dxvk_prefix.partial
+    rm -rf "$tmp"
+    echo "wine-root: creating the Wine prefix that uses DXVK" >&2
+    cp -a "$wined3d_prefix" "$tmp"
+    # dxvk-setup's probing of the prefix prints warnings that mean nothing here; its output
+    # is shown only when it fails.
+    in_prefix "$tmp" 'out=$(dxvk-setup install -y --stable 2>&1) || { echo "$out"; exit 1; }; wineserver -w'
+    mv "$tmp" "$dxvk_prefix"
 }
 
 check_own_wine() {
@@ -98,14 +127,19 @@ check_own_wine() {
 }
 
 setup() {
-    if [ -n "${HOTFX_WINE:-}" ]; then check_own_wine; return; fi
+    if [ -n "${HOTFX_WINE:-}" ]; then
+        [ "$HOTFX_D3D9" = wined3d ] ||
+            { echo "wine-root: HOTFX_D3D9=$HOTFX_D3D9 needs the Wine root; unset HOTFX_WINE" >&2; exit 2; }
+        check_own_wine; return
+    fi
     [ -d "$root" ] && [ -d "$prefix" ] && return
     need_host_tools
     mkdir -p "$cache"
     exec 9>"$cache/lock"
     flock 9
     [ -d "$root" ] || build_root
-    [ -d "$prefix" ] || build_prefix
+    [ -d "$wined3d_prefix" ] || build_prefix
+    [ "$prefix" != "$dxvk_prefix" ] || [ -d "$dxvk_prefix" ] || build_dxvk_prefix
 }
 
 case "${1:-}" in

@@ -1,17 +1,26 @@
+import os
 import re
 import shutil
 import subprocess
 
 import pytest
 
-from support import ARTIFACTS, EXE, REPO, WINE_ROOT, Display, Hotfx
+from support import ARTIFACTS, EXE, REPO, STACKS, WINE_ROOT, Display, Hotfx
+
+# Every test that starts hotfx runs on each Direct3D 9 implementation; HOTFX_D3D9 picks one.
+CHOSEN = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else list(STACKS)
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "endurance: a run of several minutes; -m 'not endurance' skips it")
+    config.addinivalue_line("markers", "only_on(stack, why): the test runs on that Direct3D 9 stack alone")
 
 
 def pytest_sessionstart(session):
+    unknown = [stack for stack in CHOSEN if stack not in STACKS]
+    if unknown:
+        pytest.exit(f"HOTFX_D3D9={unknown[0]}: choose one of {', '.join(STACKS)}, or leave it unset for all",
+                    returncode=2)
     if not EXE.is_file():
         pytest.exit(f"{EXE} is missing: build it first with "
                     "`cmake --preset windows && cmake --build --preset windows`", returncode=2)
@@ -31,6 +40,25 @@ def wine_ready():
     subprocess.run([str(WINE_ROOT), "setup"], cwd=REPO, check=True)
 
 
+@pytest.fixture(scope="session")
+def prepared_stacks(wine_ready):
+    return set()
+
+
+@pytest.fixture(params=CHOSEN)
+def stack(request, prepared_stacks):
+    """The Direct3D 9 implementation the test runs on: "wined3d" or "dxvk". Its Wine prefix
+    is built on first use."""
+    only = request.node.get_closest_marker("only_on")
+    if only and request.param != only.args[0]:
+        pytest.skip(f"{only.args[0]} only: {only.args[1]}")
+    if request.param not in prepared_stacks:
+        subprocess.run([str(WINE_ROOT), "setup"], cwd=REPO, check=True,
+                       env=dict(os.environ, HOTFX_D3D9=request.param))
+        prepared_stacks.add(request.param)
+    return request.param
+
+
 @pytest.fixture
 def display():
     server = Display()
@@ -39,10 +67,11 @@ def display():
 
 
 @pytest.fixture
-def hotfx(request, display, tmp_path, wine_ready):
-    """Starts hotfx.exe (or command, such as tools/view.sh) in a fresh folder holding a copy
-    of the program and, unless source is None, a main.fx with that text. Every run is ended
-    and, if the test failed, its screenshots and output are kept under build/e2e-artifacts/<test>/."""
+def hotfx(request, display, tmp_path, stack):
+    """Starts hotfx.exe (or command, such as tools/view.sh) on the stack in a fresh folder
+    holding a copy of the program and, unless source is None, a main.fx with that text. Every
+    run is ended and, if the test failed, its screenshots and output are kept under
+    build/e2e-artifacts/<test>/."""
     artifacts = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name)
     shutil.rmtree(artifacts, ignore_errors=True)
     runs = []
@@ -57,7 +86,7 @@ def hotfx(request, display, tmp_path, wine_ready):
             source(folder)
         elif source is not None:
             (folder / "main.fx").write_text(source)
-        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug, command))
+        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug, command, stack))
         return runs[-1]
 
     yield start

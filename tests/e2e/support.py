@@ -18,6 +18,13 @@ EXE = Path(os.environ.get("HOTFX_EXE", REPO / "build" / "windows" / "hotfx.exe")
 WINE_ROOT = REPO / "tools" / "wine-root.sh"
 ARTIFACTS = REPO / "build" / "e2e-artifacts"
 
+# The Direct3D 9 implementations the suite runs on, each known by how Wine loads d3d9.dll and
+# which function reports presents on Wine's fps channel: wined3d's command stream, or the
+# Vulkan present that DXVK makes.
+STACKS = {"wined3d": ("builtin", "wined3d_cs_exec_present"), "dxvk": ("native", "win32u_vkQueuePresentKHR")}
+D3D9_LOADED = re.compile(r'trace:loaddll:\w+ Loaded L"[^"]*\\d3d9\.dll" at \w+: (\w+)')
+PRESENTED = re.compile(r"trace:fps:(%s) " % "|".join(present for _, present in STACKS.values()))
+
 
 # The timeouts are generous because a loaded machine can take long to start Wine; every
 # wait ends as soon as its event happens.
@@ -102,8 +109,9 @@ class Hotfx:
     """One run of hotfx.exe in its own folder. Standard output is read line by line by a
     thread into a queue; expect() consumes it in order, like a terminal script would."""
 
-    def __init__(self, folder, display, artifacts, winedebug="-all", command=None):
+    def __init__(self, folder, display, artifacts, winedebug="-all", command=None, stack="wined3d"):
         self.folder, self.display, self.artifacts = Path(folder), display, artifacts
+        self.stack = stack
         self.stderr_path = self.folder.parent / (self.folder.name + ".stderr")
         self.lines = []       # every line read so far, in order
         self.consumed = 0     # how many of them expect() has walked past
@@ -111,7 +119,10 @@ class Hotfx:
         self.eof = False
         self._queue = queue.Queue()
         self._window = None
-        env = dict(display.env(), WINEDEBUG=winedebug)
+        self._drawn_by = None
+        # Two channels on top of what the test asks for tell which implementation drew:
+        # a line per DLL loaded, and one per second and a half of presents.
+        env = dict(display.env(), WINEDEBUG=winedebug + ",+loaddll,+fps", HOTFX_D3D9=stack)
         with open(self.stderr_path, "wb") as stderr:
             # A session of its own, so the whole group can be ended by its id at cleanup.
             self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
@@ -180,7 +191,36 @@ class Hotfx:
         if self._window is None:
             self._window = wait_until(find, timeout, 0.2)
             assert self._window, f"no window titled 'test' within {timeout}s"
+            self.check_stack(timeout)
         return self._window
+
+    def check_stack(self, timeout=60):
+        """Waits for the first present and fails unless the stack named drew it."""
+        found, position = {}, 0
+
+        def scan():
+            nonlocal position
+            with open(self.stderr_path, "rb") as log:
+                log.seek(position)
+                for raw in log:
+                    if not raw.endswith(b"\n"):
+                        break
+                    position += len(raw)
+                    if b"trace:loaddll:" not in raw and b"trace:fps:" not in raw:
+                        continue
+                    line = raw.decode(errors="replace")
+                    for name, pattern in (("d3d9", D3D9_LOADED), ("present", PRESENTED)):
+                        if match := pattern.search(line):
+                            found.setdefault(name, match.group(1))
+                    if len(found) == 2:
+                        return True
+            return False
+        if self._drawn_by is None:
+            assert wait_until(scan, timeout, 0.2), \
+                f"no d3d9.dll load or no present on Wine's trace within {timeout}s: {found}; {self.stderr_tail()}"
+            self._drawn_by = (found["d3d9"], found["present"])
+        assert self._drawn_by == STACKS[self.stack], \
+            f"{self.stack} should have drawn, but d3d9.dll was {self._drawn_by[0]} and {self._drawn_by[1]} presented"
 
     def geometry(self):
         """(x, y, width, height) of the window on the screen, from xwininfo."""
