@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
-# Wine 10, the size of hotfx.exe, and reload on save through tools/view.sh. Takes about nine
-# minutes; run tools/setup.sh first on a new machine. Results and intermediate files go to
-# build/bench.
+# Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
+# save through tools/view.sh. Takes about twenty minutes; run tools/setup.sh first on a new
+# machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,8 +26,14 @@ cp build/bench/windows/hotfx.exe bench/main.fx build/bench/platform/
 
 python3 bench/size.py build/bench/windows/hotfx.exe "$out/size.json"
 python3 bench/native.py build/bench "$out/native.json"
-tools/wine-root.sh setup
-python3 bench/on_wine.py "$out/wine.json"
-python3 bench/results.py BENCHMARKS.md "$out/native.json" "$out/wine.json" "$out/size.json"
-HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
+# The Wine benchmarks on each Direct3D 9 implementation, or on the one HOTFX_D3D9 names.
+wine_results=()
+for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
+    HOTFX_D3D9=$stack tools/wine-root.sh setup
+    HOTFX_D3D9=$stack python3 bench/on_wine.py "$out/wine-$stack.json"
+    wine_results+=("$out/wine-$stack.json")
+done
+python3 bench/results.py BENCHMARKS.md "$out/native.json" "${wine_results[@]}" "$out/size.json"
+# This one reads Wine's d3d9 trace, which only wined3d writes.
+HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

@@ -10,6 +10,12 @@
 //                                 window to the right of where hotfx's goes
 //   reference.exe compile COUNT   time COUNT compiles of both stages of main.fx instead and
 //                                 print the median milliseconds of one pair
+//   reference.exe reload COUNT    draw as with b and rebuild both shaders from main.fx in COUNT
+//                                 frames in a row as hotfx does with F5 held, to show how much
+//                                 memory the platform keeps for that: after one rebuild and
+//                                 some seconds of drawing it prints "before" and waits for a
+//                                 line on standard input, then makes the COUNT rebuilds, prints
+//                                 "after" and goes on drawing
 #include <windows.h>
 #include <d3d9.h>
 #include <d3dx9.h>
@@ -19,12 +25,47 @@
 
 static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
 
+static const DWORD settle_ms = 5000;
+
 static ID3DXBuffer* compile(const char* entry, const char* profile)
 {
     ID3DXBuffer* code = NULL;
     if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, entry, profile, compile_flags, &code, NULL, NULL) != D3D_OK)
         return NULL;
     return code;
+}
+
+// What hotfx's F5 does, call for call: the old shaders go, each stage is compiled with its
+// messages asked for and created, and the sampler is set up again.
+static bool rebuild(IDirect3DDevice9* device, IDirect3DVertexShader9** vertex_shader,
+                    IDirect3DPixelShader9** pixel_shader)
+{
+    (*vertex_shader)->Release();
+    (*pixel_shader)->Release();
+    ID3DXBuffer* code = NULL;
+    ID3DXBuffer* messages = NULL;
+    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, "vs_main", "vs_3_0", compile_flags, &code, &messages,
+                                   NULL) != D3D_OK)
+        return false;
+    if (messages)
+        messages->Release();
+    device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), vertex_shader);
+    code->Release();
+    messages = NULL;
+    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, "ps_main", "ps_3_0", compile_flags, &code, &messages,
+                                   NULL) != D3D_OK)
+        return false;
+    if (messages)
+        messages->Release();
+    device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), pixel_shader);
+    code->Release();
+    static const D3DSAMPLERSTATETYPE states[] = {D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER,
+                                                 D3DSAMP_ADDRESSU, D3DSAMP_ADDRESSV};
+    static const DWORD values[] = {D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTEXF_LINEAR, D3DTADDRESS_WRAP,
+                                   D3DTADDRESS_WRAP};
+    for (int i = 0; i < 5; ++i)
+        device->SetSamplerState(0, states[i], values[i]);
+    return true;
 }
 
 static int by_value(const void* a, const void* b)
@@ -54,11 +95,19 @@ static int time_compiles(int count)
     return 0;
 }
 
+// Says where the run is, at once, to the caller who reads the memory.
+static void tell(const char* where)
+{
+    printf("%s\n", where);
+    fflush(stdout);
+}
+
 int main(int argc, char* argv[])
 {
     if (argc == 3 && strcmp(argv[1], "compile") == 0)
         return time_compiles(atoi(argv[2]));
-    const char* extra = argc == 2 ? argv[1] : "";
+    int reloads = argc == 3 && strcmp(argv[1], "reload") == 0 ? atoi(argv[2]) : -1;
+    const char* extra = argc == 2 ? argv[1] : reloads >= 0 ? "b" : "";
     bool clear = strchr(extra, 'c'), all_registers = strchr(extra, 'k'), bind = strchr(extra, 'b');
     int left = strchr(extra, 'r') ? 1290 : 0;
 
@@ -93,10 +142,32 @@ int main(int argc, char* argv[])
     static const float quad[4][5] = {{1, -1, 0, 1, -1}, {-1, -1, 0, -1, -1}, {1, 1, 0, 1, 1}, {-1, 1, 0, -1, 1}};
     static float constants[64][4];
     float* time = constants[0];
+    // With reload: rebuilds still to make, one a frame; the first batch is the single one
+    // before "before".
+    int pending = reloads >= 0 ? 1 : 0;
+    bool first_batch = true;
+    DWORD tell_at = 0;
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
+        if (pending > 0) {
+            if (!rebuild(device, &vertex_shader, &pixel_shader))
+                return 1;
+            if (--pending == 0 && first_batch)
+                tell_at = GetTickCount() + settle_ms;
+            else if (pending == 0)
+                tell("after");
+        } else if (tell_at && (LONG)(GetTickCount() - tell_at) >= 0) {
+            char line[16];
+            tell("before");
+            fgets(line, sizeof line, stdin);
+            tell_at = 0;
+            first_batch = false;
+            pending = reloads;
+            if (pending == 0)
+                tell("after");
+        }
         if (clear)
             device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);
         device->BeginScene();
