@@ -10,12 +10,13 @@
 //                                 window to the right of where hotfx's goes
 //   reference.exe compile COUNT   time COUNT compiles of both stages of main.fx instead and
 //                                 print the median milliseconds of one pair
-//   reference.exe reload COUNT    draw as with b and rebuild both shaders from main.fx in COUNT
-//                                 frames in a row as hotfx does with F5 held, to show how much
+//   reference.exe reload SECONDS  draw as with ckbr, making the same calls in every frame as
+//                                 hotfx, and rebuild both shaders from main.fx in every frame
+//                                 for SECONDS as hotfx does with F5 held, to show how much
 //                                 memory the platform keeps for that: after one rebuild and
 //                                 some seconds of drawing it prints "before" and waits for a
-//                                 line on standard input, then makes the COUNT rebuilds, prints
-//                                 "after" and goes on drawing
+//                                 line on standard input, then rebuilds, prints "after COUNT"
+//                                 with the number of rebuilds and goes on drawing
 #include <windows.h>
 #include <d3d9.h>
 #include <d3dx9.h>
@@ -106,8 +107,8 @@ int main(int argc, char* argv[])
 {
     if (argc == 3 && strcmp(argv[1], "compile") == 0)
         return time_compiles(atoi(argv[2]));
-    int reloads = argc == 3 && strcmp(argv[1], "reload") == 0 ? atoi(argv[2]) : -1;
-    const char* extra = argc == 2 ? argv[1] : reloads >= 0 ? "b" : "";
+    int reload_seconds = argc == 3 && strcmp(argv[1], "reload") == 0 ? atoi(argv[2]) : -1;
+    const char* extra = argc == 2 ? argv[1] : reload_seconds >= 0 ? "ckbr" : "";
     bool clear = strchr(extra, 'c'), all_registers = strchr(extra, 'k'), bind = strchr(extra, 'b');
     int left = strchr(extra, 'r') ? 1290 : 0;
 
@@ -142,31 +143,33 @@ int main(int argc, char* argv[])
     static const float quad[4][5] = {{1, -1, 0, 1, -1}, {-1, -1, 0, -1, -1}, {1, 1, 0, 1, 1}, {-1, 1, 0, -1, 1}};
     static float constants[64][4];
     float* time = constants[0];
-    // With reload: rebuilds still to make, one a frame; the first batch is the single one
-    // before "before".
-    int pending = reloads >= 0 ? 1 : 0;
-    bool first_batch = true;
-    DWORD tell_at = 0;
+    // With reload: one rebuild, then some seconds of drawing before "before"; after the
+    // answer, a rebuild in every frame until reload_until.
+    int reloads = 0;
+    bool reloading = reload_seconds >= 0;
+    DWORD tell_at = 0, reload_until = 0;
     for (;;) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        if (pending > 0) {
+        if (reloading && tell_at == 0 && reload_until == 0) {
             if (!rebuild(device, &vertex_shader, &pixel_shader))
                 return 1;
-            if (--pending == 0 && first_batch)
-                tell_at = GetTickCount() + settle_ms;
-            else if (pending == 0)
-                tell("after");
+            tell_at = GetTickCount() + settle_ms;
         } else if (tell_at && (LONG)(GetTickCount() - tell_at) >= 0) {
             char line[16];
             tell("before");
             fgets(line, sizeof line, stdin);
             tell_at = 0;
-            first_batch = false;
-            pending = reloads;
-            if (pending == 0)
-                tell("after");
+            reload_until = GetTickCount() + 1000 * reload_seconds;
+        } else if (reload_until && (LONG)(GetTickCount() - reload_until) < 0) {
+            if (!rebuild(device, &vertex_shader, &pixel_shader))
+                return 1;
+            ++reloads;
+        } else if (reloading && reload_until) {
+            printf("after %d\n", reloads);
+            fflush(stdout);
+            reloading = false;
         }
         if (clear)
             device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0, 1.0f, 0);

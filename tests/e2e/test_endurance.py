@@ -1,11 +1,12 @@
 """hotfx.exe kept busy for six minutes: F5 held down for 30 seconds (a reload in every frame),
 then five minutes of drawing, with resident memory read by the host from /proc/<pid>/status
-of the Wine process that runs it. Wine and the drivers keep some memory for every shader pair
-made and drawn, so the reloads are judged against the platform itself: the reference program
-(bench/reference) makes as many reloads, call for call, in the same run, and hotfx may grow by
-no more per reload than it does. Growth that comes later, while the platform settles, counts
-towards the reloads; from two minutes after them on, memory must stay flat. Skip it in quick
-runs with -m "not endurance"."""
+of the Wine process that runs it. The platform itself keeps memory for every shader pair made
+and drawn, and wined3d for drawing alone (about a kilobyte a second on llvmpipe), so hotfx is
+judged against the reference program (bench/reference), which makes the same calls in every
+frame and runs beside it the whole time, reloading in every frame while F5 is held: hotfx may
+keep no more per reload than the reference does, and from two minutes after the reloads on,
+its memory may rise no more than the reference's. Skip it in quick runs with
+-m "not endurance"."""
 
 import os
 import re
@@ -14,7 +15,6 @@ import shutil
 import signal
 import statistics
 import subprocess
-import threading
 import time
 
 import pytest
@@ -27,14 +27,12 @@ RED = (255, 0, 0)
 LOADED = r"Load Shader\.$"
 HELD = 30
 RUNNING = 300
-# After the reloads, the platform is given this long to settle before its growth is taken.
+# After the reloads, the platform is given this long to settle before what was kept is taken.
 SETTLE = 120
 SAMPLE_EVERY = 10
-# Reading the resident size of a process that is drawing is exact to a few pages per reading;
-# over a thousand reloads or more that is a few bytes per reload.
-NOISE_PER_RELOAD_KB = 0.25
-# The straight line through the readings of the quiet minutes may rise by no more than this
-# over them.
+# Two programs drawing beside each other do not draw exactly as many frames, and a reading of
+# a drawing process is exact to a few pages; these bounds cover that.
+NOISE_PER_RELOAD_KB = 0.5
 FLAT_KB = 256
 
 
@@ -101,35 +99,42 @@ def trend_kb(readings):
     return slope * (times[-1] - times[0])
 
 
-def reference_growth(run, stack, reference_exe, reloads, result):
-    """Runs the reference beside hotfx, in its folder: one reload, the memory, as many reloads as
-    hotfx made, SETTLE seconds, the memory again. Puts (before, after) in kB into result."""
-    shutil.copy(reference_exe, run.folder)
-    process = subprocess.Popen([str(WINE_ROOT), "wine", "reference.exe", "reload", str(reloads)], cwd=run.folder,
-                               env=dict(run.display.env(), WINEDEBUG="-all", HOTFX_D3D9=stack),
-                               stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                               start_new_session=True)
+class Reference:
+    """bench/reference in reload mode, in hotfx's folder and on its stack: it reloads once,
+    says "before" and waits; told to go, it reloads in every frame for HELD seconds and says
+    "after COUNT"; all the time it makes the calls hotfx makes in every frame."""
 
-    def says(word, timeout):
-        ready = select.select([process.stdout], [], [], timeout)[0]
-        line = process.stdout.readline().decode(errors="replace").strip() if ready else "(nothing)"
-        assert line == word, f"the reference said {line!r}, not {word!r}"
+    def __init__(self, run, stack, reference_exe):
+        shutil.copy(reference_exe, run.folder)
+        self.process = subprocess.Popen([str(WINE_ROOT), "wine", "reference.exe", "reload", str(HELD)],
+                                        cwd=run.folder, env=dict(run.display.env(), WINEDEBUG="-all", HOTFX_D3D9=stack),
+                                        stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
 
-    try:
-        says("before", 180)
-        pid = wine_process(process.pid, "reference.exe")
-        before = settled_kb(pid)
-        process.stdin.write(b"\n")
-        process.stdin.flush()
-        says("after", 300)
-        time.sleep(SETTLE)
-        result.extend([before, settled_kb(pid)])
-    finally:
-        os.killpg(process.pid, signal.SIGKILL)
-        process.wait()
+    def says(self, word, timeout):
+        ready = select.select([self.process.stdout], [], [], timeout)[0]
+        line = self.process.stdout.readline().decode(errors="replace").strip() if ready else "(nothing)"
+        assert line.startswith(word), f"the reference said {line!r}, not {word!r}"
+        return line
+
+    def go(self):
+        self.process.stdin.write(b"\n")
+        self.process.stdin.flush()
+
+    def close(self):
+        os.killpg(self.process.pid, signal.SIGKILL)
+        self.process.wait()
 
 
-def test_memory_kept_per_reload_is_the_platforms_and_stays_flat_after(hotfx, stack, reference_exe, request):
+@pytest.fixture
+def reference(hotfx, stack, reference_exe):
+    started = []
+    yield lambda run: started.append(Reference(run, stack, reference_exe)) or started[-1]
+    for program in started:
+        program.close()
+
+
+def test_memory_kept_per_reload_and_while_drawing_is_no_more_than_the_platforms(hotfx, reference, request):
     log = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name) / "memory.txt"
     log.parent.mkdir(parents=True, exist_ok=True)
     figures = []
@@ -142,54 +147,55 @@ def test_memory_kept_per_reload_is_the_platforms_and_stays_flat_after(hotfx, sta
     run.expect(LOADED)
     run.wait_for_colour(RED)
     pid = wine_process(run.process.pid, "hotfx.exe")
+    beside = reference(run)
 
     run.key("F5")
     run.expect(LOADED)
+    beside.says("before", 180)
     time.sleep(5)  # the first frames drawn with a new pair warm caches up
-    baseline = settled_kb(pid)
-    note(f"hotfx, 5 s after the first reload: {baseline} kB")
+    beside_pid = wine_process(beside.process.pid, "reference.exe")
+    baseline, beside_baseline = settled_kb(pid), settled_kb(beside_pid)
+    note(f"after the first reload: hotfx {baseline} kB, reference {beside_baseline} kB")
 
     loaded_before = run.output().count("Load Shader.")
     run.key("F5", action="keydown")
+    beside.go()
     held_until = time.monotonic() + HELD
     while time.monotonic() < held_until:
         time.sleep(5)
-        note(f"F5 held, {HELD - (held_until - time.monotonic()):.0f} s: {resident_kb(pid)} kB")
+        note(f"F5 held, {HELD - (held_until - time.monotonic()):.0f} s: hotfx {resident_kb(pid)} kB, "
+             f"reference {resident_kb(beside_pid)} kB")
     run.key("F5", action="keyup")
     released = time.monotonic()
     reloads = run.output(settle=1.0).count("Load Shader.") - loaded_before
-    note(f"reloads while F5 was held: {reloads}")
-    assert reloads > 10 * HELD, "F5 held should reload in every frame"
+    beside_reloads = int(beside.says("after", 60).split()[1])
+    note(f"reloads: hotfx {reloads}, reference {beside_reloads}")
+    # test_reload checks a reload in every frame; here they only need to be many, on a slow
+    # stack and a busy machine as well.
+    assert reloads > 2 * HELD, "F5 held should reload many times"
 
-    # The reference makes its reloads while hotfx draws on.
-    reference = []
-    beside = threading.Thread(target=reference_growth, args=(run, stack, reference_exe, reloads, reference))
-    beside.start()
     readings, settled = [], None
     while time.monotonic() < released + RUNNING:
         time.sleep(SAMPLE_EVERY)
         since = time.monotonic() - released
-        readings.append((since, resident_kb(pid)))
-        note(f"running, {since:.0f} s after the reloads: {readings[-1][1]} kB")
+        readings.append((since, resident_kb(pid), resident_kb(beside_pid)))
+        note(f"running, {since:.0f} s after the reloads: hotfx {readings[-1][1]} kB, reference {readings[-1][2]} kB")
         if since >= SETTLE and settled is None:
-            settled = settled_kb(pid)
-            note(f"hotfx, {SETTLE} s after the reloads: {settled} kB")
-    beside.join()
-    assert len(reference) == 2, "the reference did not finish"
-    note(f"reference, 5 s after its first reload: {reference[0]} kB; {SETTLE} s after as many reloads: "
-         f"{reference[1]} kB")
+            settled = (settled_kb(pid), settled_kb(beside_pid))
+            note(f"{SETTLE} s after the reloads: hotfx {settled[0]} kB, reference {settled[1]} kB")
 
-    per_reload = (settled - baseline) / reloads
-    platform_per_reload = (reference[1] - reference[0]) / reloads
-    flat = [(t, kb) for t, kb in readings if t >= SETTLE]
-    rise = trend_kb(flat)
-    note(f"kept per reload: hotfx {per_reload:.2f} kB, reference {platform_per_reload:.2f} kB; "
-         f"trend over the last {flat[-1][0] - flat[0][0]:.0f} s: {rise:+.0f} kB")
+    per_reload = (settled[0] - baseline) / reloads
+    platform_per_reload = (settled[1] - beside_baseline) / beside_reloads
+    quiet = [reading for reading in readings if reading[0] >= SETTLE]
+    rise = trend_kb([(t, kb) for t, kb, _ in quiet])
+    platform_rise = trend_kb([(t, kb) for t, _, kb in quiet])
+    note(f"kept per reload: hotfx {per_reload:.2f} kB, reference {platform_per_reload:.2f} kB; trend over the "
+         f"last {quiet[-1][0] - quiet[0][0]:.0f} s: hotfx {rise:+.0f} kB, reference {platform_rise:+.0f} kB")
 
     assert run.process.poll() is None
     assert set(run.output()) == {"Load Shader."}, "no error line in six minutes"
     assert per_reload <= platform_per_reload + NOISE_PER_RELOAD_KB, figures
-    assert rise <= FLAT_KB, figures
+    assert rise <= platform_rise + FLAT_KB, figures
     run.key("F5")
     run.expect(LOADED)
     run.key("Escape")
