@@ -28,12 +28,16 @@ static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_P
 
 static const DWORD settle_ms = 5000;
 
+// Asks for the messages and lets them go, as hotfx does.
 static ID3DXBuffer* compile(const char* entry, const char* profile)
 {
     ID3DXBuffer* code = NULL;
-    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, entry, profile, compile_flags, &code, NULL, NULL) != D3D_OK)
-        return NULL;
-    return code;
+    ID3DXBuffer* messages = NULL;
+    HRESULT status = D3DXCompileShaderFromFileA("main.fx", NULL, NULL, entry, profile, compile_flags, &code,
+                                                &messages, NULL);
+    if (messages)
+        messages->Release();
+    return status == D3D_OK ? code : NULL;
 }
 
 // What hotfx's F5 does, call for call: the old shaders go, each stage is compiled with its
@@ -43,21 +47,14 @@ static bool rebuild(IDirect3DDevice9* device, IDirect3DVertexShader9** vertex_sh
 {
     (*vertex_shader)->Release();
     (*pixel_shader)->Release();
-    ID3DXBuffer* code = NULL;
-    ID3DXBuffer* messages = NULL;
-    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, "vs_main", "vs_3_0", compile_flags, &code, &messages,
-                                   NULL) != D3D_OK)
+    ID3DXBuffer* code = compile("vs_main", "vs_3_0");
+    if (!code)
         return false;
-    if (messages)
-        messages->Release();
     device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), vertex_shader);
     code->Release();
-    messages = NULL;
-    if (D3DXCompileShaderFromFileA("main.fx", NULL, NULL, "ps_main", "ps_3_0", compile_flags, &code, &messages,
-                                   NULL) != D3D_OK)
+    code = compile("ps_main", "ps_3_0");
+    if (!code)
         return false;
-    if (messages)
-        messages->Release();
     device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), pixel_shader);
     code->Release();
     static const D3DSAMPLERSTATETYPE states[] = {D3DSAMP_MAGFILTER, D3DSAMP_MINFILTER, D3DSAMP_MIPFILTER,
