@@ -1,4 +1,4 @@
-// The shell: the main window and its class.
+// The shell: the command line, the main window and its class.
 #pragma once
 
 #include <windows.h>
@@ -9,3 +9,11 @@ extern HWND main_window;
 
 void init_window_class();
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+extern bool watch_folder;
+extern bool save_frames;
+extern unsigned long first_frame;
+extern unsigned long last_frame;
+extern const char* frame_path;
+
+bool read_options(int argc, char* argv[]);

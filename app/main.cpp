@@ -50,11 +50,13 @@ static void run_main_loop()
     }
 }
 
-int main(int, char*[])
+int main(int argc, char* argv[])
 {
     // Each status line must reach a pipe (an editor's build panel, a log) when it is printed,
     // not when a buffer fills or the process ends.
     setvbuf(stdout, NULL, _IONBF, 0);
+    if (!read_options(argc, argv))
+        return 2;
     if (!create_main_window())
         return 1;
 

@@ -1,0 +1,86 @@
+#include <errno.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "app/app.h"
+
+// What the command line asks for. Without arguments hotfx is the interactive viewer alone.
+bool watch_folder = false;
+bool save_frames = false;
+unsigned long first_frame = 0;
+unsigned long last_frame = 0;
+// --frame: the file to write; --frames: a name with one printf number in it.
+const char* frame_path = NULL;
+
+static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN]";
+
+static bool bad_arguments(const char* why, const char* what)
+{
+    fprintf(stderr, "hotfx: %s%s; %s\n", why, what, usage);
+    return false;
+}
+
+// A frame number is decimal digits only: no sign, no space, nothing after, and it fits.
+static bool read_frame_number(const char* text, unsigned long* number)
+{
+    char* end = NULL;
+    errno = 0;
+    *number = strtoul(text, &end, 10);
+    return text[0] >= '0' && text[0] <= '9' && *end == '\0' && errno == 0;
+}
+
+// The pattern goes to sprintf with the frame number, so it may hold one conversion of an
+// integer (%d, %u or %i, with an optional 0 flag and width) and %% for a percent sign.
+static bool one_number_in(const char* pattern)
+{
+    int numbers = 0;
+    for (const char* at = strchr(pattern, '%'); at; at = strchr(at + 1, '%')) {
+        if (at[1] == '%') {
+            at++;
+            continue;
+        }
+        const char* conversion = at + 1 + strspn(at + 1, "0123456789");
+        if (conversion - at > 4 || !*conversion || !strchr("dui", *conversion))
+            return false;
+        numbers++;
+        at = conversion;
+    }
+    return numbers == 1;
+}
+
+// Returns false after saying on stderr what is wrong.
+bool read_options(int argc, char* argv[])
+{
+    if (argc <= 1)
+        return true;
+    const char* option = argv[1];
+    if (strcmp(option, "--watch") == 0 && argc == 2) {
+        watch_folder = true;
+        return true;
+    }
+    if (strcmp(option, "--frame") == 0 && argc == 4) {
+        if (!read_frame_number(argv[2], &first_frame))
+            return bad_arguments("not a frame number: ", argv[2]);
+        last_frame = first_frame;
+    } else if (strcmp(option, "--frames") == 0 && argc == 5) {
+        if (!read_frame_number(argv[2], &first_frame))
+            return bad_arguments("not a frame number: ", argv[2]);
+        if (!read_frame_number(argv[3], &last_frame))
+            return bad_arguments("not a frame number: ", argv[3]);
+        if (last_frame < first_frame)
+            return bad_arguments("the last frame comes before the first: ", argv[3]);
+        if (!one_number_in(argv[4]))
+            return bad_arguments("the name needs one frame number such as %05d, and no other %: ", argv[4]);
+    } else if (strcmp(option, "--watch") == 0 || strcmp(option, "--frame") == 0 ||
+               strcmp(option, "--frames") == 0) {
+        return bad_arguments("wrong number of arguments for ", option);
+    } else {
+        return bad_arguments("unknown option: ", option);
+    }
+    if (!argv[argc - 1][0])
+        return bad_arguments("an empty file name", "");
+    save_frames = true;
+    frame_path = argv[argc - 1];
+    return true;
+}
