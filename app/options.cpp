@@ -21,13 +21,17 @@ static bool bad_arguments(const char* why, const char* what)
     return false;
 }
 
+// The largest frame number, the same where unsigned long is wider than on Windows.
+static const unsigned long long last_frame_number = 0xFFFFFFFF;
+
 // A frame number is decimal digits only: no sign, no space, nothing after, and it fits.
 static bool read_frame_number(const char* text, unsigned long* number)
 {
     char* end = NULL;
     errno = 0;
     *number = strtoul(text, &end, 10);
-    return text[0] >= '0' && text[0] <= '9' && *end == '\0' && errno == 0;
+    return text[0] >= '0' && text[0] <= '9' && *end == '\0' && errno == 0 &&
+           (unsigned long long)*number <= last_frame_number;
 }
 
 // The pattern goes to sprintf with the frame number, so it may hold one conversion of an
