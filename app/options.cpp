@@ -12,6 +12,7 @@ unsigned long first_frame = 0;
 unsigned long last_frame = 0;
 // --frame: the file to write; --frames: a name with one printf number in it.
 const char* frame_path = NULL;
+bool numbered_frames = false;
 
 static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN]";
 
@@ -72,6 +73,7 @@ bool read_options(int argc, char* argv[])
             return bad_arguments("the last frame comes before the first: ", argv[3]);
         if (!one_number_in(argv[4]))
             return bad_arguments("the name needs one frame number such as %05d, and no other %: ", argv[4]);
+        numbered_frames = true;
     } else if (strcmp(option, "--watch") == 0 || strcmp(option, "--frame") == 0 ||
                strcmp(option, "--frames") == 0) {
         return bad_arguments("wrong number of arguments for ", option);
