@@ -7,7 +7,7 @@ import subprocess
 import numpy
 import pytest
 
-from support import WINE_ROOT, Image, pixel_at, shader, solid
+from support import D3D9_LOADED, STACKS, WINE_ROOT, Image, pixel_at, shader, wait_until
 
 TIME_STEP = numpy.float32(0.016666)
 # The time in the red channel, and its fine part (a 256th of a unit per step) in the green.
@@ -32,7 +32,9 @@ def frame_command(*args):
 
 
 def saved(run, name):
-    """The PNG the run wrote, checked to be the unscaled back buffer."""
+    """The PNG the run wrote, checked to be the unscaled back buffer drawn by the stack named."""
+    loaded = D3D9_LOADED.search(run.stderr_path.read_text(errors="replace"))
+    assert loaded and loaded.group(1) == STACKS[run.stack][0], f"d3d9.dll of {run.stack} not loaded"
     ppm = subprocess.run(["convert", str(run.folder / name), "-depth", "8", "ppm:-"],
                          capture_output=True, check=True).stdout
     img = Image(ppm)
@@ -115,3 +117,51 @@ def test_bad_arguments_give_one_line_and_2(hotfx, args):
     said = [line for line in run.stderr_path.read_text(errors="replace").splitlines() if line.startswith("hotfx")]
     assert len(said) == 1 and "usage: hotfx.exe" in said[0], said
     assert run.output() == [] and not list(run.folder.glob("*.png"))
+
+
+# Wine's +d3d9 channel logs each device method as it is entered; +d3d logs the constants as
+# wined3d takes them for a draw, each to nine digits, which is every bit of a float.
+D3D9_CALL = re.compile(r"trace:d3d9:d3d9_device_([A-Z]\w*) (.*)$")
+CONSTANT = re.compile(r"trace:d3d:wined3d_device_set_([vp]s)_consts_f Set vec4 constant (\d+) to \{(.*)\}\.$")
+ADDRESS = re.compile(r"\b[0-9A-F]{8}\b")
+
+
+def traced_frames(path):
+    """Each frame's device calls from Clear to EndScene, addresses masked, and the constants
+    that its draw used, as (stage, register, four floats)."""
+    frames = []
+    with open(path, errors="replace") as log:
+        for line in log:
+            if call := D3D9_CALL.search(line):
+                method = call.group(1)
+                if method == "Clear":
+                    frames.append(([], []))
+                if frames and method not in ("AddRef", "Release") and len(frames[-1][0]) < 9:
+                    frames[-1][0].append(method + " " + ADDRESS.sub("*", call.group(2)))
+            elif frames and (constant := CONSTANT.search(line)):
+                frames[-1][1].append((constant.group(1), int(constant.group(2)),
+                                      tuple(numpy.float32(v) for v in constant.group(3).split(", "))))
+    return frames
+
+
+@pytest.mark.only_on("wined3d", "the calls and constants are read from Wine's d3d9 and wined3d trace channels, "
+                     "which DXVK's d3d9 does not write to")
+def test_a_saved_frame_makes_the_calls_and_uses_the_time_of_the_live_frame(hotfx):
+    frame = 30
+    live = hotfx(TIME_IN_COLOUR, winedebug="+d3d9,+d3d")
+    live.window()
+    assert wait_until(lambda: live.stderr_path.read_text(errors="replace").count("d3d9_device_EndScene") > frame + 1,
+                      120, 0.5), "the live run did not draw enough frames"
+    live.key("Escape")
+    assert live.wait_exit(timeout=120) == 0
+    saved_run = hotfx(TIME_IN_COLOUR, winedebug="+d3d9,+d3d", command=frame_command("--frame", frame, "out.png"))
+    assert saved_run.wait_exit(timeout=120) == 0
+
+    live_calls, live_constants = traced_frames(live.stderr_path)[frame]
+    (calls, constants), = traced_frames(saved_run.stderr_path)
+    assert calls == live_calls and len(calls) == 9 and calls[-1].startswith("EndScene"), (calls, live_calls)
+    assert constants == live_constants
+    assert sorted((stage, register) for stage, register, _ in constants) == \
+        sorted((stage, register) for stage in ("vs", "ps") for register in range(64))
+    for stage, register, values in constants:
+        assert values == ((time_at(frame), 0, 0, 0) if register == 0 else (0, 0, 0, 0)), (stage, register, values)
