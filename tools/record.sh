@@ -7,7 +7,8 @@
 # is copied into a fresh folder as main.fx), or without either the example shader. FIRST and
 # LAST are frame numbers, LAST included. OUT ending in .mp4, .webm or .gif becomes a video at
 # 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
-# encoded by ffmpeg; any other OUT is a folder that receives the pictures, 1280x1024 PNG files
+# encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
+# second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
 # named by frame number (0000000042.png).
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
