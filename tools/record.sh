@@ -137,8 +137,10 @@ echo "record: frames $first to $last of $folder/main.fx" >&2
 hotfx_pid=$!
 if [ -t 2 ]; then
     started=$(date +%s)
+    # From the first picture on, after what hotfx prints when it loads the shader.
     while kill -0 "$hotfx_pid" 2>/dev/null; do
-        progress "$(find "$frames" -name '*.png' | wc -l)" "$total" "$started"
+        saved=$(find "$frames" -name '*.png' | wc -l)
+        [ "$saved" -eq 0 ] || progress "$saved" "$total" "$started"
         sleep 0.5
     done
 fi
