@@ -156,7 +156,7 @@ fi
 if [ ${#codec[@]} -eq 0 ]; then
     mkdir -p "$out"
     find "$frames" -name "*.png" -exec mv -t "$out" {} +
-    echo "record: $total pictures in $out" >&2
+    echo "record: $total frames as PNG files in $out" >&2
 else
     ffmpeg -nostdin -loglevel error -y -framerate 60 -start_number "$first" -i "$frames/%010d.png" \
         "${codec[@]}" "$out" || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
