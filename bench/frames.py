@@ -10,15 +10,19 @@ own markers.
   live frame rate of the same shader: hotfx.exe alone for LIVE_SECONDS, Wine's +fps reports
   but the first two, averaged.
 - Where a saved frame's time goes (wined3d only, whose d3d9 writes a trace): a --frames run
-  under WINEDEBUG=+d3d9,+d3dx, its lines timed as they arrive: from Clear to the
-  D3DXSaveSurfaceToFileA call (drawing and reading the picture back) and from there to the
-  next frame's Clear (encoding and writing the PNG).
+  under WINEDEBUG=+d3d9,+d3dx, its lines timed as they arrive. wined3d draws and reads back on
+  its own thread, and D3DX's lock of the copy waits for that, then encodes the PNG from the
+  locked copy, so the time from LockRect to UnlockRect holds the drawing, the read back and the
+  encoding; the rest of the frame is everything else. Beside it, what deflating one saved
+  picture's rows takes with zlib at its default level, on this side, as an estimate of the
+  encoding's share.
 
 usage: frames.py [BENCHMARKS.md]
 """
 
 import os
 import re
+import zlib
 import shutil
 import statistics
 import subprocess
@@ -65,18 +69,26 @@ def live_rate(display, stack):
 
 
 def breakdown(display):
-    """Medians over a --frames run: drawing and reading back, and encoding and writing."""
-    lines = []
+    """Medians over a --frames run: the frame, the locked part, and zlib's deflate alone."""
+    events = {"d3d9_device_Clear ": [], "d3d9_surface_LockRect ": [], "d3d9_surface_UnlockRect ": []}
     run = wine(display, "wined3d", "--frames", 0, RANGE - 1, "t%03d.png", winedebug="+d3d9,+d3dx")
     for line in run.stderr:
-        if "d3d9_device_Clear " in line or "trace:d3dx:D3DXSaveSurfaceToFileA" in line:
-            lines.append((time.monotonic(), "save" if "D3DX" in line else "clear"))
+        for name, times in events.items():
+            if name in line:
+                times.append(time.monotonic())
     run.wait()
-    clears = [t for t, kind in lines if kind == "clear"]
-    saves = [t for t, kind in lines if kind == "save"]
-    drawing = [save - clear for clear, save in zip(clears, saves)]
-    writing = [clear - save for save, clear in zip(saves, clears[1:])]
-    return statistics.median(drawing), statistics.median(writing)
+    clears, locks, unlocks = events.values()
+    frame = statistics.median(after - before for before, after in zip(clears, clears[1:]))
+    locked = statistics.median(unlock - lock for lock, unlock in zip(locks, unlocks))
+    raw = subprocess.run(["convert", str(FOLDER / "t060.png"), "-depth", "8", "rgb:-"], capture_output=True,
+                         check=True).stdout
+    rows = b"".join(b"\0" + raw[y * 3840:(y + 1) * 3840] for y in range(1024))
+    deflate = []
+    for _ in range(5):
+        started = time.monotonic()
+        zlib.compress(rows)
+        deflate.append(time.monotonic() - started)
+    return frame, locked, statistics.median(deflate)
 
 
 def measure(display, stack):
@@ -107,10 +119,13 @@ def rows(stack, times, saved_rate, live, parts):
             f"bench/frames.py: --frames 0 {RANGE - 1} against --frames 0 0; live: +fps over {LIVE_SECONDS} s"),
     ]
     if parts:
-        drawing, writing = parts
-        found.append(row(f"{stack}: one saved frame, drawing and reading back / encoding and writing the PNG",
-                         f"{drawing * 1000:.0f} ms / {writing * 1000:.0f} ms (medians)", "", None,
-                         "bench/frames.py: Clear to D3DXSaveSurfaceToFileA to Clear (WINEDEBUG=+d3d9,+d3dx)"))
+        frame, locked, deflate = parts
+        ms = lambda seconds: f"{seconds * 1000:.0f} ms"
+        found.append(row(f"{stack}: one saved frame under trace; of it, D3DX's lock of the copy (waiting for the "
+                         "draw and the read back, then encoding the PNG); zlib's deflate of such a picture alone",
+                         f"{ms(frame)}; {ms(locked)}; {ms(deflate)} (medians)", "", None,
+                         "bench/frames.py: Clear to Clear, LockRect to UnlockRect (WINEDEBUG=+d3d9,+d3dx); "
+                         "zlib.compress of the rows"))
     return found
 
 
@@ -146,8 +161,9 @@ def main():
             subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
             times, saved_rate, live = measure(display, stack)
             parts = breakdown(display) if stack == "wined3d" else None
-            table_rows += rows(stack, times, saved_rate, live, parts)
-            for r in table_rows[-3:]:
+            found = rows(stack, times, saved_rate, live, parts)
+            table_rows += found
+            for r in found:
                 print(r["figure"], ":", r["value"], flush=True)
     finally:
         display.close()
