@@ -52,6 +52,18 @@ static bool restore_device()
     return true;
 }
 
+void render_frame()
+{
+    if (GetAsyncKeyState(VK_F5))
+        load_shaders();
+    if (device_lost && !restore_device())
+        return;
+
+    draw_scene();
+    if (device->Present(NULL, NULL, NULL, NULL) == D3DERR_DEVICELOST)
+        lose_device();
+}
+
 // Clears, feeds each stage that has a shader the constants, advances the time and draws the
 // quad: all of a frame but the F5 poll and the presentation, so a saved frame is a live one.
 void draw_scene()
@@ -91,16 +103,4 @@ float time_at_frame(unsigned long frame)
             break;
     }
     return time;
-}
-
-void render_frame()
-{
-    if (GetAsyncKeyState(VK_F5))
-        load_shaders();
-    if (device_lost && !restore_device())
-        return;
-
-    draw_scene();
-    if (device->Present(NULL, NULL, NULL, NULL) == D3DERR_DEVICELOST)
-        lose_device();
 }
