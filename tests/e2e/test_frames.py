@@ -109,8 +109,16 @@ def test_a_failure_has_its_exit_code_and_line(hotfx, case):
     assert not [path for path in run.folder.rglob("*.png") if path.is_file()]
 
 
-@pytest.mark.parametrize("args", [["--frame", "12"], ["--frame", "-1", "out.png"], ["--frames", "9", "5", "%d.png"],
-                                  ["--frames", "1", "2", "out.png"], ["--frame", "1", "out.png", "more"]])
+BAD_ARGUMENTS = {
+    "no file": ["--frame", "12"],
+    "a negative frame": ["--frame", "-1", "out.png"],
+    "backwards": ["--frames", "9", "5", "%d.png"],
+    "no number in the name": ["--frames", "1", "2", "out.png"],
+    "one too many": ["--frame", "1", "out.png", "more"],
+}
+
+
+@pytest.mark.parametrize("args", BAD_ARGUMENTS.values(), ids=list(BAD_ARGUMENTS))
 def test_bad_arguments_give_one_line_and_2(hotfx, args):
     run = hotfx(TIME_IN_COLOUR, command=frame_command(*args))
     assert run.wait_exit(timeout=120) == 2
