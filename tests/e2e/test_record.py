@@ -41,6 +41,21 @@ def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, nam
     assert sorted(path.name for path in tmp_path.iterdir()) == sorted(["main.fx", name])
 
 
+def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack):
+    (tmp_path / "main.fx").write_text(MOVING)
+    command = " ".join([RECORD, str(tmp_path / "main.fx"), "0", "7", str(tmp_path / "pictures")])
+    # script(1) gives the run a terminal of its own and copies what reaches it.
+    # Bytes, as text mode would turn each carriage return into a line end.
+    done = subprocess.run(["script", "-qec", command, "/dev/null"], env=tool_env(stack), capture_output=True,
+                          timeout=300)
+    shown = done.stdout.decode(errors="replace")
+    assert done.returncode == 0, shown
+    bars = [part for part in shown.split("\r") if part.startswith("record: [")]
+    assert bars and re.fullmatch(r"record: \[#{30}\] 8/8 frames, 0:00 left ", bars[-1]), bars
+    assert all(re.fullmatch(r"record: \[[#.]{30}\] [1-8]/8 frames, \d+:\d\d left ", bar) for bar in bars), bars
+    assert len(list((tmp_path / "pictures").iterdir())) == 8
+
+
 def test_record_into_a_folder_keeps_the_pictures_as_hotfx_saved_them(tmp_path, stack):
     (tmp_path / "shader").mkdir()
     (tmp_path / "shader" / "main.fx").write_text(MOVING)
