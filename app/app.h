@@ -15,5 +15,6 @@ extern bool save_frames;
 extern unsigned long first_frame;
 extern unsigned long last_frame;
 extern const char* frame_path;
+extern bool numbered_frames;
 
 bool read_options(int argc, char* argv[]);

@@ -9,7 +9,8 @@ HWND main_window = NULL;
 static const int window_width = 1280;
 static const int window_height = 1024;
 
-// Returns true once the window exists; on failure says so on the debugger channel.
+// Returns true once the window exists; on failure says so on the debugger channel. Saving
+// frames draws off screen, so the window stays hidden then.
 static bool create_main_window()
 {
     window_class.hInstance = GetModuleHandleA(NULL);
@@ -24,8 +25,10 @@ static bool create_main_window()
         OutputDebugStringA("ERROR : Can't Create Window");
         return false;
     }
-    ShowWindow(main_window, SW_SHOW);
-    UpdateWindow(main_window);
+    if (!save_frames) {
+        ShowWindow(main_window, SW_SHOW);
+        UpdateWindow(main_window);
+    }
     if (!present_params.Windowed)
         ShowCursor(FALSE);
     return true;
@@ -50,6 +53,34 @@ static void run_main_loop()
     }
 }
 
+// A numbered file name: a Windows command line holds at most 32,767 characters, and the
+// number adds at most the 999 that the widest width allowed asks for.
+static char numbered_path[32768 + 1024];
+
+// Draws the frames that the command line names, each as the live loop draws it, and saves
+// them; returns the exit code. Nothing but the time carries over from one frame to the next,
+// so the frames before the first need not be drawn.
+static int save_frames_asked()
+{
+    load_shaders();
+    if (!vertex_shader || !pixel_shader)
+        return 3;
+    int exit_code = 0;
+    frame_time = time_at_frame(first_frame);
+    for (unsigned long frame = first_frame; exit_code == 0; frame++) {
+        const char* path = frame_path;
+        if (numbered_frames) {
+            sprintf(numbered_path, frame_path, (unsigned)frame);
+            path = numbered_path;
+        }
+        draw_scene();
+        exit_code = save_picture(path);
+        if (frame == last_frame)
+            break;
+    }
+    return exit_code;
+}
+
 int main(int argc, char* argv[])
 {
     // Each status line must reach a pipe (an editor's build panel, a log) when it is printed,
@@ -68,7 +99,9 @@ int main(int argc, char* argv[])
     d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, main_window,
                       D3DCREATE_HARDWARE_VERTEXPROCESSING, &present_params, &device);
     int exit_code = 0;
-    if (device) {
+    if (device && save_frames) {
+        exit_code = save_frames_asked();
+    } else if (device) {
         load_shaders();
         run_main_loop();
     } else {

@@ -12,6 +12,7 @@ unsigned long first_frame = 0;
 unsigned long last_frame = 0;
 // --frame: the file to write; --frames: a name with one printf number in it.
 const char* frame_path = NULL;
+bool numbered_frames = false;
 
 static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN]";
 
@@ -21,8 +22,9 @@ static bool bad_arguments(const char* why, const char* what)
     return false;
 }
 
-// The largest frame number, the same where unsigned long is wider than on Windows.
-static const unsigned long long last_frame_number = 0xFFFFFFFF;
+// The largest frame number: a pattern's %d prints it as it is, wherever unsigned long is
+// wider than on Windows too. The time stops growing long before.
+static const unsigned long long last_frame_number = 0x7FFFFFFF;
 
 // A frame number is decimal digits only: no sign, no space, nothing after, and it fits.
 static bool read_frame_number(const char* text, unsigned long* number)
@@ -76,6 +78,7 @@ bool read_options(int argc, char* argv[])
             return bad_arguments("the last frame comes before the first: ", argv[3]);
         if (!one_number_in(argv[4]))
             return bad_arguments("the name needs one frame number such as %05d, and no other %: ", argv[4]);
+        numbered_frames = true;
     } else if (strcmp(option, "--watch") == 0 || strcmp(option, "--frame") == 0 ||
                strcmp(option, "--frames") == 0) {
         return bad_arguments("wrong number of arguments for ", option);

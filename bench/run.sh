@@ -36,4 +36,6 @@ done
 python3 bench/results.py BENCHMARKS.md "$out/native.json" "${wine_results[@]}" "$out/size.json"
 # This one reads Wine's d3d9 trace, which only wined3d writes.
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
+# Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

@@ -59,6 +59,15 @@ void render_frame()
     if (device_lost && !restore_device())
         return;
 
+    draw_scene();
+    if (device->Present(NULL, NULL, NULL, NULL) == D3DERR_DEVICELOST)
+        lose_device();
+}
+
+// Clears, feeds each stage that has a shader the constants, advances the time and draws the
+// quad: all of a frame but the F5 poll and the presentation, so a saved frame is a live one.
+void draw_scene()
+{
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     if (device->BeginScene() == D3D_OK) {
         if (vertex_shader) {
@@ -79,6 +88,19 @@ void render_frame()
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
         device->EndScene();
     }
-    if (device->Present(NULL, NULL, NULL, NULL) == D3DERR_DEVICELOST)
-        lose_device();
+}
+
+// The time that the frames drawn so far have added up to when this frame begins: each sum is
+// rounded to a float, as the live loop stores it, and from frame 24,986,957 on an addition no
+// longer changes it, which also bounds the work.
+float time_at_frame(unsigned long frame)
+{
+    volatile float time = 0;
+    for (; frame > 0; frame--) {
+        float before = time;
+        time = before + time_step;
+        if (time == before)
+            break;
+    }
+    return time;
 }

@@ -28,3 +28,6 @@ extern const float time_step;
 extern bool device_lost;
 
 void render_frame();
+void draw_scene();
+float time_at_frame(unsigned long frame);
+int save_picture(const char* path);

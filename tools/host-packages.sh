@@ -22,7 +22,9 @@ run_packages=(mmdebstrap bubblewrap xvfb xdotool imagemagick x11-utils)
 # What view.sh needs on an X display to reload on save and to pass on F5 from any window.
 live_packages=(python3-xlib inotify-tools)
 # And what the tests and benchmarks need besides.
-test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest)
+test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy)
+# What record.sh needs to make a video of the frames.
+record_packages=(ffmpeg)
 
 # Builds build/windows/hotfx.exe from the sources in $1, configuring the first time.
 build_hotfx() {

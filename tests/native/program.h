@@ -25,7 +25,9 @@ struct program_test : ::testing::Test {
         vertex_shader = NULL;
         pixel_shader = NULL;
         device_lost = false;
-        watch_folder = save_frames = false;
+        watch_folder = false;
+        save_frames = false;
+        numbered_frames = false;
         first_frame = last_frame = 0;
         frame_path = NULL;
         memset(shader_constants, 0, sizeof shader_constants);

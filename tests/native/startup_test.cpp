@@ -179,7 +179,7 @@ TEST_F(startup, unknown_arguments_are_refused_with_one_line_and_exit_2)
         {"hotfx.exe", "--watch", "-w"},
         {"hotfx.exe", "--frame", "-1", "out.png"},
         {"hotfx.exe", "--frame", "12x", "out.png"},
-        {"hotfx.exe", "--frame", "99999999999", "out.png"},
+        {"hotfx.exe", "--frame", "2147483648", "out.png"},
         {"hotfx.exe", "--frame", "1", ""},
         {"hotfx.exe", "--frames", "5", "4", "out/%05d.png"},
         {"hotfx.exe", "--frames", "1", "2", "out.png"},

@@ -32,6 +32,8 @@ enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
 enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
 enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
 enum D3DPRIMITIVETYPE { D3DPT_TRIANGLESTRIP = 5 };
+enum D3DPOOL { D3DPOOL_SYSTEMMEM = 2 };
+enum D3DBACKBUFFER_TYPE { D3DBACKBUFFER_TYPE_MONO = 0 };
 enum D3DSAMPLERSTATETYPE {
     D3DSAMP_ADDRESSU = 1,
     D3DSAMP_ADDRESSV = 2,
@@ -71,6 +73,8 @@ struct IUnknown {
 
 struct IDirect3DVertexShader9 : IUnknown {};
 struct IDirect3DPixelShader9 : IUnknown {};
+struct IDirect3DSurface9 : IUnknown {};
+typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
 
 struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT TestCooperativeLevel() = 0;
@@ -91,6 +95,11 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT SetFVF(DWORD fvf) = 0;
     virtual HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE type, UINT count, const void* data,
                                     UINT stride) = 0;
+    virtual HRESULT GetBackBuffer(UINT swap_chain, UINT index, D3DBACKBUFFER_TYPE type,
+                                  IDirect3DSurface9** surface) = 0;
+    virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DSurface9** surface, HANDLE* shared) = 0;
+    virtual HRESULT GetRenderTargetData(IDirect3DSurface9* target, IDirect3DSurface9* copy) = 0;
 };
 
 struct IDirect3D9 : IUnknown {

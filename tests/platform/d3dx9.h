@@ -1,4 +1,5 @@
-// Stand-in for <d3dx9.h>: the HLSL compiler entry and its result buffer.
+// Stand-in for <d3dx9.h>: the HLSL compiler entry and its result buffer, and the saving of
+// a surface to a file.
 #pragma once
 
 #include <d3d9.h>
@@ -25,3 +26,8 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                                           LPCSTR entry, LPCSTR profile, DWORD flags,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
                                           LPD3DXCONSTANTTABLE* constants);
+
+enum D3DXIMAGE_FILEFORMAT { D3DXIFF_PNG = 3 };
+
+HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR file, D3DXIMAGE_FILEFORMAT format, LPDIRECT3DSURFACE9 surface,
+                                      const PALETTEENTRY* palette, const RECT* rect);

@@ -76,6 +76,13 @@ struct quiet_device : counted<IDirect3DDevice9> {
     HRESULT SetSamplerState(DWORD, D3DSAMPLERSTATETYPE, DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT SetFVF(DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE, UINT, const void*, UINT) override { return ++quiet.calls, D3D_OK; }
+    // The live loop saves no pictures.
+    HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9**) override { return D3DERR_INVALIDCALL; }
+    HRESULT CreateOffscreenPlainSurface(UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9**, HANDLE*) override
+    {
+        return D3DERR_INVALIDCALL;
+    }
+    HRESULT GetRenderTargetData(IDirect3DSurface9*, IDirect3DSurface9*) override { return D3DERR_INVALIDCALL; }
 };
 
 quiet_device device_object;
@@ -133,4 +140,9 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     code_buffer.size = sizeof tokens;
     *code = hand_out(code_buffer);
     return D3D_OK;
+}
+
+HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR, D3DXIMAGE_FILEFORMAT, LPDIRECT3DSURFACE9, const PALETTEENTRY*, const RECT*)
+{
+    return D3DERR_INVALIDCALL;
 }

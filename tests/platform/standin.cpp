@@ -147,6 +147,9 @@ struct buffer : counted<ID3DXBuffer> {
     }
 };
 
+struct surface_object : counted<IDirect3DSurface9> {
+    float time = 0;  // the c0.x of the picture it holds
+};
 struct vertex_shader_object : counted<IDirect3DVertexShader9> {};
 struct pixel_shader_object : counted<IDirect3DPixelShader9> {};
 
@@ -324,6 +327,37 @@ struct device_object : counted<IDirect3DDevice9> {
         const float* first = static_cast<const float*>(data);
         standin().drawn.assign(first, first + (count + 2) * stride / sizeof(float));
         return D3D_OK;
+    }
+    HRESULT GetBackBuffer(UINT swap_chain, UINT index, D3DBACKBUFFER_TYPE type,
+                          IDirect3DSurface9** surface) override
+    {
+        check("GetBackBuffer");
+        log(format("device->GetBackBuffer(%u, %u, %d, %s)", swap_chain, index, (int)type,
+                   surface ? "out" : "NULL"));
+        *surface = create<surface_object>("backbuffer");
+        return D3D_OK;
+    }
+    HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT pixel_format, D3DPOOL pool,
+                                        IDirect3DSurface9** surface, HANDLE* shared) override
+    {
+        check("CreateOffscreenPlainSurface");
+        log(format("device->CreateOffscreenPlainSurface(%u, %u, %d, %d, %s, %s)", width, height,
+                   (int)pixel_format, (int)pool, surface ? "out" : "NULL", standin_name_of(shared).c_str()));
+        HRESULT status = standin().script.create_surface_status;
+        *surface = status == D3D_OK ? create<surface_object>("surface") : NULL;
+        return status;
+    }
+    HRESULT GetRenderTargetData(IDirect3DSurface9* target, IDirect3DSurface9* copy) override
+    {
+        check("GetRenderTargetData");
+        log(format("device->GetRenderTargetData(%s, %s)", standin_name_of(target).c_str(),
+                   standin_name_of(copy).c_str()));
+        static_cast<surface_object*>(target)->check("GetRenderTargetData");
+        static_cast<surface_object*>(copy)->check("GetRenderTargetData");
+        standin_state& s = standin();
+        if (s.script.read_back_status == D3D_OK)
+            static_cast<surface_object*>(copy)->time = s.pixel_constants[0];
+        return s.script.read_back_status;
     }
 };
 
@@ -637,4 +671,20 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
         }
     }
     return result.status;
+}
+
+HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR file, D3DXIMAGE_FILEFORMAT file_format, LPDIRECT3DSURFACE9 surface,
+                                      const PALETTEENTRY* palette, const RECT* rect)
+{
+    log(format("D3DXSaveSurfaceToFileA(%s, %d, %s, %s, %s)", quoted(file).c_str(), (int)file_format,
+               standin_name_of(surface).c_str(), standin_name_of(palette).c_str(),
+               standin_name_of(rect).c_str()));
+    surface_object* picture = static_cast<surface_object*>(surface);
+    picture->check("D3DXSaveSurfaceToFileA");
+    standin_state& s = standin();
+    auto scripted = s.script.save_statuses.find(file);
+    if (scripted != s.script.save_statuses.end())
+        return scripted->second;
+    s.saved[file] = picture->time;
+    return D3D_OK;
 }

@@ -44,6 +44,10 @@ struct standin_script {
                                                        // then D3DERR_DEVICENOTRESET
     std::deque<HRESULT> resets;                        // Reset when ready, one per call first; then D3D_OK
     int idle_peeks_before_quit = 10000;                // WM_QUIT after this many empty drains
+    // Saving pictures: what reading the back buffer back and writing the file answer.
+    HRESULT create_surface_status = D3D_OK;
+    HRESULT read_back_status = D3D_OK;
+    std::map<std::string, HRESULT> save_statuses;      // by file name; success when absent
 };
 
 struct standin_state {
@@ -55,6 +59,7 @@ struct standin_state {
     float vertex_constants[256] = {};
     float pixel_constants[256] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
+    std::map<std::string, float> saved;  // each file written, with the c0.x its picture was drawn with
     HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
     int idle_peeks = 0;
 };

@@ -26,6 +26,7 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
+typedef void* HANDLE;
 
 #define TRUE 1
 #define FALSE 0
@@ -55,6 +56,7 @@ struct RECT {
     LONG left, top, right, bottom;
 };
 struct RGNDATA;
+struct PALETTEENTRY;
 
 struct MSG {
     HWND hwnd;

@@ -1,0 +1,164 @@
+#!/usr/bin/env bash
+# Records frames of a shader exactly as hotfx draws them live, as a video or as PNG files.
+#
+#   tools/record.sh [FOLDER | SHADER.fx] FIRST LAST OUT
+#
+# FOLDER/main.fx, or SHADER.fx (a file named main.fx runs in its own folder; any other name
+# is copied into a fresh folder as main.fx), or without either the example shader. FIRST and
+# LAST are frame numbers, LAST included. OUT ending in .mp4, .webm or .gif becomes a video at
+# 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
+# encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
+# second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
+# named by frame number (0000000042.png).
+#
+# Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
+# records with that build instead), prepares Wine (tools/wine-root.sh) and runs
+# `hotfx.exe --frames` on a private Xvfb, with no window shown. On a terminal a progress bar
+# shows the frames saved, the total and the time left. Exits with hotfx's code when it fails
+# (3: the shader did not compile; 4: a picture could not be written), 1 when ffmpeg fails,
+# 2 on bad arguments.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+usage="usage: tools/record.sh [FOLDER | SHADER.fx] FIRST LAST OUT.mp4|OUT.webm|OUT.gif|OUT-FOLDER"
+
+bad_input() {
+    echo "record: $1; $usage" >&2
+    exit 2
+}
+
+case $# in
+    3) target= ;;
+    4) target=$1; shift ;;
+    *) bad_input "$# arguments, not 3 or 4" ;;
+esac
+first=$1 last=$2 out=$3
+[[ $first =~ ^[0-9]{1,10}$ ]] && [ "$first" -le 2147483647 ] || bad_input "not a frame number: $first"
+[[ $last =~ ^[0-9]{1,10}$ ]] && [ "$last" -le 2147483647 ] || bad_input "not a frame number: $last"
+[ "$last" -ge "$first" ] || bad_input "the last frame comes before the first: $last"
+if [ -n "$target" ]; then
+    [ -e "$target" ] || bad_input "no such folder or file: $target"
+    if [ -d "$target" ]; then
+        [ -w "$target" ] && [ -x "$target" ] || bad_input "cannot write into the folder: $target"
+        [ -f "$target/main.fx" ] && [ -r "$target/main.fx" ] || bad_input "no main.fx to read in $target"
+    else
+        [ -f "$target" ] && [ -r "$target" ] || bad_input "cannot read the file: $target"
+    fi
+fi
+[ -n "$out" ] || bad_input "an empty name for the output"
+case $out in
+    *.mp4) codec=(-c:v libx264 -pix_fmt yuv420p -crf 18) ;;
+    *.webm) codec=(-c:v libvpx-vp9 -pix_fmt yuv420p -crf 30 -b:v 0 -deadline good -cpu-used 4 -row-mt 1) ;;
+    # One palette made for the whole clip keeps the colours steady from frame to frame.
+    *.gif) codec=(-filter_complex "split[a][b];[a]palettegen[p];[b][p]paletteuse") ;;
+    *) codec=()
+       [ ! -e "$out" ] || [ -d "$out" ] || bad_input "not a folder, nor .mp4, .webm or .gif: $out" ;;
+esac
+out_dir=$(dirname "$out")
+[ -d "$out_dir" ] && [ -w "$out_dir" ] || bad_input "cannot write into the folder: $out_dir"
+out=$(cd "$out_dir" && pwd)/$(basename "$out")
+
+. "$repo/tools/host-packages.sh"
+need_packages "${build_packages[@]}" "${run_packages[@]}"
+[ ${#codec[@]} -eq 0 ] || need_packages "${record_packages[@]}"
+[ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
+exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
+"$repo/tools/wine-root.sh" setup
+
+fresh=
+if [ -z "$target" ]; then
+    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-record.XXXXXX") fresh=$folder
+    cp "$repo/examples/rings/main.fx" "$folder/"
+elif [ -d "$target" ]; then
+    folder=$(cd "$target" && pwd)
+elif [ "$(basename "$target")" = main.fx ]; then
+    folder=$(cd "$(dirname "$target")" && pwd)
+else
+    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-record.XXXXXX") fresh=$folder
+    cp "$target" "$folder/main.fx"
+fi
+
+# Wine sees only the folder it runs in, so the program and the pictures go there for the run.
+placed_exe=
+if [ ! -e "$folder/hotfx.exe" ]; then
+    cp "$exe" "$folder/hotfx.exe"
+    placed_exe=$folder/hotfx.exe
+fi
+frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
+xvfb_pid=
+hotfx_pid=
+cleanup() {
+    if [ -n "$hotfx_pid" ]; then
+        # wine-root.sh acts on a signal once its bwrap has ended, so bwrap goes first.
+        local bwrap
+        for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null; done
+        kill "$hotfx_pid" 2>/dev/null
+        wait "$hotfx_pid" 2>/dev/null
+    fi
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    [ -n "$placed_exe" ] && rm -f "$placed_exe"
+    rm -rf "$frames"
+    [ -n "$fresh" ] && rm -rf "$fresh"
+    return 0
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+export WINEDEBUG=${WINEDEBUG:--all} DXVK_LOG_LEVEL=${DXVK_LOG_LEVEL:-none}
+
+# A private Xvfb, which picks a free number and writes it once it is ready.
+fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+xvfb_pid=$!
+number=
+read -r -t 30 number <"$fifo" || true
+rm -f "$fifo"
+[ -n "$number" ] || { echo "record: Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$number
+
+# One bar line, rewritten in place: frames saved, the total, and the time left at the rate so far.
+progress() {
+    local done=$1 total=$2 started=$3 width=30 now left="" filled
+    now=$(date +%s)
+    if [ "$done" -gt 0 ]; then
+        left=$(( (now - started) * (total - done) / done ))
+        left=$(printf ', %d:%02d left' $((left / 60)) $((left % 60)))
+    fi
+    filled=$((done * width / total))
+    printf '\rrecord: [%s%s] %d/%d frames%s ' "$(printf '%*s' "$filled" '' | tr ' ' '#')" \
+        "$(printf '%*s' $((width - filled)) '' | tr ' ' '.')" "$done" "$total" "$left" >&2
+}
+
+total=$((last - first + 1))
+cd "$folder"
+echo "record: frames $first to $last of $folder/main.fx" >&2
+"$repo/tools/wine-root.sh" wine hotfx.exe --frames "$first" "$last" "${frames##*/}\\%010u.png" &
+hotfx_pid=$!
+if [ -t 2 ]; then
+    started=$(date +%s)
+    # From the first picture on, after what hotfx prints when it loads the shader.
+    while kill -0 "$hotfx_pid" 2>/dev/null; do
+        saved=$(find "$frames" -name '*.png' | wc -l)
+        [ "$saved" -eq 0 ] || progress "$saved" "$total" "$started"
+        sleep 0.5
+    done
+fi
+status=0
+wait "$hotfx_pid" || status=$?
+hotfx_pid=
+if [ -t 2 ]; then
+    [ "$status" -ne 0 ] || progress "$total" "$total" "$started"
+    echo >&2
+fi
+[ "$status" -eq 0 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
+
+if [ ${#codec[@]} -eq 0 ]; then
+    mkdir -p "$out"
+    find "$frames" -name "*.png" -exec mv -t "$out" {} +
+    echo "record: $total frames as PNG files in $out" >&2
+else
+    ffmpeg -nostdin -loglevel error -y -framerate 60 -start_number "$first" -i "$frames/%010d.png" \
+        "${codec[@]}" "$out" || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
+    echo "record: $total frames at 60 fps in $out" >&2
+fi
