@@ -25,6 +25,8 @@ struct program_test : ::testing::Test {
         vertex_shader = NULL;
         pixel_shader = NULL;
         device_lost = false;
+        driver_failing = false;
+        device_failed = false;
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");
