@@ -126,7 +126,7 @@ const char* describe(const D3DPRESENT_PARAMETERS* p)
 
 // Puts replacement in the object's table of methods, at the slot of that method, keeping the
 // method it replaces. Objects of one kind share a table, so the second object finds it done.
-template <class Table, class Method>
+template <class Method>
 void patch(const void* object, size_t slot, Method replacement, Method* original)
 {
     void** table = *(void***)object + slot / sizeof(void*);
@@ -139,7 +139,7 @@ void patch(const void* object, size_t slot, Method replacement, Method* original
     VirtualProtect(table, sizeof(void*), protection, &protection);
 }
 #define PATCH(Table, object, method, replacement, original) \
-    patch<Table>(object, offsetof(Table, method), replacement, &original)
+    patch(object, offsetof(Table, method), replacement, &original)
 
 HRESULT WINAPI test_cooperative_level(IDirect3DDevice9* self)
 {
