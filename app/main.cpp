@@ -104,6 +104,8 @@ int main(int argc, char* argv[])
     } else if (device) {
         load_shaders();
         run_main_loop();
+        if (device_failed)
+            exit_code = 1;
     } else {
         OutputDebugStringA("ERROR : CreateDevice");
         exit_code = 1;

@@ -27,13 +27,37 @@ bool device_lost = false;
 // again: the loop neither spins nor stops draining messages, and Escape still ends it.
 static const DWORD lost_device_wait_ms = 50;
 
+// Set when the driver reports an internal error, until a frame is shown again.
+bool driver_failing = false;
+// Set when the driver fails a second time with no frame shown in between: the device can't
+// come back, so hotfx asks to end and draws no more.
+bool device_failed = false;
+
 // The shaders go at once: one of them may be what made the GPU reset, and drawing it again
-// after the reset could reset it again. The user decides with F5.
-static void lose_device()
+// after the reset could reset it again. They are unbound first, because some devices keep
+// what is bound through a reset and would go on drawing the dropped pair. The user decides
+// with F5.
+static void lose_device(const char* what_happened)
 {
     device_lost = true;
+    device->SetVertexShader(NULL);
+    device->SetPixelShader(NULL);
     release_shaders();
-    printf("Error : The Direct3D device was lost, so the shaders were dropped; F5 loads them again\n");
+    printf("Error : %s, so the shaders were dropped; F5 loads them again\n", what_happened);
+}
+
+// A driver's internal error is treated as a loss, once: if the device fails again before it
+// has shown a frame, waiting for it would only repeat the failure.
+static void driver_failed()
+{
+    if (!driver_failing) {
+        driver_failing = true;
+        lose_device("The Direct3D driver failed (D3DERR_DRIVERINTERNALERROR)");
+        return;
+    }
+    device_failed = true;
+    printf("Error : The Direct3D driver failed again before showing a frame; hotfx ends\n");
+    PostQuitMessage(0);
 }
 
 // Returns true once the device can draw again. A failed Reset is tried again a wait later.
@@ -54,14 +78,21 @@ static bool restore_device()
 
 void render_frame()
 {
+    if (device_failed)
+        return;
     if (GetAsyncKeyState(VK_F5))
         load_shaders();
     if (device_lost && !restore_device())
         return;
 
     draw_scene();
-    if (device->Present(NULL, NULL, NULL, NULL) == D3DERR_DEVICELOST)
-        lose_device();
+    HRESULT presented = device->Present(NULL, NULL, NULL, NULL);
+    if (presented == D3DERR_DEVICELOST)
+        lose_device("The Direct3D device was lost");
+    else if (presented == D3DERR_DRIVERINTERNALERROR)
+        driver_failed();
+    else if (presented == D3D_OK)
+        driver_failing = false;
 }
 
 // Clears, feeds each stage that has a shader the constants, advances the time and draws the

@@ -26,6 +26,8 @@ extern float shader_constants[64][4];
 extern float& frame_time;
 extern const float time_step;
 extern bool device_lost;
+extern bool driver_failing;
+extern bool device_failed;
 
 void render_frame();
 void draw_scene();

@@ -69,14 +69,14 @@ def display():
 @pytest.fixture
 def hotfx(request, display, tmp_path, stack):
     """Starts hotfx.exe (or command, such as tools/view.sh) on the stack in a fresh folder
-    holding a copy of the program and, unless source is None, a main.fx with that text. Every
-    run is ended and, if the test failed, its screenshots and output are kept under
-    build/e2e-artifacts/<test>/."""
+    holding a copy of the program and, unless source is None, a main.fx with that text; env
+    adds to the program's environment. Every run is ended and, if the test failed, its
+    screenshots and output are kept under build/e2e-artifacts/<test>/."""
     artifacts = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name)
     shutil.rmtree(artifacts, ignore_errors=True)
     runs = []
 
-    def start(source, winedebug="-all", command=None):
+    def start(source, winedebug="-all", command=None, env=None):
         folder = tmp_path / f"run{len(runs)}"
         folder.mkdir()
         shutil.copy(EXE, folder)
@@ -86,7 +86,7 @@ def hotfx(request, display, tmp_path, stack):
             source(folder)
         elif source is not None:
             (folder / "main.fx").write_text(source)
-        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug, command, stack))
+        runs.append(Hotfx(folder, display, artifacts / folder.name, winedebug, command, stack, env))
         return runs[-1]
 
     yield start

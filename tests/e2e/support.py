@@ -23,6 +23,8 @@ ARTIFACTS = REPO / "build" / "e2e-artifacts"
 # Vulkan present that DXVK makes.
 STACKS = {"wined3d": ("builtin", "wined3d_cs_exec_present"), "dxvk": ("native", "win32u_vkQueuePresentKHR")}
 D3D9_LOADED = re.compile(r'trace:loaddll:\w+ Loaded L"[^"]*\\d3d9\.dll" at \w+: (\w+)')
+# A d3d9.dll of a test's own beside the exe loads the stack's from this copy, which then tells.
+REAL_D3D9_LOADED = re.compile(r'trace:loaddll:\w+ Loaded L"[^"]*\\real_d3d9\.dll" at \w+: (\w+)')
 PRESENTED = re.compile(r"trace:fps:(%s) " % "|".join(present for _, present in STACKS.values()))
 
 
@@ -109,7 +111,7 @@ class Hotfx:
     """One run of hotfx.exe in its own folder. Standard output is read line by line by a
     thread into a queue; expect() consumes it in order, like a terminal script would."""
 
-    def __init__(self, folder, display, artifacts, winedebug="-all", command=None, stack="wined3d"):
+    def __init__(self, folder, display, artifacts, winedebug="-all", command=None, stack="wined3d", env=None):
         self.folder, self.display, self.artifacts = Path(folder), display, artifacts
         self.stack = stack
         self.stderr_path = self.folder.parent / (self.folder.name + ".stderr")
@@ -122,7 +124,7 @@ class Hotfx:
         self._drawn_by = None
         # Two channels on top of what the test asks for tell which implementation drew:
         # a line per DLL loaded, and one per second and a half of presents.
-        env = dict(display.env(), WINEDEBUG=winedebug + ",+loaddll,+fps", HOTFX_D3D9=stack)
+        env = dict(display.env(), **(env or {}), WINEDEBUG=winedebug + ",+loaddll,+fps", HOTFX_D3D9=stack)
         with open(self.stderr_path, "wb") as stderr:
             # A session of its own, so the whole group can be ended by its id at cleanup.
             self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
@@ -197,6 +199,7 @@ class Hotfx:
     def check_stack(self, timeout=60):
         """Waits for the first present and fails unless the stack named drew it."""
         found, position = {}, 0
+        loaded = REAL_D3D9_LOADED if (self.folder / "real_d3d9.dll").exists() else D3D9_LOADED
 
         def scan():
             nonlocal position
@@ -209,7 +212,7 @@ class Hotfx:
                     if b"trace:loaddll:" not in raw and b"trace:fps:" not in raw:
                         continue
                     line = raw.decode(errors="replace")
-                    for name, pattern in (("d3d9", D3D9_LOADED), ("present", PRESENTED)):
+                    for name, pattern in (("d3d9", loaded), ("present", PRESENTED)):
                         if match := pattern.search(line):
                             found.setdefault(name, match.group(1))
                     if len(found) == 2:

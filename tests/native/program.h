@@ -30,6 +30,8 @@ struct program_test : ::testing::Test {
         numbered_frames = false;
         first_frame = last_frame = 0;
         frame_path = NULL;
+        driver_failing = false;
+        device_failed = false;
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");

@@ -13,6 +13,8 @@ struct quiet_program_test : ::testing::Test {
     {
         quiet = quiet_state{0, false, 0, 0, false, false};
         device_lost = false;
+        driver_failing = false;
+        device_failed = false;
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
         d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, 0, &present_params, &device);
         // stdout's buffer is allocated by the first line printed, whichever test prints it.

@@ -221,7 +221,8 @@ struct device_object : counted<IDirect3DDevice9> {
             s.cooperative_level = next_of(s.script.cooperative_levels, D3DERR_DEVICENOTRESET);
         return s.cooperative_level;
     }
-    // A reset forgets every state of the device, what is bound to it included.
+    // Microsoft documents that a reset loses every state, but one real implementation keeps
+    // the shaders bound: so does this one, and what must not draw again has to be unbound.
     HRESULT Reset(D3DPRESENT_PARAMETERS* params) override
     {
         check("Reset");
@@ -235,7 +236,6 @@ struct device_object : counted<IDirect3DDevice9> {
         if (status != D3D_OK)
             return status;
         s.cooperative_level = D3D_OK;
-        unbind();
         return D3D_OK;
     }
     template <class Object, class Shader>

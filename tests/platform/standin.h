@@ -38,7 +38,7 @@ struct standin_script {
     // Device loss. A Present answering D3DERR_DEVICELOST loses the device; while it is lost,
     // Present answers that too, and TestCooperativeLevel answers D3DERR_DEVICELOST (not yet
     // ready to be reset), D3DERR_DEVICENOTRESET (ready) or D3D_OK (back by itself). A Reset
-    // that succeeds brings it back with nothing bound.
+    // that succeeds brings it back with the shaders bound that were bound before it.
     std::deque<HRESULT> presents;                      // Present while not lost, one per call first; then D3D_OK
     std::deque<HRESULT> cooperative_levels;            // TestCooperativeLevel while lost, one per call first;
                                                        // then D3DERR_DEVICENOTRESET
