@@ -50,12 +50,12 @@ class Paths:
         self.folder = os.path.abspath(os.fsencode(folder))
         self.wine_folder = os.fsencode(wine_folder).rstrip(b"/") if wine_folder else None
 
-    def real(self, name):
-        name = name.replace(b"\\", b"/")
+    def real(self, written):
+        name = written.replace(b"\\", b"/")
         if re.match(rb"^[A-Za-z]:/", name):
             # Z: is Wine's drive for the whole Linux tree; other drives have no Linux name here.
             if name[:1].upper() != b"Z":
-                return name
+                return written
             name = name[2:]
         if self.wine_folder and (name == self.wine_folder or name.startswith(self.wine_folder + b"/")):
             name = self.folder + name[len(self.wine_folder):]
@@ -97,15 +97,11 @@ def diagnostic(line, paths):
         if not found:
             return None
         severity = found["severity"]
-    # The compiler compiles main.fx: a diagnostic without a file is about main.fx, and one
-    # without a position is placed at its start.
+    # The compiler compiles main.fx: a diagnostic without a file is about main.fx. Editors'
+    # parsers want a line and a column: one without them is placed at the start of the file,
+    # of the line.
     path = paths.real(found["file"] or b"main.fx")
-    if not found["line"]:
-        where = b":1:1"
-    elif found["col"]:
-        where = b":" + found["line"] + b":" + found["col"]
-    else:
-        where = b":" + found["line"]
+    where = b":%s:%s" % (found["line"] or b"1", found["col"] or b"1")
     return path + where + b": " + severity + b": " + found["code"] + b" " + found["text"]
 
 
@@ -123,7 +119,7 @@ class Reader:
         self.position = 0       # how far the current round of the group has got
         self.count = 0          # rounds of the group seen, the first, shown one included
         self.drawn_count = 0
-        self.drawn_at = 0.0
+        self.drawn_at = float("-inf")
 
     def feed(self, data, now):
         out = []
