@@ -233,7 +233,8 @@ def main(argv):
     if not 2 <= len(argv) <= 3:
         print("view-reader: usage: view-reader.py FOLDER [WINE_FOLDER]", file=sys.stderr)
         return 2
-    terminal = os.isatty(1)
+    # Emacs's M-x compile gives its commands a terminal that cannot redraw a line: TERM=dumb.
+    terminal = os.isatty(1) and os.environ.get("TERM", "dumb") != "dumb"
     reader = Reader(Paths(*argv[1:]), terminal, shutil.get_terminal_size().columns)
     while True:
         due = reader.deadline()
