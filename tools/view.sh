@@ -88,9 +88,11 @@ end_hotfx() {
     wait "$hotfx_pid" 2>/dev/null
 }
 cleanup() {
+    # Every step runs, whatever the one before returned (a wait on a killed process fails).
+    set +e
     [ -n "$live_pid" ] && kill "$live_pid" 2>/dev/null && wait "$live_pid" 2>/dev/null
     [ -n "$hotfx_pid" ] && end_hotfx
-    [ -n "$reader_pid" ] && wait "$reader_pid"
+    [ -n "$reader_pid" ] && exec 4>&- && wait "$reader_pid"
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     [ -n "$placed_exe" ] && rm -f "$placed_exe"
     return 0
@@ -123,12 +125,14 @@ open_hotfx_output() {
     local fifo wine_folder=/job
     need_packages python3
     [ -z "${HOTFX_WINE:-}" ] || wine_folder=
+    # Both ends are opened here, the writing end first, so that no open waits for the other.
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-reader.XXXXXX")
     mkfifo "$fifo"
-    /usr/bin/python3 "$repo/tools/view-reader.py" "$folder" $wine_folder <"$fifo" &
-    reader_pid=$!
-    exec 4>"$fifo"
+    exec 4<>"$fifo" 5<"$fifo"
     rm -f "$fifo"
+    /usr/bin/python3 "$repo/tools/view-reader.py" "$folder" $wine_folder <&5 4>&- 5<&- &
+    reader_pid=$!
+    exec 5<&-
 }
 
 if [ -n "${DISPLAY:-}" ]; then

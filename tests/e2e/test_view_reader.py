@@ -7,12 +7,13 @@ import os
 import random
 import re
 import shutil
+import signal
 import subprocess
 import time
 
 import pytest
 
-from support import EXE, REPO, solid
+from support import EXE, REPO, solid, wait_until
 
 VIEW = str(REPO / "tools" / "view.sh")
 READER_PATH = REPO / "tools" / "view-reader.py"
@@ -289,3 +290,17 @@ def test_view_raw_passes_the_bytes_and_the_reader_keeps_them_all(hotfx):
     shown = read(raw, folder=run.folder).split(b"\n")
     assert expanded(shown[:-1]) == [view_reader.diagnostic(line, view_reader.Paths(run.folder, "/job")) or line
                                     for line in raw.split(b"\r\n")[:-1]]
+
+
+def test_view_ended_by_a_signal_still_shows_the_count_and_leaves_nothing(hotfx):
+    from test_view import descendants, still_running
+    run = hotfx(BROKEN, command=["env", "-u", "DISPLAY", "HOTFX_VIEW_SECONDS=60", f"HOTFX_EXE={EXE}", VIEW, "."])
+    run.expect(r"Error : Pshader$", timeout=180)
+    time.sleep(2)   # frames that repeat it, folded into a count
+    started = descendants(run.process.pid)
+    assert b"view-reader.py" in b"\n".join(started.values())
+    os.kill(run.process.pid, signal.SIGTERM)
+    assert run.wait_exit() == 143
+    assert wait_until(lambda: run.output(settle=0.2) and run.eof, 10), "view.sh's output is still open"
+    assert re.fullmatch(r"Error : Vshader / Error : Pshader  ×\d+ frames", run.output()[-1]), run.output()[-3:]
+    assert wait_until(lambda: not still_running(started), 10), still_running(started)
