@@ -2,7 +2,6 @@
 as lines editors jump to, per-frame repeats shown once. The reader is fed bytes here; the last
 tests run the real program through view.sh and hand what it printed to the editors' own parsers."""
 
-import importlib.util
 import os
 import random
 import re
@@ -10,6 +9,7 @@ import shutil
 import signal
 import subprocess
 import time
+import types
 
 import pytest
 
@@ -17,9 +17,9 @@ from support import EXE, REPO, solid, wait_until
 
 VIEW = str(REPO / "tools" / "view.sh")
 READER_PATH = REPO / "tools" / "view-reader.py"
-spec = importlib.util.spec_from_file_location("view_reader", READER_PATH)
-view_reader = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(view_reader)
+# The reader is a script, with a dash in its name: its code is loaded as a module of its own.
+view_reader = types.ModuleType("view_reader")
+exec(compile(READER_PATH.read_text(), str(READER_PATH), "exec"), view_reader.__dict__)
 
 PAIR = [b"Error : Vshader", b"Error : Pshader"]
 COUNT = re.compile(rb"^(.*)  \xc3\x97(\d+) (frames|times)$")   # "A / B  ×12 frames"
