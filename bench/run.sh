@@ -2,7 +2,7 @@
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
 # Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
-# save through tools/view.sh. Takes about twenty minutes; run tools/setup.sh first on a new
+# save through tools/view.sh, and what view.sh's reader of hotfx's output costs. Takes about twenty minutes; run tools/setup.sh first on a new
 # machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -38,4 +38,5 @@ python3 bench/results.py BENCHMARKS.md "$out/native.json" "${wine_results[@]}" "
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
 # Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md
+HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

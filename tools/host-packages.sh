@@ -25,6 +25,8 @@ live_packages=(python3-xlib inotify-tools)
 test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy)
 # What record.sh needs to make a video of the frames.
 record_packages=(ffmpeg)
+# The editors whose own parsers read view.sh's error lines in the tests.
+editor_packages=(vim emacs-nox)
 
 # Builds build/windows/hotfx.exe from the sources in $1, configuring the first time.
 build_hotfx() {

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Shows hotfx running a shader, from a fresh Debian 12 machine on.
 #
-#   tools/view.sh [--no-watch]              the example shader, copied into a fresh folder
+#   tools/view.sh [--no-watch] [--raw]      the example shader, copied into a fresh folder
 #   tools/view.sh [--no-watch] FOLDER       FOLDER/main.fx (the example is copied there if it has none)
 #   tools/view.sh [--no-watch] SHADER.fx    a file named main.fx runs in its own folder; any other
 #                                           name is copied into a fresh folder as main.fx
@@ -11,6 +11,9 @@
 # own Wine 9 or newer), then:
 # with $DISPLAY set it opens the window there and runs until Escape; every save in the folder
 # reloads the shaders (not with --no-watch), and so does F5 pressed in any X window.
+# hotfx's output goes through tools/view-reader.py: compiler messages as lines editors jump to
+# (/path/main.fx:LINE:COL: error: ...), the lines every frame repeats shown once with a count;
+# --raw passes hotfx's bytes through unchanged instead.
 # Without a display it runs on a private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads
 # the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png
 # beside main.fx), sends Escape and reports the exit code.
@@ -24,12 +27,14 @@ bad_input() {
 }
 
 watch=yes
+raw=
 target=
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
+        --raw) raw=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
-        -*) bad_input "unknown option: $1 (usage: tools/view.sh [--no-watch] [FOLDER | SHADER.fx])" ;;
+        -*) bad_input "unknown option: $1 (usage: tools/view.sh [--no-watch] [--raw] [FOLDER | SHADER.fx])" ;;
         *) [ -z "$target" ] || bad_input "one folder or file at most: $target, then $1"; target=$1 ;;
     esac
     shift
@@ -73,6 +78,7 @@ fi
 xvfb_pid=
 hotfx_pid=
 live_pid=
+reader_pid=
 # wine-root.sh acts on a signal only once its bwrap has ended, so bwrap is ended first: the
 # Wine processes inside go with it.
 end_hotfx() {
@@ -82,8 +88,11 @@ end_hotfx() {
     wait "$hotfx_pid" 2>/dev/null
 }
 cleanup() {
+    # Every step runs, whatever the one before returned (a wait on a killed process fails).
+    set +e
     [ -n "$live_pid" ] && kill "$live_pid" 2>/dev/null && wait "$live_pid" 2>/dev/null
     [ -n "$hotfx_pid" ] && end_hotfx
+    [ -n "$reader_pid" ] && exec 4>&- && wait "$reader_pid"
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     [ -n "$placed_exe" ] && rm -f "$placed_exe"
     return 0
@@ -93,6 +102,9 @@ end_with_hotfx() {
     local status=0
     wait "$hotfx_pid" || status=$?
     hotfx_pid=
+    # The reader ends once it has shown all that hotfx printed.
+    [ -z "$reader_pid" ] || wait "$reader_pid" || true
+    reader_pid=
     echo "view: hotfx exited with code $status" >&2
     exit "$status"
 }
@@ -101,6 +113,27 @@ trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 export WINEDEBUG=${WINEDEBUG:--all}
 cd "$folder"
+
+# Opens file descriptor 4 for hotfx's output: the reader's input, or with --raw this script's
+# own standard output. Called just before hotfx starts, and closed just after, so that nothing
+# else holds the reader's input open and the reader ends when hotfx does.
+open_hotfx_output() {
+    if [ -n "$raw" ]; then
+        exec 4>&1
+        return
+    fi
+    local fifo wine_folder=/job
+    need_packages python3
+    [ -z "${HOTFX_WINE:-}" ] || wine_folder=
+    # Both ends are opened here, the writing end first, so that no open waits for the other.
+    fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-reader.XXXXXX")
+    mkfifo "$fifo"
+    exec 4<>"$fifo" 5<"$fifo"
+    rm -f "$fifo"
+    /usr/bin/python3 "$repo/tools/view-reader.py" "$folder" $wine_folder <&5 4>&- 5<&- &
+    reader_pid=$!
+    exec 5<&-
+}
 
 if [ -n "${DISPLAY:-}" ]; then
     # The companion finds hotfx's window among those of this script's descendants. hotfx runs
@@ -115,8 +148,10 @@ if [ -n "${DISPLAY:-}" ]; then
     else
         echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
     fi
-    "$repo/tools/wine-root.sh" wine hotfx.exe &
+    open_hotfx_output
+    "$repo/tools/wine-root.sh" wine hotfx.exe >&4 4>&- &
     hotfx_pid=$!
+    exec 4>&-
     end_with_hotfx
 fi
 echo "view: running hotfx in $folder" >&2
@@ -134,8 +169,10 @@ export DISPLAY=:$number
 
 # The seconds count from the first line hotfx prints, once the shaders are loaded (or not).
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
-"$repo/tools/wine-root.sh" wine hotfx.exe > >(tee "$output") &
+open_hotfx_output
+"$repo/tools/wine-root.sh" wine hotfx.exe > >(tee "$output" >&4) 4>&- &
 hotfx_pid=$!
+exec 4>&-
 window=
 for _ in $(seq 300); do
     [ -n "$window" ] || window=$(xdotool search --onlyvisible --name '^test$' 2>/dev/null | head -n 1) || true
