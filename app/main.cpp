@@ -69,6 +69,8 @@ int main(int argc, char* argv[])
                       D3DCREATE_HARDWARE_VERTEXPROCESSING, &present_params, &device);
     int exit_code = 0;
     if (device) {
+        if (watch_folder)
+            start_watching();
         load_shaders();
         run_main_loop();
     } else {
@@ -76,6 +78,7 @@ int main(int argc, char* argv[])
         exit_code = 1;
     }
 
+    stop_watching();
     release_shaders();
     if (device) {
         device->Release();

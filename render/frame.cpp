@@ -54,7 +54,7 @@ static bool restore_device()
 
 void render_frame()
 {
-    if (GetAsyncKeyState(VK_F5))
+    if (GetAsyncKeyState(VK_F5) || saved_shaders_changed())
         load_shaders();
     if (device_lost && !restore_device())
         return;
