@@ -23,6 +23,8 @@ run_packages=(mmdebstrap bubblewrap xvfb xdotool imagemagick x11-utils)
 live_packages=(python3-xlib inotify-tools)
 # And what the tests and benchmarks need besides.
 test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest)
+# Real editors saving a shader of a running hotfx.exe --watch, driven through tmux.
+editor_packages=(tmux vim nano emacs-nox)
 
 # Builds build/windows/hotfx.exe from the sources in $1, configuring the first time.
 build_hotfx() {

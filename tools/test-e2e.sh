@@ -11,7 +11,7 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
-need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" python3-pytest
+need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" "${editor_packages[@]}" python3-pytest
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
     HOTFX_D3D9=$stack "$repo/tools/wine-root.sh" setup
