@@ -348,14 +348,14 @@ class TerminalEditor:
     }
     COMMANDS = {"vim": ["vim", "main.fx"], "nano": ["nano", "main.fx"], "emacs": ["emacs", "-nw", "main.fx"]}
 
-    def __init__(self, name, folder, home):
+    def __init__(self, name, folder, home, prefix=()):
         self.name, self.folder = name, Path(folder)
         self.socket = str(Path(home) / "tmux.socket")
         Path(home).mkdir(parents=True, exist_ok=True)
         # An empty home: no user settings, only what the packages install.
         env = {"HOME": str(home), "PATH": "/usr/bin:/bin", "TERM": "xterm-256color", "LANG": "C.UTF-8"}
         subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", "120", "-y", "40",
-                        "-c", str(self.folder), *self.COMMANDS[name]], env=env, check=True, timeout=30)
+                        "-c", str(self.folder), *prefix, *self.COMMANDS[name]], env=env, check=True, timeout=30)
 
     def screen(self):
         return subprocess.run(["tmux", "-S", self.socket, "capture-pane", "-p"], capture_output=True,
