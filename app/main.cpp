@@ -102,6 +102,8 @@ int main(int argc, char* argv[])
     if (device && save_frames) {
         exit_code = save_frames_asked();
     } else if (device) {
+        if (watch_folder)
+            start_watching();
         load_shaders();
         run_main_loop();
         if (device_failed)
@@ -111,6 +113,7 @@ int main(int argc, char* argv[])
         exit_code = 1;
     }
 
+    stop_watching();
     release_shaders();
     if (device) {
         device->Release();

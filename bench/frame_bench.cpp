@@ -14,5 +14,6 @@ static void pass(benchmark::State& state, const char* mode)
 BENCHMARK_CAPTURE(pass, both_shaders, "both");
 BENCHMARK_CAPTURE(pass, no_shaders, "none");
 BENCHMARK_CAPTURE(pass, reload_every_frame, "reload");
+BENCHMARK_CAPTURE(pass, watching_the_folder, "watch");
 
 BENCHMARK_MAIN();

@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "app/app.h"
 #include "quiet.h"
 
 int hotfx_main(int argc, char* argv[]);
@@ -24,7 +25,10 @@ BOOL WINAPI bench_peek_message(MSG* msg, HWND window, UINT first, UINT last, UIN
 bool run_hotfx(const char* mode, long passes)
 {
     quiet = quiet_state{0, false, 0, 0, false, false};
-    if (strcmp(mode, "none") == 0)
+    watch_folder = false;
+    if (strcmp(mode, "watch") == 0)
+        watch_folder = true;     // as read_options leaves it for --watch
+    else if (strcmp(mode, "none") == 0)
         quiet.compile_fails = true;
     else if (strcmp(mode, "reload") == 0)
         quiet.f5 = (SHORT)0x8000;

@@ -2,7 +2,8 @@
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
 # Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
-# save through tools/view.sh, and what view.sh's reader of hotfx's output costs. Takes about twenty minutes; run tools/setup.sh first on a new
+# save in hotfx.exe --watch beside F5, saved frames, and what view.sh's reader of hotfx's
+# output costs. Takes about twenty minutes; run tools/setup.sh first on a new
 # machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -34,8 +35,10 @@ for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
     wine_results+=("$out/wine-$stack.json")
 done
 python3 bench/results.py BENCHMARKS.md "$out/native.json" "${wine_results[@]}" "$out/size.json"
-# This one reads Wine's d3d9 trace, which only wined3d writes.
-HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
+# Save to picture on each stack, beside F5 to picture.
+for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
+    HOTFX_D3D9=$stack HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
+done
 # Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md

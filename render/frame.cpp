@@ -80,7 +80,7 @@ void render_frame()
 {
     if (device_failed)
         return;
-    if (GetAsyncKeyState(VK_F5))
+    if (GetAsyncKeyState(VK_F5) || saved_shaders_changed())
         load_shaders();
     if (device_lost && !restore_device())
         return;

@@ -9,6 +9,8 @@ extern D3DPRESENT_PARAMETERS present_params;
 extern IDirect3D9* d3d;
 extern IDirect3DDevice9* device;
 
+extern const char* const shader_source[3];
+
 extern IDirect3DVertexShader9* vertex_shader;
 extern IDirect3DPixelShader9* pixel_shader;
 
@@ -33,3 +35,8 @@ void render_frame();
 void draw_scene();
 float time_at_frame(unsigned long frame);
 int save_picture(const char* path);
+
+// Reload on save (--watch): the current folder is watched from start to shutdown.
+void start_watching();
+void stop_watching();
+bool saved_shaders_changed();

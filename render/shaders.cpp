@@ -5,7 +5,7 @@
 #include "render/render.h"
 
 // The file, then the vertex and pixel entry points.
-static const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
+const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
 static const char vertex_profile[] = "vs_3_0";
 static const char pixel_profile[] = "ps_3_0";
 static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;

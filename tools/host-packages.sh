@@ -25,8 +25,9 @@ live_packages=(python3-xlib inotify-tools)
 test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy)
 # What record.sh needs to make a video of the frames.
 record_packages=(ffmpeg)
-# The editors whose own parsers read view.sh's error lines in the tests.
-editor_packages=(vim emacs-nox)
+# Real editors: their own parsers read view.sh's error lines, and they save the shader of a
+# running hotfx.exe --watch, driven through tmux.
+editor_packages=(tmux vim nano emacs-nox)
 
 # Builds build/windows/hotfx.exe from the sources in $1, configuring the first time.
 build_hotfx() {

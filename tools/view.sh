@@ -9,14 +9,17 @@
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
 # own Wine 9 or newer), then:
-# with $DISPLAY set it opens the window there and runs until Escape; every save in the folder
-# reloads the shaders (not with --no-watch), and so does F5 pressed in any X window.
+# with $DISPLAY set it opens the window there and runs until Escape; hotfx.exe --watch reloads
+# the shaders on every save in the folder (not with --no-watch), and F5 pressed in any X window
+# is passed on to it.
 # hotfx's output goes through tools/view-reader.py: compiler messages as lines editors jump to
 # (/path/main.fx:LINE:COL: error: ...), the lines every frame repeats shown once with a count;
 # --raw passes hotfx's bytes through unchanged instead.
 # Without a display it runs on a private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads
 # the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png
-# beside main.fx), sends Escape and reports the exit code.
+# beside main.fx in your folder, or in the current folder when the shader was copied into a
+# folder of view.sh's own), sends Escape and reports the exit code.
+# The program is not copied into the folder, and the folders view.sh makes go when it ends.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -56,8 +59,11 @@ need_packages "${build_packages[@]}" "${run_packages[@]}"
 exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
 
+own_folder=
+cleanup_files=()
 if [ -z "$target" ]; then
     folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
+    own_folder=$folder
     cp "$repo/examples/rings/main.fx" "$folder/"
 elif [ -d "$target" ]; then
     folder=$(cd "$target" && pwd)
@@ -66,35 +72,45 @@ elif [ "$(basename "$target")" = main.fx ]; then
     folder=$(cd "$(dirname "$target")" && pwd)
 else
     folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
+    own_folder=$folder
     cp "$target" "$folder/main.fx"
 fi
+screenshot_folder=$folder
+[ -z "$own_folder" ] || screenshot_folder=$PWD
 
-# Wine sees only the folder it runs in, so the program goes there for the run.
-placed_exe=
-if [ ! -e "$folder/hotfx.exe" ]; then
-    cp "$exe" "$folder/hotfx.exe"
-    placed_exe=$folder/hotfx.exe
+# The build just made runs, whatever hotfx.exe the folder may hold: Wine sees the folder, and
+# the program is shown to it from where it was built.
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+if [ -n "${HOTFX_WINE:-}" ]; then
+    program=$exe
+else
+    export HOTFX_PROGRAM=$exe
+    program=/tmp/hotfx/hotfx.exe
 fi
+hotfx_args=()
+[ -z "$watch" ] || hotfx_args+=(--watch)
 xvfb_pid=
 hotfx_pid=
 live_pid=
 reader_pid=
-# wine-root.sh acts on a signal only once its bwrap has ended, so bwrap is ended first: the
-# Wine processes inside go with it.
+# hotfx runs in a session of its own, so that Ctrl+C in the terminal reaches view.sh alone,
+# which then ends it: otherwise Wine would end of itself with a code of its own, and view.sh
+# would report that. wine-root.sh acts on a signal only once its bwrap has ended, so bwrap is
+# ended first: the Wine processes inside go with it.
 end_hotfx() {
     local bwrap
-    for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null; done
-    kill "$hotfx_pid" 2>/dev/null
-    wait "$hotfx_pid" 2>/dev/null
+    # Each step may find hotfx gone already; under set -e a failed kill would end the cleanup.
+    for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null || true; done
+    kill "$hotfx_pid" 2>/dev/null || true
+    wait "$hotfx_pid" 2>/dev/null || true
 }
 cleanup() {
-    # Every step runs, whatever the one before returned (a wait on a killed process fails).
-    set +e
-    [ -n "$live_pid" ] && kill "$live_pid" 2>/dev/null && wait "$live_pid" 2>/dev/null
-    [ -n "$hotfx_pid" ] && end_hotfx
-    [ -n "$reader_pid" ] && exec 4>&- && wait "$reader_pid"
-    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    [ -n "$placed_exe" ] && rm -f "$placed_exe"
+    [ -z "$live_pid" ] || { kill "$live_pid" 2>/dev/null; wait "$live_pid" 2>/dev/null; } || true
+    [ -z "$hotfx_pid" ] || end_hotfx
+    [ -z "$reader_pid" ] || { exec 4>&-; wait "$reader_pid"; } || true
+    [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
+    [ ${#cleanup_files[@]} -eq 0 ] || rm -f "${cleanup_files[@]}"
+    [ -z "$own_folder" ] || rm -rf "$own_folder"
     return 0
 }
 # Ends view.sh with hotfx's exit code once it has ended of itself (Escape, closing the window).
@@ -136,12 +152,11 @@ open_hotfx_output() {
 }
 
 if [ -n "${DISPLAY:-}" ]; then
-    # The companion finds hotfx's window among those of this script's descendants. hotfx runs
-    # in the background so that a signal to this script is acted on at once, not when it ends.
+    # The companion finds hotfx's window among those of this script's descendants and passes
+    # F5 on to it. hotfx runs in the background so that a signal to this script is acted on at
+    # once, not when it ends.
     need_packages "${live_packages[@]}"
-    live_args=("$folder" $$)
-    [ -n "$watch" ] || live_args+=(--no-watch)
-    /usr/bin/python3 "$repo/tools/view-live.py" "${live_args[@]}" &
+    /usr/bin/python3 "$repo/tools/view-live.py" $$ &
     live_pid=$!
     if [ -n "$watch" ]; then
         echo "view: running hotfx in $folder; edit $folder/main.fx: every save reloads it, as does F5" >&2
@@ -149,7 +164,7 @@ if [ -n "${DISPLAY:-}" ]; then
         echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
     fi
     open_hotfx_output
-    "$repo/tools/wine-root.sh" wine hotfx.exe >&4 4>&- &
+    setsid "$repo/tools/wine-root.sh" wine "$program" "${hotfx_args[@]}" >&4 4>&- &
     hotfx_pid=$!
     exec 4>&-
     end_with_hotfx
@@ -158,6 +173,7 @@ echo "view: running hotfx in $folder" >&2
 
 # No display: a private Xvfb, which picks a free number and writes it once it is ready.
 fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
+cleanup_files+=("$fifo")
 mkfifo "$fifo"
 Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
 xvfb_pid=$!
@@ -169,8 +185,9 @@ export DISPLAY=:$number
 
 # The seconds count from the first line hotfx prints, once the shaders are loaded (or not).
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
+cleanup_files+=("$output")
 open_hotfx_output
-"$repo/tools/wine-root.sh" wine hotfx.exe > >(tee "$output" >&4) 4>&- &
+setsid "$repo/tools/wine-root.sh" wine "$program" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
 hotfx_pid=$!
 exec 4>&-
 window=
@@ -186,7 +203,7 @@ if [ -z "$window" ]; then
     exit 1
 fi
 sleep "${HOTFX_VIEW_SECONDS:-3}"
-screenshot=${HOTFX_SCREENSHOT:-$folder/screenshot.png}
+screenshot=${HOTFX_SCREENSHOT:-$screenshot_folder/screenshot.png}
 # The window's own contents: the client area, without the rest of the virtual screen.
 import -window "$window" "$screenshot"
 echo "view: screenshot saved to $screenshot" >&2

@@ -7,6 +7,8 @@
 #   tools/wine-root.sh wine ARGS... run wine ARGS in the current directory, from the root or
 #                                   from $HOTFX_WINE
 #
+# HOTFX_PROGRAM=/path/to/hotfx.exe shows that file inside the root, read-only, as
+# /tmp/hotfx/hotfx.exe, so that a folder can be worked in without a copy of the program.
 # HOTFX_D3D9 picks the Direct3D 9 implementation: wined3d (the default, Wine's own, over
 # OpenGL) or dxvk (DXVK, over Vulkan); each has a prefix of its own in the cache, and runs on
 # both may go at once. HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a
@@ -58,7 +60,9 @@ own_prefix() {
 }
 
 enter() {
-    # The root's /tmp is private to each call, so two runs never share a wineserver;
+    # The root's /tmp is private to each call, so two runs never share a wineserver. Wine in
+    # the root crashed at start whenever TMPDIR was set (to a folder of the host's, and to
+    # /tmp alike), so it runs without.
     # the X socket folder comes from the host, where Xvfb runs. A private XDG_RUNTIME_DIR
     # keeps libraries in the root from complaining that the host's is missing or not ours.
     local status=0
@@ -71,9 +75,10 @@ enter() {
                 --bind "$run_prefix" /root/.wine --bind "$PWD" /job --chdir /job
                 --setenv HOME /root --setenv WINEPREFIX /root/.wine
                 --setenv DXVK_LOG_PATH /tmp --setenv DXVK_STATE_CACHE_PATH /tmp
-                --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg
+                --perms 0700 --dir /tmp/xdg --setenv XDG_RUNTIME_DIR /tmp/xdg --unsetenv TMPDIR
                 --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
+    [ -z "${HOTFX_PROGRAM:-}" ] || args+=(--ro-bind "$HOTFX_PROGRAM" /tmp/hotfx/hotfx.exe)
     bwrap "${args[@]}" "$@" || status=$?
     return $status
 }

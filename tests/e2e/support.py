@@ -337,3 +337,45 @@ def shader(pixel_body, vertex_stage=VERTEX_STAGE):
 
 def solid(rgb):
     return shader("return float4(%g, %g, %g, 1);" % tuple(c / 255 for c in rgb))
+
+
+class TerminalEditor:
+    """A real terminal editor (vim, nano, emacs) with its default settings, editing main.fx in
+    folder inside a tmux session of its own, driven by keys as its user would."""
+
+    # How each replaces one text with another throughout the file and saves.
+    REPLACE_AND_SAVE = {
+        "vim": lambda old, new: [[":%s/" + old + "/" + new + "/", "Enter"], [":w", "Enter"]],
+        "nano": lambda old, new: [["C-\\"], ["-l", old], ["Enter"], ["-l", new], ["Enter"], ["a"], ["C-s"]],
+        "emacs": lambda old, new: [["M-%"], ["-l", old], ["Enter"], ["-l", new], ["Enter"], ["!"], ["C-x", "C-s"]],
+    }
+    COMMANDS = {"vim": ["vim", "main.fx"], "nano": ["nano", "main.fx"], "emacs": ["emacs", "-nw", "main.fx"]}
+
+    def __init__(self, name, folder, home, prefix=()):
+        self.name, self.folder = name, Path(folder)
+        self.socket = str(Path(home) / "tmux.socket")
+        Path(home).mkdir(parents=True, exist_ok=True)
+        # An empty home: no user settings, only what the packages install.
+        env = {"HOME": str(home), "PATH": "/usr/bin:/bin", "TERM": "xterm-256color", "LANG": "C.UTF-8"}
+        subprocess.run(["tmux", "-S", self.socket, "-f", "/dev/null", "new-session", "-d", "-x", "120", "-y", "40",
+                        "-c", str(self.folder), *prefix, *self.COMMANDS[name]], env=env, check=True, timeout=30)
+
+    def screen(self):
+        return subprocess.run(["tmux", "-S", self.socket, "capture-pane", "-p"], capture_output=True,
+                              text=True, timeout=30).stdout
+
+    def wait_for_screen(self, text, timeout=30):
+        assert wait_until(lambda: text in self.screen(), timeout), \
+            f"{self.name} never showed {text!r}; its screen:\n{self.screen()}"
+
+    def keys(self, *keys):
+        subprocess.run(["tmux", "-S", self.socket, "send-keys", *keys], check=True, timeout=30)
+
+    def replace_and_save(self, old, new):
+        for keys in self.REPLACE_AND_SAVE[self.name](old, new):
+            self.keys(*keys)
+            # Prompts appear one after another: give each its turn.
+            time.sleep(0.15)
+
+    def close(self):
+        subprocess.run(["tmux", "-S", self.socket, "kill-server"], capture_output=True, timeout=30)

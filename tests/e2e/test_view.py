@@ -1,8 +1,10 @@
 """tools/view.sh on an X display, with xev standing in for the user's editor: reload on save,
-F5 from another focused X client, and what is left once it ends."""
+F5 from another focused X client, and what is left once it ends. Each folder holds a stale
+hotfx.exe that is not a program: view.sh must run the build, not what the folder holds."""
 
 import os
 import re
+import signal
 import subprocess
 import time
 
@@ -14,13 +16,25 @@ from support import EXE, REPO, solid, wait_until
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
 VIEW = str(REPO / "tools" / "view.sh")
-# What tools/view-live.py says once it has hotfx's window and watches the folder.
-READY = re.compile(r"^view: .* reload hotfx$", re.M)
+# What tools/view-live.py says once it has hotfx's window.
+READY = re.compile(r"^view: ready; .* reloads hotfx$", re.M)
+STALE = b"MZ a stale copy left by an earlier run"
+
+
+def folder_with_stale_exe(folder):
+    (folder / "main.fx").write_text(solid(RED))
+    (folder / "hotfx.exe").write_bytes(STALE)
+
+
+def left_as_it_was(run):
+    """The user's folder holds what it held before view.sh ran, the stale program untouched."""
+    return sorted(path.name for path in run.folder.iterdir()) == ["hotfx.exe", "main.fx"] \
+        and (run.folder / "hotfx.exe").read_bytes() == STALE
 
 
 def viewed(hotfx, *options):
     """view.sh on the test's display, showing RED from a fresh folder, ready for saves and keys."""
-    run = hotfx(solid(RED), command=["env", f"HOTFX_EXE={EXE}", VIEW, *options, "."])
+    run = hotfx(folder_with_stale_exe, command=["env", f"HOTFX_EXE={EXE}", VIEW, *options, "."])
     assert wait_until(lambda: READY.search(run.stderr_path.read_text(errors="replace")), 120), \
         f"view.sh never said it was ready; {run.stderr_tail()}"
     run.expect(LOADED)
@@ -55,13 +69,13 @@ def editor(display, tmp_path):
 
 
 def pieces(run, source):
-    # An editor writing the file in three goes, a tenth of a second apart: nothing but the
-    # whole may be compiled, and only once.
+    # An editor writing the file in three goes, 10 ms apart (the longest gap measured inside
+    # real editors' saves was 12 ms): nothing but the whole may be compiled, and only once.
     target = run.folder / "main.fx"
     third = len(source) // 3
     target.write_text(source[:third])
     for start, end in ((third, 2 * third), (2 * third, None)):
-        time.sleep(0.1)
+        time.sleep(0.01)
         with open(target, "a") as file:
             file.write(source[start:end])
 
@@ -174,12 +188,36 @@ def test_view_escape_leaves_nothing_running(hotfx):
     run = viewed(hotfx)
     started = descendants(run.process.pid)
     commands = b"\n".join(started.values())
-    for part in (b"view-live.py", b"inotifywait", b"hotfx.exe", b"bwrap"):
+    for part in (b"view-live.py", b"hotfx.exe", b"bwrap"):
         assert part in commands, f"{part!r} is not among {commands!r}"
     run.key("Escape")
     assert run.wait_exit() == 0
     assert wait_until(lambda: not still_running(started), 10), still_running(started)
     assert not f5_grab_refused(run.display.name), "a grab of F5 is still held"
+    assert left_as_it_was(run), sorted(run.folder.iterdir())
+
+
+def test_view_ctrl_c_ends_with_130_and_leaves_nothing(hotfx):
+    run = viewed(hotfx)
+    started = descendants(run.process.pid)
+    # As a terminal does: the signal goes to view.sh's whole process group.
+    os.killpg(run.process.pid, signal.SIGINT)
+    assert run.wait_exit() == 130
+    assert wait_until(lambda: not still_running(started), 10), still_running(started)
+    assert left_as_it_was(run), sorted(run.folder.iterdir())
+
+
+def test_view_without_display_removes_the_folder_it_made(tmp_path):
+    shader, scratch, here = tmp_path / "rings.fx", tmp_path / "tmp", tmp_path / "here"
+    shader.write_text(solid(BLUE))
+    scratch.mkdir()
+    here.mkdir()
+    env = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
+    done = subprocess.run([VIEW, str(shader)], cwd=here, capture_output=True, text=True, timeout=300,
+                          env=dict(env, HOTFX_EXE=str(EXE), TMPDIR=str(scratch), HOTFX_VIEW_SECONDS="1"))
+    assert done.returncode == 0, done.stderr
+    assert list(scratch.iterdir()) == [], "view.sh left its folders and files behind"
+    assert [path.name for path in here.iterdir()] == ["screenshot.png"], done.stderr
 
 
 BAD_ARGUMENTS = {

@@ -120,6 +120,23 @@ HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HICON)0x10011
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0x10013; }
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }
 
+// The folder never changes: what is measured is the look at its notification in each frame.
+HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR, BOOL, DWORD) { return ++quiet.calls, (HANDLE)0x7C00; }
+BOOL WINAPI FindNextChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
+BOOL WINAPI FindCloseChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
+DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) { return ++quiet.calls, WAIT_TIMEOUT; }
+DWORD WINAPI GetTickCount() { return ++quiet.calls, 0; }
+DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
+HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA) { return ++quiet.calls, INVALID_HANDLE_VALUE; }
+BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }
+BOOL WINAPI FindClose(HANDLE) { return ++quiet.calls, TRUE; }
+HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+{
+    return ++quiet.calls, INVALID_HANDLE_VALUE;
+}
+BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) { return ++quiet.calls, *read = 0, FALSE; }
+BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
+
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD,

@@ -50,6 +50,39 @@ struct standin_script {
     std::map<std::string, HRESULT> save_statuses;      // by file name; success when absent
 };
 
+// The current folder as the program reads it, its change notification and the millisecond
+// clock (standin_folder.cpp). A change signals the notification only while one is open, and
+// it stays signalled until FindNextChangeNotification re-arms it.
+struct standin_file {
+    std::string bytes;
+    bool locked = false;      // held by an editor without sharing: opening it is a sharing violation
+    bool directory = false;
+};
+
+struct standin_open {
+    std::string name;                  // the file read, or the search
+    size_t at = 0;                     // where the next read starts, or the next name found
+    std::vector<std::string> names;    // a search: the folder's names when it began
+};
+
+struct standin_folder {
+    std::map<std::string, standin_file> files;
+    bool notification_fails = false;   // FindFirstChangeNotificationA answers INVALID_HANDLE_VALUE
+    bool rearm_fails = false;          // FindNextChangeNotification answers FALSE
+    bool gone = false;                 // the folder itself was removed: searches and opens fail
+    bool watched = false;
+    bool signalled = false;
+    DWORD now = 0;                     // what GetTickCount answers
+    DWORD last_error = 0;
+    std::map<uintptr_t, standin_open> open;   // files and searches not yet closed
+    uintptr_t next_handle = 0x6000;
+};
+
+// Writes a file of the folder as an editor's write() would, and signals the change.
+void standin_write(const std::string& name, const std::string& bytes);
+void standin_remove(const std::string& name);
+void standin_rename(const std::string& from, const std::string& to);
+
 struct standin_state {
     standin_script script;
     std::vector<std::string> calls;
@@ -62,6 +95,7 @@ struct standin_state {
     std::map<std::string, float> saved;  // each file written, with the c0.x its picture was drawn with
     HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
     int idle_peeks = 0;
+    standin_folder folder;
 };
 
 standin_state& standin();

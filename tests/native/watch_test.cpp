@@ -1,0 +1,235 @@
+#include <functional>
+
+#include "program.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+const char shader_text[] = "float4 ps_main() : COLOR0 { return 1; }\n";
+const char other_text[] = "float4 ps_main() : COLOR0 { return 0.5; }\n";
+
+// A device with shaders loaded from main.fx, and the folder watched since before that load.
+struct watch : program_test {
+    void SetUp() override
+    {
+        program_test::SetUp();
+        make_device();
+        standin().folder.files["main.fx"].bytes = shader_text;
+        start_watching();
+        captured(load_shaders);
+        standin().calls.clear();
+    }
+    void TearDown() override
+    {
+        stop_watching();
+        program_test::TearDown();
+    }
+    // One frame, the clock having moved on by ms first; what it printed.
+    std::string frame(DWORD ms = 16)
+    {
+        standin().folder.now += ms;
+        return captured(render_frame);
+    }
+    // Frames for ms milliseconds; how many of them reloaded.
+    int reloads_within(DWORD ms, DWORD frame_ms = 16)
+    {
+        int reloads = 0;
+        for (DWORD spent = 0; spent < ms; spent += frame_ms) {
+            std::string printed = frame(frame_ms);
+            EXPECT_THAT(printed, ::testing::AnyOf("", "Load Shader.\n")) << "at " << spent << " ms";
+            reloads += printed == "Load Shader.\n";
+        }
+        return reloads;
+    }
+};
+
+TEST_F(watch, an_idle_frame_only_looks_at_the_notification_without_waiting)
+{
+    frame();
+    std::vector<std::string> expected = frame_calls;
+    expected.insert(expected.begin() + 1, "WaitForSingleObject(change, 0)");
+    EXPECT_EQ(standin().calls, expected);
+}
+
+TEST_F(watch, a_save_reloads_once_when_the_folder_has_been_quiet_for_20_ms)
+{
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(frame(), "");
+    EXPECT_THAT(standin_calls("FindNextChangeNotification"), ElementsAre("FindNextChangeNotification(change)"));
+    EXPECT_EQ(frame(19), "") << "19 ms after the change";
+    EXPECT_EQ(frame(1), "Load Shader.\n") << "20 ms after the change";
+    EXPECT_EQ(reloads_within(1000), 0);
+    EXPECT_THAT(standin().folder.open, IsEmpty()) << "every file and search closed";
+}
+
+TEST_F(watch, writes_closer_than_the_quiet_window_make_one_save)
+{
+    standin_write("main.fx", "float4 ps_main");
+    for (int write = 0; write < 5; write++) {
+        EXPECT_EQ(frame(15), "");
+        standin_write("main.fx", standin().folder.files["main.fx"].bytes + " ");
+    }
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(1000, 5), 1);
+    EXPECT_EQ(standin_calls("D3DXCompileShaderFromFileA").size(), 2u);
+}
+
+// Each editor's save, step by step, a few milliseconds apart; then frames for a second.
+struct save_row {
+    const char* what;
+    std::function<void()> steps[5];
+    int reloads;
+};
+
+void PrintTo(const save_row& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+const save_row saves[] = {
+    {"written in place", {[] { standin_write("main.fx", other_text); }}, 1},
+    {"truncated then written", {[] { standin_write("main.fx", ""); }, [] { standin_write("main.fx", other_text); }}, 1},
+    {"a temporary file renamed over",
+     {[] { standin_write(".goutputstream-Q2XJ3Z", other_text); }, [] { standin_rename(".goutputstream-Q2XJ3Z", "main.fx"); }}, 1},
+    {"Kate's copy renamed over",
+     {[] { standin_write("main.fx.aBc123", other_text); }, [] { standin_rename("main.fx.aBc123", "main.fx"); }}, 1},
+    {"JetBrains' copies",
+     {[] { standin_write("main.fx___jb_tmp___", other_text); }, [] { standin_rename("main.fx", "main.fx___jb_old___"); },
+      [] { standin_rename("main.fx___jb_tmp___", "main.fx"); }, [] { standin_remove("main.fx___jb_old___"); }}, 1},
+    {"Visual Studio's copies",
+     {[] { standin_write("main.fx~RF4a1b2c.TMP", other_text); }, [] { standin_rename("main.fx", "main.fx~RF4a1b3d.TMP"); },
+      [] { standin_rename("main.fx~RF4a1b2c.TMP", "main.fx"); }, [] { standin_remove("main.fx~RF4a1b3d.TMP"); }}, 1},
+    {"deleted then written", {[] { standin_remove("main.fx"); }, [] { standin_write("main.fx", other_text); }}, 1},
+    {"an included file", {[] { standin_write("common.HLSLI", "float4 tint;"); }}, 1},
+    {"unchanged bytes", {[] { standin_write("main.fx", shader_text); }}, 0},
+    {"unchanged, renamed over",
+     {[] { standin_write("main.fx.tmp", shader_text); }, [] { standin_rename("main.fx.tmp", "main.fx"); }}, 0},
+    {"editors' swap, lock and backup files",
+     {[] { standin_write(".main.fx.swp", other_text); }, [] { standin_write("main.fx~", other_text); },
+      [] { standin_write("#main.fx#", other_text); }, [] { standin_write(".#main.fx", other_text); },
+      [] { standin_write("~$main.fx", other_text); }}, 0},
+    {"vim's write test and a picture",
+     {[] { standin_write("4913", ""); }, [] { standin_remove("4913"); }, [] { standin_write("shot.png", "PNG"); }}, 0},
+    {"emptied", {[] { standin_write("main.fx", ""); }}, 0},
+    {"removed", {[] { standin_remove("main.fx"); }}, 0},
+};
+
+struct editor_save : watch, ::testing::WithParamInterface<save_row> {};
+
+TEST_P(editor_save, reloads_once_if_anything_that_counts_changed)
+{
+    for (auto& step : GetParam().steps) {
+        if (!step)
+            break;
+        step();
+        EXPECT_EQ(frame(3), "");
+    }
+    EXPECT_EQ(reloads_within(1000), GetParam().reloads);
+}
+
+INSTANTIATE_TEST_SUITE_P(editors, editor_save, ::testing::ValuesIn(saves), row_name<save_row>);
+
+TEST_F(watch, an_emptied_shader_waits_for_the_write_that_follows)
+{
+    standin_write("main.fx", "");
+    EXPECT_EQ(reloads_within(200), 0);
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(200), 1);
+}
+
+TEST_F(watch, a_file_the_editor_holds_is_tried_again_each_frame_and_never_reported)
+{
+    standin().folder.files["main.fx"].locked = true;
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(100), 0);
+    size_t tries = standin_calls("CreateFileA(\"main.fx\"").size();
+    EXPECT_EQ(frame(), "");
+    EXPECT_EQ(standin_calls("CreateFileA(\"main.fx\"").size(), tries + 1);
+    standin().folder.files["main.fx"].locked = false;
+    EXPECT_EQ(frame(), "Load Shader.\n") << "without a change after the release";
+    EXPECT_EQ(reloads_within(200), 0);
+}
+
+TEST_F(watch, a_change_past_the_first_read_counts)
+{
+    std::string large(10000, ' ');
+    standin_write("main.fx", large + shader_text);
+    EXPECT_EQ(reloads_within(100), 1);
+    standin_write("main.fx", large + other_text);
+    EXPECT_EQ(reloads_within(100), 1);
+    EXPECT_EQ(standin_calls("ReadFile(file, buffer, 4096, read, NULL)").size() % 4, 0u)
+        << "three full reads and the end, in each of the two hashes";
+}
+
+TEST_F(watch, f5_still_reloads_beside_it)
+{
+    standin().script.key_polls[VK_F5] = {1};
+    EXPECT_EQ(frame(), "Load Shader.\n");
+    EXPECT_EQ(reloads_within(200), 0);
+}
+
+TEST_F(watch, a_removed_folder_reloads_nothing_and_says_nothing)
+{
+    standin().folder.gone = true;
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(200), 0);
+    standin().folder.gone = false;
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(200), 1);
+}
+
+TEST_F(watch, a_notification_that_cannot_be_armed_again_ends_watching_with_one_line)
+{
+    standin().folder.rearm_fails = true;
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(frame(), "Error : stopped watching this folder for saves (error 5); F5 still reloads\n");
+    EXPECT_FALSE(standin().folder.watched);
+    standin().calls.clear();
+    EXPECT_EQ(reloads_within(200), 0);
+    EXPECT_THAT(standin_calls("WaitForSingleObject"), IsEmpty());
+}
+
+struct watch_run : program_test {};
+
+TEST_F(watch_run, watches_from_before_the_first_load_until_shutdown)
+{
+    standin().folder.files["main.fx"].bytes = shader_text;
+    standin().script.idle_peeks_before_quit = 3;
+    std::string printed;
+    EXPECT_EQ(run_main(&printed, {"hotfx.exe", "--watch"}), 0);
+    EXPECT_EQ(printed, "Load Shader.\n");
+    auto& calls = standin().calls;
+    auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
+    EXPECT_LT(at("FindFirstChangeNotificationA(\".\", 0, 0x19)"),
+              at("D3DXCompileShaderFromFileA(\"main.fx\", NULL, NULL, \"vs_main\", \"vs_3_0\", 0x8400, out, out, NULL)"));
+    EXPECT_LT(at("FindCloseChangeNotification(change)"), at("vs1->Release()"));
+    EXPECT_EQ(at("FindCloseChangeNotification(change)"), (long)calls.size() - 5) << "before the shaders go";
+    watch_folder = false;
+}
+
+TEST_F(watch_run, a_folder_that_cannot_be_watched_says_so_and_f5_still_works)
+{
+    standin().folder.notification_fails = true;
+    standin().script.idle_peeks_before_quit = 3;
+    standin().script.key_polls[VK_F5] = {0, 1};
+    std::string printed;
+    EXPECT_EQ(run_main(&printed, {"hotfx.exe", "--watch"}), 0);
+    EXPECT_EQ(printed, "Error : can't watch this folder for saves (error 5); F5 still reloads\n"
+                       "Load Shader.\nLoad Shader.\n");
+    EXPECT_THAT(standin_calls("WaitForSingleObject"), IsEmpty());
+    watch_folder = false;
+}
+
+TEST_F(watch_run, without_the_option_no_file_or_folder_is_looked_at)
+{
+    standin().folder.files["main.fx"].bytes = shader_text;
+    standin().script.idle_peeks_before_quit = 5;
+    std::string printed;
+    EXPECT_EQ(run_main(&printed), 0);
+    for (const char* call : {"Find", "WaitFor", "GetTickCount", "CreateFile", "ReadFile", "CloseHandle", "GetLastError"})
+        EXPECT_THAT(standin_calls(call), IsEmpty()) << call;
+}
+
+}  // namespace
