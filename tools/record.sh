@@ -78,16 +78,21 @@ else
     cp "$target" "$folder/main.fx"
 fi
 
-# Wine sees only the folder it runs in, so the program and the pictures go there for the run.
-placed_exe=
-if [ ! -e "$folder/hotfx.exe" ]; then
-    cp "$exe" "$folder/hotfx.exe"
-    placed_exe=$folder/hotfx.exe
+# The build just made runs, whatever hotfx.exe the folder may hold: it is shown to Wine from
+# where it was built. Wine sees only the folder it runs in, so the pictures go there for the run.
+exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+if [ -n "${HOTFX_WINE:-}" ]; then
+    program=$exe
+else
+    export HOTFX_PROGRAM=$exe
+    program=/tmp/hotfx/hotfx.exe
 fi
 frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
 xvfb_pid=
 hotfx_pid=
 cleanup() {
+    # Every step runs, whatever the one before returned (a wait on a killed process fails).
+    set +e
     if [ -n "$hotfx_pid" ]; then
         # wine-root.sh acts on a signal once its bwrap has ended, so bwrap goes first.
         local bwrap
@@ -96,7 +101,6 @@ cleanup() {
         wait "$hotfx_pid" 2>/dev/null
     fi
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    [ -n "$placed_exe" ] && rm -f "$placed_exe"
     rm -rf "$frames"
     [ -n "$fresh" ] && rm -rf "$fresh"
     return 0
@@ -133,7 +137,7 @@ progress() {
 total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx" >&2
-"$repo/tools/wine-root.sh" wine hotfx.exe --frames "$first" "$last" "${frames##*/}\\%010u.png" &
+"$repo/tools/wine-root.sh" wine "$program" --frames "$first" "$last" "${frames##*/}\\%010u.png" &
 hotfx_pid=$!
 if [ -t 2 ]; then
     started=$(date +%s)

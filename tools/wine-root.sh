@@ -60,11 +60,11 @@ own_prefix() {
 }
 
 enter() {
-    # The root's /tmp is private to each call, so two runs never share a wineserver. Wine in
-    # the root crashed at start whenever TMPDIR was set (to a folder of the host's, and to
-    # /tmp alike), so it runs without.
+    # The root's /tmp is private to each call, so two runs never share a wineserver;
     # the X socket folder comes from the host, where Xvfb runs. A private XDG_RUNTIME_DIR
     # keeps libraries in the root from complaining that the host's is missing or not ours.
+    # Wine in the root crashed at start whenever TMPDIR was set (to a folder of the host's,
+    # and to /tmp alike), so it runs without.
     local status=0
     run_prefix=$(own_prefix)
     trap 'rm -rf "$run_prefix"' EXIT
