@@ -27,11 +27,10 @@ import shutil
 import statistics
 import subprocess
 import sys
-import textwrap
 import time
 from pathlib import Path
 
-from results import machine, row, verdict
+from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
@@ -130,23 +129,10 @@ def rows(stack, times, saved_rate, live, parts):
 
 
 def write(path, table_rows):
-    text = path.read_text()
-    body = "\n".join([BEGIN, "", "### Saved frames (Wine 10, Xvfb, Mesa llvmpipe and lavapipe)", "",
-                      textwrap.fill("`hotfx.exe --frame` and `--frames` with bench/main.fx, run through "
-                                    "tools/wine-root.sh, so each time includes Wine's start of the program. "
-                                    "Frame 10,000,000 needs the time after ten million additions, which hotfx "
-                                    "works out on the CPU before it draws.", 95), "",
-                      f"Machine: {machine()}", "",
-                      "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
-                     + [f"| {r['figure']} | {r['value']} | {r['target']} | {verdict(r['met'])} | `{r['command']}` "
-                        f"| {r['date']} |" for r in table_rows] + ["", END])
-    if BEGIN in text:
-        text = text[:text.index(BEGIN)] + body + text[text.index(END) + len(END):]
-    else:
-        marker = "<!-- end of save reload -->"
-        text = text.replace(marker, marker + "\n\n" + body, 1)
-    path.write_text(text)
-
+    write_section(path, (BEGIN, END), "Saved frames (Wine 10, Xvfb, Mesa llvmpipe and lavapipe)",
+                  "`hotfx.exe --frame` and `--frames` with bench/main.fx, run through tools/wine-root.sh, "
+                  "so each time includes Wine's start of the program. Frame 10,000,000 needs the time after "
+                  "ten million additions, which hotfx works out on the CPU before it draws.", table_rows)
 
 def main():
     path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")

@@ -17,12 +17,11 @@ import signal
 import statistics
 import subprocess
 import sys
-import textwrap
 import threading
 import time
 from pathlib import Path
 
-from results import machine, row, verdict
+from results import row, verdict, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
@@ -158,25 +157,12 @@ def rows(plain, read, cpus, ratios, counted, lines_per_second):
 
 
 def write(path, table_rows):
-    text = path.read_text()
-    body = "\n".join([BEGIN, "", f"### Reading hotfx's output: tools/view-reader.py (Wine 10, {STACK}, Xvfb)", "",
-                      textwrap.fill("hotfx.exe runs bench/main.fx with an undeclared name that both stages "
-                      "use, so every frame prints `Error : Vshader` and `Error : Pshader`, the most hotfx "
-                      "prints. Its standard output goes either to tools/view-reader.py, as tools/view.sh "
-                      "sets it up (output to a file: a pipe's way of showing), or to `cat`, which is what "
-                      "`--raw` leaves; the two take turns. The target is that reading costs hotfx no more "
-                      "than 2% of its frame rate.", 95), "",
-                      f"Machine: {machine()}", "",
-                      "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
-                     + [f"| {r['figure']} | {r['value']} | {r['target']} | {verdict(r['met'])} | `{r['command']}` "
-                        f"| {r['date']} |" for r in table_rows] + ["", END])
-    if BEGIN in text:
-        text = text[:text.index(BEGIN)] + body + text[text.index(END) + len(END):]
-    else:
-        marker = "<!-- end of save reload -->"
-        text = text.replace(marker, marker + "\n\n" + body, 1)
-    path.write_text(text)
-
+    write_section(path, (BEGIN, END), f"Reading hotfx's output: tools/view-reader.py (Wine 10, {STACK}, Xvfb)",
+                  "hotfx.exe runs bench/main.fx with an undeclared name that both stages use, so every frame "
+                  "prints `Error : Vshader` and `Error : Pshader`, the most hotfx prints. Its standard output "
+                  "goes either to tools/view-reader.py, as tools/view.sh sets it up (output to a file: a "
+                  "pipe's way of showing), or to `cat`, which is what `--raw` leaves; the two take turns. The "
+                  "target is that reading costs hotfx no more than 2% of its frame rate.", table_rows)
 
 def main():
     path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")

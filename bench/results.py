@@ -10,6 +10,7 @@ import json
 import os
 import platform
 import sys
+import textwrap
 from pathlib import Path
 
 BEGIN, END = "<!-- results: written by bench/run.sh -->", "<!-- end of results -->"
@@ -32,15 +33,34 @@ def verdict(met):
     return "" if met is None else ("met" if met else "**missed**")
 
 
+def table_lines(rows):
+    lines = ["| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
+    for r in rows:
+        cells = [r["figure"], r["value"], r["target"], verdict(r["met"]), f"`{r['command']}`", r["date"]]
+        lines.append("| " + " | ".join(cell.replace("|", "\\|") for cell in cells) + " |")
+    return lines
+
+
 def table(sections):
     lines = []
     for section in sections:
-        lines += ["", f"### {section['section']}", "", f"Machine: {section['machine']}", "",
-                  "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
-        for r in section["rows"]:
-            cells = [r["figure"], r["value"], r["target"], verdict(r["met"]), f"`{r['command']}`", r["date"]]
-            lines.append("| " + " | ".join(cell.replace("|", "\\|") for cell in cells) + " |")
+        lines += ["", f"### {section['section']}", "", f"Machine: {section['machine']}", ""]
+        lines += table_lines(section["rows"])
     return "\n".join(lines) + "\n"
+
+
+def write_section(path, markers, title, intro, rows):
+    """Writes a benchmark's own section of BENCHMARKS.md between its two markers, the first time
+    after the results table, leaving the rest of the file as it is."""
+    begin, end = markers
+    body = "\n".join([begin, "", "### " + title, "", textwrap.fill(intro, 95), "", f"Machine: {machine()}", ""]
+                     + table_lines(rows) + ["", end])
+    text = path.read_text()
+    if begin in text:
+        text = text[:text.index(begin)] + body + text[text.index(end) + len(end):]
+    else:
+        text = text.replace(END, END + "\n\n" + body, 1)
+    path.write_text(text)
 
 
 def main():

@@ -14,12 +14,11 @@ import shutil
 import statistics
 import subprocess
 import sys
-import textwrap
 import threading
 import time
 from pathlib import Path
 
-from results import machine, row, verdict
+from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
@@ -127,24 +126,12 @@ def rows(found):
 
 
 def write(path, table_rows):
-    text = path.read_text()
-    body = "\n".join([BEGIN, "", f"### Reload on save, hotfx.exe --watch on {STACK} (Wine 10, Xvfb, Mesa)", "",
-                      textwrap.fill(f"hotfx.exe --watch runs on a private Xvfb under `WINEDEBUG={TRACE}`; main.fx "
-                      f"is saved as a new file renamed over it, then written in place, then written and followed "
-                      f"by F5 through XTEST, {RELOADS} times each, in turns. Each time runs to the first present "
-                      "after the `ps_main` compile; the trace slows every frame alike. The quiet window of "
-                      "--watch is 20 ms, and the folder is looked at once a frame.", 95), "",
-                      f"Machine: {machine()}", "",
-                      "| Figure | Result | Target | | Command | Date |", "|---|---|---|---|---|---|"]
-                     + [f"| {r['figure']} | {r['value']} | {r['target']} | {verdict(r['met'])} | `{r['command']}` "
-                        f"| {r['date']} |" for r in table_rows] + ["", END])
-    if BEGIN in text:
-        text = text[:text.index(BEGIN)] + body + text[text.index(END) + len(END):]
-    else:
-        marker = "<!-- end of results -->"
-        text = text.replace(marker, marker + "\n\n" + body, 1)
-    path.write_text(text)
-
+    write_section(path, (BEGIN, END), f"Reload on save, hotfx.exe --watch on {STACK} (Wine 10, Xvfb, Mesa)",
+                  f"hotfx.exe --watch runs on a private Xvfb under `WINEDEBUG={TRACE}`; main.fx is saved as a "
+                  f"new file renamed over it, then written in place, then written and followed by F5 through "
+                  f"XTEST, {RELOADS} times each, in turns. Each time runs to the first present after the "
+                  "`ps_main` compile; the trace slows every frame alike. The quiet window of --watch is 20 ms, "
+                  "and the folder is looked at once a frame.", table_rows)
 
 def main():
     path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")
