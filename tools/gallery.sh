@@ -59,18 +59,13 @@ xvfb_pid=
 cleanup() {
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     rm -rf "$work"
+    rm -f "${xvfb_fifo:-}"
     return 0
 }
 trap cleanup EXIT
 
-# A private Xvfb, which picks a free number and writes it once it is ready.
-mkfifo "$work/display"
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 &
-xvfb_pid=$!
-number=
-read -r -t 30 number <"$work/display" || true
-[ -n "$number" ] || { echo "gallery: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$number WINEDEBUG=-all DXVK_LOG_LEVEL=none
+start_xvfb gallery
+export WINEDEBUG=-all DXVK_LOG_LEVEL=none
 
 # Makes the unscaled picture small at the back buffer's proportions, without the dates that
 # would make each run's file differ; a picture over the limit is brought down to 128 colours,

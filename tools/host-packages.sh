@@ -37,3 +37,19 @@ build_hotfx() {
     fi
     (cd "$repo" && cmake --build --preset windows >&2)
 }
+
+# Starts a private Xvfb for a tool that runs without a display: the server picks a free number
+# and writes it once it accepts clients, so there is neither a race for the number nor a sleep.
+# Sets xvfb_pid and exports DISPLAY; $1 names the tool in the one line said when it fails. The
+# tool's cleanup removes $xvfb_fifo, in case it is ended while the server starts.
+start_xvfb() {
+    local number=
+    xvfb_fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
+    mkfifo "$xvfb_fifo"
+    Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$xvfb_fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 30 number <"$xvfb_fifo" || true
+    rm -f "$xvfb_fifo"
+    [ -n "$number" ] || { echo "$1: Xvfb did not start" >&2; exit 1; }
+    export DISPLAY=:$number
+}

@@ -102,6 +102,7 @@ cleanup() {
     fi
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     rm -rf "$frames"
+    rm -f "${xvfb_fifo:-}"
     [ -n "$fresh" ] && rm -rf "$fresh"
     return 0
 }
@@ -110,16 +111,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 export WINEDEBUG=${WINEDEBUG:--all} DXVK_LOG_LEVEL=${DXVK_LOG_LEVEL:-none}
 
-# A private Xvfb, which picks a free number and writes it once it is ready.
-fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-number=
-read -r -t 30 number <"$fifo" || true
-rm -f "$fifo"
-[ -n "$number" ] || { echo "record: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$number
+start_xvfb record
 
 # One bar line, rewritten in place: frames saved, the total, and the time left at the rate so far.
 progress() {

@@ -110,6 +110,7 @@ cleanup() {
     [ -z "$reader_pid" ] || { exec 4>&-; wait "$reader_pid"; } || true
     [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
     [ ${#cleanup_files[@]} -eq 0 ] || rm -f "${cleanup_files[@]}"
+    rm -f "${xvfb_fifo:-}"
     [ -z "$own_folder" ] || rm -rf "$own_folder"
     return 0
 }
@@ -171,17 +172,8 @@ if [ -n "${DISPLAY:-}" ]; then
 fi
 echo "view: running hotfx in $folder" >&2
 
-# No display: a private Xvfb, which picks a free number and writes it once it is ready.
-fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-display.XXXXXX")
-cleanup_files+=("$fifo")
-mkfifo "$fifo"
-Xvfb -displayfd 3 -screen 0 1600x1200x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-xvfb_pid=$!
-number=
-read -r -t 30 number <"$fifo" || true
-rm -f "$fifo"
-[ -n "$number" ] || { echo "view: Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$number
+# No display: a private Xvfb.
+start_xvfb view
 
 # The seconds count from the first line hotfx prints, once the shaders are loaded (or not).
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
