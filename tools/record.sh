@@ -81,11 +81,13 @@ fi
 # The build just made runs, whatever hotfx.exe the folder may hold: it is shown to Wine from
 # where it was built. Wine sees only the folder it runs in, so the pictures go there for the run.
 exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
+# Wine now and then loses the exit code of a program that ends while threads of the Direct3D
+# stack are being ended; cmd.exe, as any Windows parent, asks Wine for it and exits with it.
 if [ -n "${HOTFX_WINE:-}" ]; then
-    program=$exe
+    program=(cmd /c "Z:${exe//\//\\}")
 else
     export HOTFX_PROGRAM=$exe
-    program=/tmp/hotfx/hotfx.exe
+    program=(cmd /c 'Z:\tmp\hotfx\hotfx.exe')
 fi
 frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
 xvfb_pid=
@@ -129,7 +131,7 @@ progress() {
 total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx" >&2
-"$repo/tools/wine-root.sh" wine "$program" --frames "$first" "$last" "${frames##*/}\\%010u.png" &
+"$repo/tools/wine-root.sh" wine "${program[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" &
 hotfx_pid=$!
 if [ -t 2 ]; then
     started=$(date +%s)
@@ -148,6 +150,8 @@ if [ -t 2 ]; then
     echo >&2
 fi
 [ "$status" -eq 0 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
+saved=$(find "$frames" -name '*.png' | wc -l)
+[ "$saved" -eq "$total" ] || { echo "record: hotfx saved $saved of the $total pictures" >&2; exit 1; }
 
 if [ ${#codec[@]} -eq 0 ]; then
     mkdir -p "$out"

@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from support import REPO, pixel_at, shader, solid
+from support import REPO, exit_code_kept, pixel_at, shader, solid
 from test_endurance import wine_process
 
 GREEN, BLACK = (0, 255, 0), (0, 0, 0)
@@ -37,12 +37,12 @@ def injected(hotfx, stack):
     if not INJECTOR.is_file() or not REAL_D3D9[stack].is_file():
         pytest.skip("needs the Windows build's tests/injector/d3d9.dll and the Wine root's d3d9")
 
-    def start(faults, source=solid(GREEN), winedebug="-all"):
+    def start(faults, source=solid(GREEN), winedebug="-all", command=None):
         def place(folder):
             (folder / "main.fx").write_text(source)
             shutil.copy(INJECTOR, folder / "d3d9.dll")
             shutil.copy(REAL_D3D9[stack], folder / "real_d3d9.dll")
-        return hotfx(place, winedebug, env={"WINEDLLOVERRIDES": "d3d9=n,b", "HOTFX_FAULTS": faults})
+        return hotfx(place, winedebug, command, env={"WINEDLLOVERRIDES": "d3d9=n,b", "HOTFX_FAULTS": faults})
     return start
 
 
@@ -188,7 +188,7 @@ STARTUP = {
 @pytest.mark.parametrize("schedule", STARTUP, ids=list(STARTUP))
 def test_a_start_without_a_device_says_so_on_the_debugger_channel_and_exits_1(injected, schedule):
     faults, message = STARTUP[schedule]
-    run = injected(faults, winedebug="+debugstr")
+    run = injected(faults, winedebug="+debugstr", command=exit_code_kept())
     assert run.wait_exit() == 1
     assert run.output(settle=0.5) == []
     stderr = run.stderr_path.read_text(errors="replace")
@@ -223,7 +223,7 @@ def test_a_shader_the_device_refuses_is_reported_and_f5_brings_it(injected, stag
 
 
 def test_a_driver_that_keeps_failing_ends_hotfx_with_1(injected):
-    run = injected(f"internal_at={FAULT_AT},internal_always")
+    run = injected(f"internal_at={FAULT_AT},internal_always", command=exit_code_kept())
     run.expect(LOADED)
     run.wait_for_colour(GREEN, label="before")
     assert run.wait_exit() == 1

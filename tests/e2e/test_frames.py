@@ -7,7 +7,7 @@ import subprocess
 import numpy
 import pytest
 
-from support import D3D9_LOADED, STACKS, WINE_ROOT, Image, pixel_at, shader, wait_until
+from support import D3D9_LOADED, STACKS, WINE_ROOT, Image, exit_code_kept, pixel_at, shader, wait_until
 
 TIME_STEP = numpy.float32(0.016666)
 # The time in the red channel, and its fine part (a 256th of a unit per step) in the green.
@@ -96,7 +96,7 @@ FAILURES = {
 @pytest.mark.parametrize("case", FAILURES, ids=list(FAILURES))
 def test_a_failure_has_its_exit_code_and_line(hotfx, case):
     source, args, code, said = FAILURES[case]
-    run = hotfx(source, command=frame_command(*args))
+    run = hotfx(source, command=exit_code_kept(*args))
     assert run.wait_exit(timeout=120) == code
     lines = run.output()
     if code == 3:
