@@ -70,6 +70,15 @@ def no_crash(run):
     return "Unhandled" not in stderr and "starting debugger" not in stderr
 
 
+def f5_brings_the_shaders_back_and_escape_ends_cleanly(run):
+    run.key("F5")
+    run.expect(LOADED)
+    run.wait_for_colour(GREEN, label="after F5")
+    run.key("Escape")
+    assert run.wait_exit() == 0
+    assert released_everything(fault_log(run)) and no_crash(run)
+
+
 def asks_per_second(log):
     ticks = [tick for tick, call in log if call.startswith("TestCooperativeLevel")]
     return (len(ticks) - 1) * 1000 / (ticks[-1] - ticks[0])
@@ -143,12 +152,7 @@ def test_after_a_fault_the_dropped_shaders_never_draw_again_until_f5(injected, s
         assert len(calls(log, "TestCooperativeLevel")) >= 10
         assert 12 <= asks_per_second(log) <= 21, "a lost device is asked about 20 times a second"
 
-    run.key("F5")
-    run.expect(LOADED)
-    run.wait_for_colour(GREEN, label="after F5")
-    run.key("Escape")
-    assert run.wait_exit() == 0
-    assert released_everything(fault_log(run)) and no_crash(run)
+    f5_brings_the_shaders_back_and_escape_ends_cleanly(run)
 
 
 # Ending while the device is lost: it stays lost, or every Reset is refused.
@@ -214,12 +218,7 @@ def test_a_shader_the_device_refuses_is_reported_and_f5_brings_it(injected, stag
     assert [run.expect(r"Error : [VP]shader$") for _ in range(2 * len(missing))] == missing * 2
     run.window()
     assert not is_colour(run.screenshot("refused"), GREEN)
-    run.key("F5")
-    run.expect(LOADED)
-    run.wait_for_colour(GREEN, label="after F5")
-    run.key("Escape")
-    assert run.wait_exit() == 0
-    assert released_everything(fault_log(run)) and no_crash(run)
+    f5_brings_the_shaders_back_and_escape_ends_cleanly(run)
 
 
 def test_a_driver_that_keeps_failing_ends_hotfx_with_1(injected):
