@@ -6,9 +6,12 @@ own markers.
 - Frame 1 against frame 10,000,000: the wall time of `hotfx.exe --frame N OUT.png`, from the
   launch to the exit, the two frames taking turns, ROUNDS of each; medians and ranges.
 - Frames saved a second by `--frames`: a run of RANGE frames against a run of 1, taking turns,
-  so that the start and the shutdown drop out: (RANGE - 1) / (T(RANGE) - T(1)). Against the
-  live frame rate of the same shader: hotfx.exe alone for LIVE_SECONDS, Wine's +fps reports
-  but the first two, averaged.
+  so that the start and the shutdown drop out: (RANGE - 1) / (T(RANGE) - T(1)). As PNG files
+  and as bitmaps (the route to a video), into the folder and into memory (the sandbox's
+  /dev/shm), so that the machine's disk shows apart from hotfx. Against the live frame rate
+  of the same shader: hotfx.exe alone for LIVE_SECONDS, Wine's +fps reports but the first
+  two, averaged. The same for examples/rings, a picture that is far harder to deflate, over
+  RINGS_RANGE frames.
 - Where a saved frame's time goes (wined3d only, whose d3d9 writes a trace): a --frames run
   under WINEDEBUG=+d3d9,+d3dx, its lines timed as they arrive. wined3d draws and reads back on
   its own thread, and D3DX's lock of the copy waits for that, then encodes the PNG from the
@@ -38,27 +41,31 @@ from support import EXE, WINE_ROOT, Display  # noqa: E402
 FOLDER = REPO / "build" / "bench" / "frames"
 ROUNDS = 8
 RANGE = 121
+RINGS_RANGE = 31
+RINGS = FOLDER / "rings"
+# How saved pictures are named, and what the figures call them.
+ROUTES = [("r%03d.png", "PNG files"), ("r%03d.bmp", "bitmaps"), (r"Z:\dev\shm\r%03d.bmp", "bitmaps in memory")]
 LIVE_SECONDS = 12
 STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
 BEGIN, END = "<!-- saved frames: written by bench/frames.py -->", "<!-- end of saved frames -->"
 
 
-def wine(display, stack, *args, winedebug="-all"):
+def wine(display, stack, *args, winedebug="-all", folder=FOLDER):
     env = dict(display.env(), HOTFX_D3D9=stack, WINEDEBUG=winedebug, DXVK_LOG_LEVEL="none")
-    return subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", *map(str, args)], cwd=FOLDER, env=env,
+    return subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", *map(str, args)], cwd=folder, env=env,
                             stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
 
 
-def timed(display, stack, *args):
+def timed(display, stack, *args, folder=FOLDER):
     started = time.monotonic()
-    run = wine(display, stack, *args)
+    run = wine(display, stack, *args, folder=folder)
     run.communicate()
     assert run.returncode == 0, f"hotfx.exe {args} exited with {run.returncode}"
     return time.monotonic() - started
 
 
-def live_rate(display, stack):
-    run = wine(display, stack, winedebug="+fps")
+def live_rate(display, stack, folder=FOLDER):
+    run = wine(display, stack, winedebug="+fps", folder=folder)
     time.sleep(LIVE_SECONDS)
     run.kill()
     # wine-root.sh's bwrap takes the Wine processes with it.
@@ -95,15 +102,21 @@ def measure(display, stack):
     for _ in range(ROUNDS):
         for frame in times:
             times[frame].append(timed(display, stack, "--frame", frame, f"f{frame}.png"))
-    ranges = {1: [], RANGE: []}
+    saved = {name: saved_rate(display, stack, pattern, RANGE) for pattern, name in ROUTES}
+    rings = {name: saved_rate(display, stack, pattern, RINGS_RANGE, RINGS) for pattern, name in ROUTES[:2]}
+    return times, (saved, live_rate(display, stack)), (rings, live_rate(display, stack, RINGS))
+
+
+def saved_rate(display, stack, pattern, count, folder=FOLDER):
+    """Frames saved a second, with the start and the end of the program taken out."""
+    runs = {1: [], count: []}
     for _ in range(3):
-        for count in ranges:
-            ranges[count].append(timed(display, stack, "--frames", 0, count - 1, "r%03d.png"))
-    saved_rate = (RANGE - 1) / (statistics.median(ranges[RANGE]) - statistics.median(ranges[1]))
-    return times, saved_rate, live_rate(display, stack)
+        for frames in runs:
+            runs[frames].append(timed(display, stack, "--frames", 0, frames - 1, pattern, folder=folder))
+    return (count - 1) / (statistics.median(runs[count]) - statistics.median(runs[1]))
 
 
-def rows(stack, times, saved_rate, live, parts):
+def rows(stack, times, rates, rings, parts):
     s = lambda seconds: f"{seconds:.2f} s"
     first, far = (statistics.median(times[frame]) for frame in (1, 10_000_000))
     spread = max(max(t) - min(t) for t in times.values())
@@ -112,11 +125,14 @@ def rows(stack, times, saved_rate, live, parts):
             f"{s(first)} against {s(far)} (medians of {ROUNDS}; each set spans at most {s(spread)})",
             "the same within noise", abs(far - first) <= spread,
             "bench/frames.py: hotfx.exe --frame N f.png, taking turns"),
-        row(f"{stack}: frames saved a second by `--frames`, against the live frame rate",
-            f"{saved_rate:.1f} against {live:.1f} ({saved_rate / live * 100:.0f} %)", "at least half",
-            saved_rate >= live / 2,
-            f"bench/frames.py: --frames 0 {RANGE - 1} against --frames 0 0; live: +fps over {LIVE_SECONDS} s"),
     ]
+    for shader, (saved, live), count in (("bench/main.fx", rates, RANGE), ("examples/rings", rings, RINGS_RANGE)):
+        for name, rate in saved.items():
+            found.append(row(f"{stack}, {shader}: frames saved a second by `--frames` as {name}, against the "
+                             "live frame rate", f"{rate:.1f} against {live:.1f} ({rate / live * 100:.0f} %)",
+                             "at least half", rate >= live / 2,
+                             f"bench/frames.py: --frames 0 {count - 1} against --frames 0 0; "
+                             f"live: +fps over {LIVE_SECONDS} s"))
     if parts:
         frame, locked, deflate = parts
         ms = lambda seconds: f"{seconds * 1000:.0f} ms"
@@ -140,14 +156,17 @@ def main():
     FOLDER.mkdir(parents=True)
     shutil.copy(EXE, FOLDER)
     shutil.copy(REPO / "bench" / "main.fx", FOLDER)
+    RINGS.mkdir()
+    shutil.copy(EXE, RINGS)
+    shutil.copy(REPO / "examples" / "rings" / "main.fx", RINGS)
     display = Display()
     table_rows = []
     try:
         for stack in STACKS:
             subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            times, saved_rate, live = measure(display, stack)
+            times, rates, rings = measure(display, stack)
             parts = breakdown(display) if stack == "wined3d" else None
-            found = rows(stack, times, saved_rate, live, parts)
+            found = rows(stack, times, rates, rings, parts)
             table_rows += found
             for r in found:
                 print(r["figure"], ":", r["value"], flush=True)

@@ -1,11 +1,23 @@
 #include <stdio.h>
+#include <string.h>
 #include <d3dx9.h>
 
 #include "render/render.h"
 
-// Saves the back buffer as the scene left it, unscaled, as a PNG file: D3DX writes it from a
-// copy in system memory. Returns 0, 1 when the picture could not be read back from the
-// device, or 4 when the file could not be written.
+// Frames on their way into a video want speed more than size, and deflating a PNG takes
+// longer than drawing the frame: a name that ends in ".bmp" is written as a plain bitmap.
+static D3DXIMAGE_FILEFORMAT file_format(const char* path)
+{
+    size_t length = strlen(path);
+    if (length >= 4 && path[length - 4] == '.' && (path[length - 3] | 0x20) == 'b'
+        && (path[length - 2] | 0x20) == 'm' && (path[length - 1] | 0x20) == 'p')
+        return D3DXIFF_BMP;
+    return D3DXIFF_PNG;
+}
+
+// Saves the back buffer as the scene left it, unscaled, as a PNG file (or a bitmap, above): D3DX
+// writes it from a copy in system memory. Returns 0, 1 when the picture could not be read back
+// from the device, or 4 when the file could not be written.
 int save_picture(const char* path)
 {
     IDirect3DSurface9* back_buffer = NULL;
@@ -23,7 +35,7 @@ int save_picture(const char* path)
     if (status != D3D_OK) {
         printf("Error : can't read the picture back from the device (status 0x%08X)\n", (unsigned)status);
         result = 1;
-    } else if ((status = D3DXSaveSurfaceToFileA(path, D3DXIFF_PNG, copy, NULL, NULL)) != D3D_OK) {
+    } else if ((status = D3DXSaveSurfaceToFileA(path, file_format(path), copy, NULL, NULL)) != D3D_OK) {
         printf("Error : can't write %s (status 0x%08X)\n", path, (unsigned)status);
         result = 4;
     }

@@ -9,7 +9,9 @@
 # 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
 # encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
 # second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
-# named by frame number (0000000042.png).
+# named by frame number (0000000042.png). For a video hotfx writes plain bitmaps, much faster
+# than PNG files, and each is handed to ffmpeg and removed as soon as it is complete, so the
+# folder never holds more than a few; OUT appears only once the video is whole.
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # records with that build instead), prepares Wine (tools/wine-root.sh) and runs
@@ -50,7 +52,8 @@ case $out in
     *.mp4) codec=(-c:v libx264 -pix_fmt yuv420p -crf 18) ;;
     *.webm) codec=(-c:v libvpx-vp9 -pix_fmt yuv420p -crf 30 -b:v 0 -deadline good -cpu-used 4 -row-mt 1) ;;
     # One palette made for the whole clip keeps the colours steady from frame to frame.
-    *.gif) codec=(-filter_complex "split[a][b];[a]palettegen[p];[b][p]paletteuse") ;;
+    # The bitmaps' fourth byte is whatever the device left there: never let it mean transparency.
+    *.gif) codec=(-filter_complex "format=rgb24,split[a][b];[a]palettegen[p];[b][p]paletteuse") ;;
     *) codec=()
        [ ! -e "$out" ] || [ -d "$out" ] || bad_input "not a folder, nor .mp4, .webm or .gif: $out" ;;
 esac
@@ -90,8 +93,17 @@ else
     program=(cmd /c 'Z:\tmp\hotfx\hotfx.exe')
 fi
 frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
+if [ ${#codec[@]} -eq 0 ]; then
+    kind=png
+else
+    kind=bmp
+    stream=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-record-stream.XXXXXX")
+    # ffmpeg picks the container from the name's ending.
+    partial=$(mktemp -u "$(dirname "$out")/.hotfx-record.XXXXXX")-${out##*/}
+fi
 xvfb_pid=
 hotfx_pid=
+ffmpeg_pid=
 cleanup() {
     # Every step runs, whatever the one before returned (a wait on a killed process fails).
     set +e
@@ -103,7 +115,10 @@ cleanup() {
         wait "$hotfx_pid" 2>/dev/null
     fi
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
+    exec 3>&-
+    [ -n "$ffmpeg_pid" ] && kill "$ffmpeg_pid" 2>/dev/null && wait "$ffmpeg_pid" 2>/dev/null
     rm -rf "$frames"
+    rm -f "${stream:-}" "${partial:-}"
     rm -f "${xvfb_fifo:-}"
     [ -n "$fresh" ] && rm -rf "$fresh"
     return 0
@@ -131,17 +146,39 @@ progress() {
 total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx" >&2
-"$repo/tools/wine-root.sh" wine "${program[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" &
+"$repo/tools/wine-root.sh" wine "${program[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.$kind" &
 hotfx_pid=$!
-if [ -t 2 ]; then
-    started=$(date +%s)
-    # From the first picture on, after what hotfx prints when it loads the shader.
-    while kill -0 "$hotfx_pid" 2>/dev/null; do
-        saved=$(find "$frames" -name '*.png' | wc -l)
-        [ "$saved" -eq 0 ] || progress "$saved" "$total" "$started"
-        sleep 0.5
-    done
+if [ "$kind" = bmp ]; then
+    mkfifo "$stream"
+    ffmpeg -nostdin -loglevel error -y -f bmp_pipe -framerate 60 -i "$stream" "${codec[@]}" "$partial" &
+    ffmpeg_pid=$!
+    exec 3>"$stream"
 fi
+
+# Hands pictures to ffmpeg in order, from frame $next on, while $1 says the next one is complete.
+passed=0
+next=$first
+pass_on() {
+    local picture
+    while picture=$frames/$(printf %010u "$next").bmp && [ -e "$picture" ] && "$@"; do
+        cat "$picture" >&3 || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
+        rm "$picture"
+        next=$((next + 1)) passed=$((passed + 1))
+    done
+}
+# hotfx writes one picture at a time: once the next is begun, this one is complete.
+next_begun() { [ -e "$frames/$(printf %010u $((next + 1))).bmp" ]; }
+
+[ ! -t 2 ] || started=$(date +%s)
+while kill -0 "$hotfx_pid" 2>/dev/null; do
+    [ "$kind" = png ] || pass_on next_begun
+    if [ -t 2 ]; then
+        # From the first picture on, after what hotfx prints when it loads the shader.
+        saved=$((passed + $(find "$frames" -name "*.$kind" | wc -l)))
+        [ "$saved" -eq 0 ] || progress "$saved" "$total" "$started"
+    fi
+    sleep 0.1
+done
 status=0
 wait "$hotfx_pid" || status=$?
 hotfx_pid=
@@ -150,15 +187,20 @@ if [ -t 2 ]; then
     echo >&2
 fi
 [ "$status" -eq 0 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
-saved=$(find "$frames" -name '*.png' | wc -l)
+[ "$kind" = png ] || pass_on true
+saved=$((passed + $(find "$frames" -name "*.$kind" | wc -l)))
 [ "$saved" -eq "$total" ] || { echo "record: hotfx saved $saved of the $total pictures" >&2; exit 1; }
 
-if [ ${#codec[@]} -eq 0 ]; then
+if [ "$kind" = png ]; then
     mkdir -p "$out"
     find "$frames" -name "*.png" -exec mv -t "$out" {} +
     echo "record: $total frames as PNG files in $out" >&2
 else
-    ffmpeg -nostdin -loglevel error -y -framerate 60 -start_number "$first" -i "$frames/%010d.png" \
-        "${codec[@]}" "$out" || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
+    exec 3>&-
+    status=0
+    wait "$ffmpeg_pid" || status=$?
+    ffmpeg_pid=
+    [ "$status" -eq 0 ] || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
+    mv "$partial" "$out"
     echo "record: $total frames at 60 fps in $out" >&2
 fi

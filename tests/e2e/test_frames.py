@@ -78,6 +78,16 @@ def test_a_range_saves_the_same_bytes_as_single_frames_every_time(hotfx):
     assert (ranged.folder / "%x059.png").read_bytes() != first
 
 
+def test_a_name_ending_in_bmp_saves_a_bitmap_of_the_same_picture(hotfx):
+    bitmaps = hotfx(TIME_IN_COLOUR, command=frame_command("--frames", 59, 60, "f%d.BMP"))
+    png = hotfx(TIME_IN_COLOUR, command=frame_command("--frame", 60, "f60.png"))
+    assert [run.wait_exit(timeout=120) for run in (bitmaps, png)] == [0, 0]
+    assert (bitmaps.folder / "f60.BMP").read_bytes()[:2] == b"BM"
+    assert (png.folder / "f60.png").read_bytes()[:4] == b"\x89PNG"
+    assert saved(bitmaps, "f60.BMP").pixels == saved(png, "f60.png").pixels
+    assert saved(bitmaps, "f59.BMP").pixels != saved(png, "f60.png").pixels
+
+
 def folder_named_out_png(folder):
     (folder / "main.fx").write_text(TIME_IN_COLOUR)
     (folder / "out.png").mkdir()

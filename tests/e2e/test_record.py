@@ -6,9 +6,11 @@ import os
 import re
 import subprocess
 
+import numpy
 import pytest
 
 from support import EXE, REPO, shader
+from test_frames import time_at
 
 RECORD = str(REPO / "tools" / "record.sh")
 GALLERY = str(REPO / "tools" / "gallery.sh")
@@ -28,6 +30,14 @@ def probe(path):
     return int(stream["nb_read_frames"]), (stream["width"], stream["height"]), stream["r_frame_rate"]
 
 
+def mean_reds(path):
+    """The mean red of each frame of a video, decoded by ffmpeg."""
+    rgb = subprocess.run(["ffmpeg", "-v", "error", "-i", str(path), "-fps_mode", "passthrough", "-f", "rawvideo",
+                          "-pix_fmt", "rgb24", "-"],
+                         capture_output=True, check=True).stdout
+    return numpy.frombuffer(rgb, numpy.uint8).reshape(-1, 1024 * 1280, 3)[:, :, 0].mean(axis=1)
+
+
 # A GIF counts its delays in hundredths of a second, so its 60 frames a second play at 50.
 @pytest.mark.parametrize("name, rate", [("clip.mp4", "60/1"), ("clip.webm", "60/1"), ("clip.gif", "50/1")])
 def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, name, rate):
@@ -36,6 +46,14 @@ def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, nam
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     assert probe(tmp_path / name) == (12, (1280, 1024), rate)
+    # Each frame in its place: the red of frame N is the fraction of its time, 4.25 steps of 255
+    # a frame, less what the encoding's colours shift all frames by alike. (The one palette of a
+    # GIF has too few reds to tell neighbouring frames apart.)
+    if name.endswith(".gif"):
+        return
+    wanted = numpy.array([255 * float(time - numpy.floor(time)) for time in map(time_at, range(5, 17))])
+    shift = mean_reds(tmp_path / name) - wanted
+    assert numpy.all(abs(shift - numpy.median(shift)) < 1.5) and abs(numpy.median(shift)) < 3, shift.round(1)
     # Into a pipe, no progress bar; and nothing is left behind in the shader's folder.
     assert "\r" not in done.stderr and "left" not in done.stderr, done.stderr
     assert sorted(path.name for path in tmp_path.iterdir()) == sorted(["main.fx", name])
@@ -68,13 +86,15 @@ def test_record_into_a_folder_keeps_the_pictures_as_hotfx_saved_them(tmp_path, s
     assert sorted(path.name for path in (tmp_path / "shader").iterdir()) == ["main.fx"]
 
 
-def test_record_passes_on_a_shader_that_does_not_compile(tmp_path, stack):
+def test_record_passes_on_a_shader_that_does_not_compile_and_keeps_the_old_video(tmp_path, stack):
     (tmp_path / "main.fx").write_text(shader("return undeclared;"))
+    (tmp_path / "clip.mp4").write_bytes(b"last week's video")
     done = subprocess.run([RECORD, str(tmp_path), "0", "9", str(tmp_path / "clip.mp4")], env=tool_env(stack),
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 3
     assert "undeclared" in done.stdout and "record: hotfx exited with code 3" in done.stderr
-    assert sorted(path.name for path in tmp_path.iterdir()) == ["main.fx"]
+    assert sorted(path.name for path in tmp_path.iterdir()) == ["clip.mp4", "main.fx"]
+    assert (tmp_path / "clip.mp4").read_bytes() == b"last week's video"
 
 
 BAD_ARGUMENTS = {

@@ -27,7 +27,7 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
                                           LPD3DXCONSTANTTABLE* constants);
 
-enum D3DXIMAGE_FILEFORMAT { D3DXIFF_PNG = 3 };
+enum D3DXIMAGE_FILEFORMAT { D3DXIFF_BMP = 0, D3DXIFF_PNG = 3 };
 
 HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR file, D3DXIMAGE_FILEFORMAT format, LPDIRECT3DSURFACE9 surface,
                                       const PALETTEENTRY* palette, const RECT* rect);
