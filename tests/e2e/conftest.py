@@ -60,8 +60,9 @@ def stack(request, prepared_stacks):
 
 
 @pytest.fixture
-def display():
-    server = Display()
+def display(request):
+    # A test may turn extensions of the server off: @pytest.mark.parametrize("display", [("NAME",)], indirect=True)
+    server = Display(without=getattr(request, "param", ()))
     yield server
     server.close()
 

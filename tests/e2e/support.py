@@ -60,10 +60,11 @@ class Display:
     """An Xvfb server of our own. -displayfd lets the server pick a free number and tells us
     once it accepts clients, so there is neither a race for the number nor a sleep."""
 
-    def __init__(self, screen="1600x1200x24"):
+    def __init__(self, screen="1600x1200x24", without=()):
         read_end, write_end = os.pipe()
+        turned_off = [argument for name in without for argument in ("-extension", name)]
         self.process = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp"],
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", screen, "-nolisten", "tcp", *turned_off],
             pass_fds=[write_end], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
             preexec_fn=die_with_parent)
         os.close(write_end)

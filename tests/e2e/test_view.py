@@ -130,6 +130,18 @@ def test_view_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
     assert wait_until(lambda: editor.f5_events() == ["KeyPress", "KeyRelease"], 5), editor.f5_events()
 
 
+@pytest.mark.parametrize("display", [("X-Resource",)], indirect=True, ids=["no X-Resource"])
+def test_view_without_x_resource_takes_the_only_window_titled_test(hotfx, editor):
+    run = viewed(hotfx, "--no-watch")
+    assert "view: the X server doesn't say which process made a window; taking the only one titled 'test'\n" \
+        in run.stderr_path.read_text(errors="replace"), run.stderr_tail()
+    run.save_shader(solid(BLUE))
+    editor()
+    run.display.run("xdotool", "key", "F5")
+    run.expect(LOADED)
+    run.wait_for_colour(BLUE, label="after F5")
+
+
 def test_view_f5_held_in_another_client_reloads_until_let_go(hotfx, editor):
     run = viewed(hotfx, "--no-watch")
     editor()
