@@ -150,7 +150,9 @@ echo "record: frames $first to $last of $folder/main.fx" >&2
 hotfx_pid=$!
 if [ "$kind" = bmp ]; then
     mkfifo "$stream"
-    ffmpeg -nostdin -loglevel error -y -f bmp_pipe -framerate 60 -i "$stream" "${codec[@]}" "$partial" &
+    # The shell opens the stream for ffmpeg before ffmpeg starts, so that opening our end never
+    # waits on an ffmpeg that ended early; its end closing makes our writes fail instead.
+    ffmpeg -loglevel error -y -f bmp_pipe -framerate 60 -i pipe:0 "${codec[@]}" "$partial" < "$stream" &
     ffmpeg_pid=$!
     exec 3>"$stream"
 fi
