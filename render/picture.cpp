@@ -1,5 +1,4 @@
 #include <stdio.h>
-#include <string.h>
 #include <d3dx9.h>
 
 #include "render/render.h"
@@ -8,11 +7,7 @@
 // longer than drawing the frame: a name that ends in ".bmp" is written as a plain bitmap.
 static D3DXIMAGE_FILEFORMAT file_format(const char* path)
 {
-    size_t length = strlen(path);
-    if (length >= 4 && path[length - 4] == '.' && (path[length - 3] | 0x20) == 'b'
-        && (path[length - 2] | 0x20) == 'm' && (path[length - 1] | 0x20) == 'p')
-        return D3DXIFF_BMP;
-    return D3DXIFF_PNG;
+    return same_name(extension_of(path), ".bmp") ? D3DXIFF_BMP : D3DXIFF_PNG;
 }
 
 // Saves the back buffer as the scene left it, unscaled, as a PNG file (or a bitmap, above): D3DX

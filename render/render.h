@@ -36,6 +36,10 @@ void draw_scene();
 float time_at_frame(unsigned long frame);
 int save_picture(const char* path);
 
+// File names, compared as Windows compares them.
+bool same_name(const char* name, const char* lower);
+const char* extension_of(const char* name);
+
 // Reload on save (--watch): the current folder is watched from start to shutdown.
 void start_watching();
 void stop_watching();

@@ -31,24 +31,30 @@ static BYTE read_buffer[4096];
 
 enum save_state { save_complete, save_incomplete, save_busy };
 
-// Windows compares file names without regard to case; these names are ASCII.
-static bool same_name(const char* name, const char* lower)
+// Windows compares file names without regard to case; the names compared with are ASCII.
+bool same_name(const char* name, const char* lower)
 {
     while (*lower && (*name | 0x20) == *lower)
         name++, lower++;
     return *name == *lower;
 }
 
-static bool counts(const char* name)
+// From the name's last dot on, or its end when it has none.
+const char* extension_of(const char* name)
 {
-    const char* extension = NULL;
+    const char* extension = name + strlen(name);
     for (const char* at = name; *at; at++)
         if (*at == '.')
             extension = at;
-    if (!extension || strchr(uncounted_starts, name[0]))
+    return extension;
+}
+
+static bool counts(const char* name)
+{
+    if (strchr(uncounted_starts, name[0]))
         return false;
     for (const char* counted : counted_extensions)
-        if (same_name(extension, counted))
+        if (same_name(extension_of(name), counted))
             return true;
     return false;
 }
