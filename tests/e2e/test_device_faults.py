@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from support import REPO, exit_code_kept, pixel_at, shader, solid
+from support import REPO, colour_close_to, exit_code_kept, pixel_at, shader, solid
 from test_endurance import wine_process
 
 GREEN, BLACK = (0, 255, 0), (0, 0, 0)
@@ -88,10 +88,6 @@ def cpu_seconds(pid):
     with open(f"/proc/{pid}/stat") as stat:
         fields = stat.read().rsplit(")", 1)[1].split()
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
-
-
-def is_colour(img, colour, tol=8):
-    return all(abs(a - e) <= tol for a, e in zip(pixel_at(img, img.width // 2, img.height // 2), colour))
 
 
 def test_with_no_fault_the_injector_changes_nothing(hotfx, injected):
@@ -217,7 +213,8 @@ def test_a_shader_the_device_refuses_is_reported_and_f5_brings_it(injected, stag
     run.expect(re.escape(refusal) + "$")
     assert [run.expect(r"Error : [VP]shader$") for _ in range(2 * len(missing))] == missing * 2
     run.window()
-    assert not is_colour(run.screenshot("refused"), GREEN)
+    img = run.screenshot("refused")
+    assert not colour_close_to(pixel_at(img, img.width // 2, img.height // 2), GREEN, 8)
     f5_brings_the_shaders_back_and_escape_ends_cleanly(run)
 
 

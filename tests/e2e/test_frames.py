@@ -7,7 +7,7 @@ import subprocess
 import numpy
 import pytest
 
-from support import D3D9_LOADED, STACKS, WINE_ROOT, Image, exit_code_kept, pixel_at, shader, wait_until
+from support import D3D9_LOADED, STACKS, WINE_ROOT, Image, colour_close_to, exit_code_kept, pixel_at, shader, wait_until
 
 TIME_STEP = numpy.float32(0.016666)
 # The time in the red channel, and its fine part (a 256th of a unit per step) in the green.
@@ -61,7 +61,7 @@ def test_the_saved_frame_shows_the_time_of_that_frame(hotfx, frame):
     expected = (255 * float(time - numpy.floor(time)), 255 * float(fine - numpy.floor(fine)), 0)
     for x, y in ((0, 0), (640, 512), (1279, 1023), (17, 1000)):
         colour = pixel_at(img, x, y)
-        assert all(abs(got - want) <= 1 for got, want in zip(colour, expected)), \
+        assert colour_close_to(colour, expected, 1), \
             f"frame {frame}: c0.x {time!r} should show {expected}, the picture shows {colour} at {(x, y)}"
 
 
