@@ -53,6 +53,7 @@ need_packages "${build_packages[@]}" "${run_packages[@]}"
 build_hotfx "$repo"
 "$repo/tools/wine-root.sh" setup
 mkdir -p "$gallery"
+show_program "$repo/build/windows/hotfx.exe"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-gallery.XXXXXX")
 xvfb_pid=
@@ -82,9 +83,9 @@ failed=0
 for name in "${names[@]}"; do
     run=$work/$name
     mkdir -p "$run"
-    cp "$repo/examples/$name/main.fx" "$repo/build/windows/hotfx.exe" "$run/"
+    cp "$repo/examples/$name/main.fx" "$run/"
     status=0
-    (cd "$run" && "$repo/tools/wine-root.sh" wine hotfx.exe --frame "${frames[$name]}" frame.png \
+    (cd "$run" && "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frame "${frames[$name]}" frame.png \
         >output.txt 2>&1) || status=$?
     if [ "$status" -ne 0 ]; then
         echo "gallery: $name did not render (exit code $status): $(head -n 1 "$run/output.txt" | tr -d '\r')" >&2

@@ -38,6 +38,50 @@ build_hotfx() {
     (cd "$repo" && cmake --build --preset windows >&2)
 }
 
+# The folder hotfx runs in, for a tool's [FOLDER | SHADER.fx] argument $1, checked already:
+# that folder; the folder of a file named main.fx; or a fresh folder named after the tool ($2)
+# holding any other file, or $repo's example shader when there is no argument, as main.fx.
+# Sets folder, and own_folder to the fresh folder, which the tool's cleanup removes.
+shader_folder() {
+    own_folder=
+    if [ -d "$1" ]; then
+        folder=$(cd "$1" && pwd)
+    elif [ -n "$1" ] && [ "$(basename "$1")" = main.fx ]; then
+        folder=$(cd "$(dirname "$1")" && pwd)
+    else
+        folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-$2.XXXXXX")
+        own_folder=$folder
+        cp "${1:-$repo/examples/rings/main.fx}" "$folder/main.fx"
+    fi
+}
+
+# The build $1 as Wine runs it, whatever hotfx.exe the folder may hold, and without a copy in
+# the folder: shown read-only inside tools/wine-root.sh's root, or by its own path to a Wine of
+# the user's (HOTFX_WINE). Sets wine_program to the path that Wine is given, and
+# exit_code_kept to a command that runs it through cmd.exe: Wine now and then loses the exit
+# code of a program that ends while threads of the Direct3D stack are being ended, and cmd.exe,
+# as any Windows parent, asks Wine for it and exits with it.
+show_program() {
+    local exe
+    exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+    if [ -n "${HOTFX_WINE:-}" ]; then
+        wine_program=$exe
+    else
+        export HOTFX_PROGRAM=$exe
+        wine_program=/tmp/hotfx/hotfx.exe
+    fi
+    exit_code_kept=(cmd /c "Z:${wine_program//\//\\}")
+}
+
+# Ends a run of tools/wine-root.sh started in the background as $1. It acts on a signal only
+# once its bwrap has ended, so bwrap goes first, and the Wine processes inside with it.
+end_wine_run() {
+    local bwrap
+    for bwrap in $(cat /proc/"$1"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null || true; done
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
 # Starts a private Xvfb for a tool that runs without a display: the server picks a free number
 # and writes it once it accepts clients, so there is neither a race for the number nor a sleep.
 # Sets xvfb_pid and exports DISPLAY; $1 names the tool in the one line said when it fails. The

@@ -68,30 +68,9 @@ need_packages "${build_packages[@]}" "${run_packages[@]}"
 exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
 
-fresh=
-if [ -z "$target" ]; then
-    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-record.XXXXXX") fresh=$folder
-    cp "$repo/examples/rings/main.fx" "$folder/"
-elif [ -d "$target" ]; then
-    folder=$(cd "$target" && pwd)
-elif [ "$(basename "$target")" = main.fx ]; then
-    folder=$(cd "$(dirname "$target")" && pwd)
-else
-    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-record.XXXXXX") fresh=$folder
-    cp "$target" "$folder/main.fx"
-fi
-
-# The build just made runs, whatever hotfx.exe the folder may hold: it is shown to Wine from
-# where it was built. Wine sees only the folder it runs in, so the pictures go there for the run.
-exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
-# Wine now and then loses the exit code of a program that ends while threads of the Direct3D
-# stack are being ended; cmd.exe, as any Windows parent, asks Wine for it and exits with it.
-if [ -n "${HOTFX_WINE:-}" ]; then
-    program=(cmd /c "Z:${exe//\//\\}")
-else
-    export HOTFX_PROGRAM=$exe
-    program=(cmd /c 'Z:\tmp\hotfx\hotfx.exe')
-fi
+shader_folder "$target" record
+show_program "$exe"
+# Wine sees only the folder it runs in, so the pictures go there for the run.
 frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
 if [ ${#codec[@]} -eq 0 ]; then
     kind=png
@@ -107,20 +86,14 @@ ffmpeg_pid=
 cleanup() {
     # Every step runs, whatever the one before returned (a wait on a killed process fails).
     set +e
-    if [ -n "$hotfx_pid" ]; then
-        # wine-root.sh acts on a signal once its bwrap has ended, so bwrap goes first.
-        local bwrap
-        for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null; done
-        kill "$hotfx_pid" 2>/dev/null
-        wait "$hotfx_pid" 2>/dev/null
-    fi
+    [ -n "$hotfx_pid" ] && end_wine_run "$hotfx_pid"
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
     exec 3>&-
     [ -n "$ffmpeg_pid" ] && kill "$ffmpeg_pid" 2>/dev/null && wait "$ffmpeg_pid" 2>/dev/null
     rm -rf "$frames"
     rm -f "${stream:-}" "${partial:-}"
     rm -f "${xvfb_fifo:-}"
-    [ -n "$fresh" ] && rm -rf "$fresh"
+    [ -n "$own_folder" ] && rm -rf "$own_folder"
     return 0
 }
 trap cleanup EXIT
@@ -146,7 +119,7 @@ progress() {
 total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx" >&2
-"$repo/tools/wine-root.sh" wine "${program[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.$kind" &
+"$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.$kind" &
 hotfx_pid=$!
 if [ "$kind" = bmp ]; then
     mkfifo "$stream"

@@ -59,34 +59,13 @@ need_packages "${build_packages[@]}" "${run_packages[@]}"
 exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
 
-own_folder=
 cleanup_files=()
-if [ -z "$target" ]; then
-    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
-    own_folder=$folder
-    cp "$repo/examples/rings/main.fx" "$folder/"
-elif [ -d "$target" ]; then
-    folder=$(cd "$target" && pwd)
-    [ -e "$folder/main.fx" ] || cp "$repo/examples/rings/main.fx" "$folder/"
-elif [ "$(basename "$target")" = main.fx ]; then
-    folder=$(cd "$(dirname "$target")" && pwd)
-else
-    folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-view.XXXXXX")
-    own_folder=$folder
-    cp "$target" "$folder/main.fx"
-fi
+shader_folder "$target" view
+[ -e "$folder/main.fx" ] || cp "$repo/examples/rings/main.fx" "$folder/"
 screenshot_folder=$folder
 [ -z "$own_folder" ] || screenshot_folder=$PWD
 
-# The build just made runs, whatever hotfx.exe the folder may hold: Wine sees the folder, and
-# the program is shown to it from where it was built.
-exe=$(cd "$(dirname "$exe")" && pwd)/$(basename "$exe")
-if [ -n "${HOTFX_WINE:-}" ]; then
-    program=$exe
-else
-    export HOTFX_PROGRAM=$exe
-    program=/tmp/hotfx/hotfx.exe
-fi
+show_program "$exe"
 hotfx_args=()
 [ -z "$watch" ] || hotfx_args+=(--watch)
 xvfb_pid=
@@ -95,18 +74,10 @@ live_pid=
 reader_pid=
 # hotfx runs in a session of its own, so that Ctrl+C in the terminal reaches view.sh alone,
 # which then ends it: otherwise Wine would end of itself with a code of its own, and view.sh
-# would report that. wine-root.sh acts on a signal only once its bwrap has ended, so bwrap is
-# ended first: the Wine processes inside go with it.
-end_hotfx() {
-    local bwrap
-    # Each step may find hotfx gone already; under set -e a failed kill would end the cleanup.
-    for bwrap in $(cat /proc/"$hotfx_pid"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null || true; done
-    kill "$hotfx_pid" 2>/dev/null || true
-    wait "$hotfx_pid" 2>/dev/null || true
-}
+# would report that.
 cleanup() {
     [ -z "$live_pid" ] || { kill "$live_pid" 2>/dev/null; wait "$live_pid" 2>/dev/null; } || true
-    [ -z "$hotfx_pid" ] || end_hotfx
+    [ -z "$hotfx_pid" ] || end_wine_run "$hotfx_pid"
     [ -z "$reader_pid" ] || { exec 4>&-; wait "$reader_pid"; } || true
     [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
     [ ${#cleanup_files[@]} -eq 0 ] || rm -f "${cleanup_files[@]}"
@@ -165,7 +136,7 @@ if [ -n "${DISPLAY:-}" ]; then
         echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
     fi
     open_hotfx_output
-    setsid "$repo/tools/wine-root.sh" wine "$program" "${hotfx_args[@]}" >&4 4>&- &
+    setsid "$repo/tools/wine-root.sh" wine "$wine_program" "${hotfx_args[@]}" >&4 4>&- &
     hotfx_pid=$!
     exec 4>&-
     end_with_hotfx
@@ -179,7 +150,7 @@ start_xvfb view
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
 cleanup_files+=("$output")
 open_hotfx_output
-setsid "$repo/tools/wine-root.sh" wine "$program" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
+setsid "$repo/tools/wine-root.sh" wine "$wine_program" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
 hotfx_pid=$!
 exec 4>&-
 window=
