@@ -49,7 +49,7 @@ for name in "${names[@]}"; do
     fi
 done
 
-need_packages "${build_packages[@]}" "${run_packages[@]}"
+need_packages "${build_packages[@]}" "${run_packages[@]}" imagemagick
 build_hotfx "$repo"
 "$repo/tools/wine-root.sh" setup
 mkdir -p "$gallery"

@@ -16,13 +16,20 @@ need_packages() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}" >&2
 }
 
-# What it takes to build hotfx.exe and to show it on a virtual display.
+# What it takes to build hotfx.exe (not with HOTFX_EXE, which names a build).
 build_packages=(g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build)
-run_packages=(mmdebstrap bubblewrap xvfb xdotool imagemagick x11-utils)
-# What view.sh needs on an X display to reload on save and to pass on F5 from any window.
-live_packages=(python3-xlib inotify-tools)
+# What a run under Wine takes: tools/wine-root.sh's sandbox, unless HOTFX_WINE names a Wine of
+# the user's (wine-root.sh asks for mmdebstrap itself when it builds its root); and, for a
+# tool that shows no window, a private X display.
+wine_packages=(bubblewrap)
+[ -z "${HOTFX_WINE:-}" ] || wine_packages=()
+run_packages=("${wine_packages[@]}" xvfb)
+# What view.sh needs without a display to find hotfx's window and take its picture, and on an
+# X display to pass on F5 from any window.
+screenshot_packages=(xdotool imagemagick)
+live_packages=(python3-xlib)
 # And what the tests and benchmarks need besides.
-test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy)
+test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy x11-utils)
 # What record.sh needs to make a video of the frames.
 record_packages=(ffmpeg)
 # Real editors: their own parsers read view.sh's error lines, and they save the shader of a
@@ -39,20 +46,43 @@ build_hotfx() {
 }
 
 # The folder hotfx runs in, for a tool's [FOLDER | SHADER.fx] argument $1, checked already:
-# that folder; the folder of a file named main.fx; or a fresh folder named after the tool ($2)
-# holding any other file, or $repo's example shader when there is no argument, as main.fx.
-# Sets folder, and own_folder to the fresh folder, which the tool's cleanup removes.
+# that folder; the folder of a file named main.fx; or a fresh folder named after the tool ($2).
+# Without an argument the fresh folder holds $repo's example shader as main.fx. For any other
+# file it holds links: main.fx to the file, and each other entry of the file's folder to that
+# entry, so that the file's includes are found as beside it, and nothing is written there.
+# Wine in tools/wine-root.sh's root sees hotfx's folder as /job and the file's folder,
+# read-only, as /tmp/hotfx/shaders (HOTFX_SHADERS): the links lead to ../tmp/hotfx/shaders/NAME,
+# and on the host the fresh folder's tmp/hotfx/shaders is a link to the file's folder.
+# Sets folder; own_folder to what the tool's cleanup removes; shaders to the file's folder when
+# there are links, else to nothing.
 shader_folder() {
-    own_folder=
+    own_folder= shaders=
     if [ -d "$1" ]; then
         folder=$(cd "$1" && pwd)
+        return
     elif [ -n "$1" ] && [ "$(basename "$1")" = main.fx ]; then
         folder=$(cd "$(dirname "$1")" && pwd)
-    else
-        folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-$2.XXXXXX")
-        own_folder=$folder
-        cp "${1:-$repo/examples/rings/main.fx}" "$folder/main.fx"
+        return
     fi
+    own_folder=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-$2.XXXXXX")
+    folder=$own_folder/job
+    mkdir "$folder"
+    if [ -z "$1" ]; then
+        cp "$repo/examples/rings/main.fx" "$folder/"
+        return
+    fi
+    shaders=$(cd "$(dirname "$1")" && pwd)
+    export HOTFX_SHADERS=$shaders
+    mkdir -p "$own_folder/tmp/hotfx"
+    ln -s "$shaders" "$own_folder/tmp/hotfx/shaders"
+    local entry name
+    for entry in "$shaders"/* "$shaders"/.[!.]* "$shaders"/..?*; do
+        name=${entry##*/}
+        # Windows' names are blind to case: another main.fx would stand beside the link.
+        { [ -e "$entry" ] || [ -L "$entry" ]; } && [ "${name,,}" != main.fx ] || continue
+        ln -s "../tmp/hotfx/shaders/$name" "$folder/$name"
+    done
+    ln -s "../tmp/hotfx/shaders/$(basename "$1")" "$folder/main.fx"
 }
 
 # The build $1 as Wine runs it, whatever hotfx.exe the folder may hold, and without a copy in
@@ -78,7 +108,9 @@ show_program() {
 end_wine_run() {
     local bwrap
     for bwrap in $(cat /proc/"$1"/task/*/children 2>/dev/null); do kill "$bwrap" 2>/dev/null || true; done
-    kill "$1" 2>/dev/null || true
+    # Without bwrap (HOTFX_WINE), hotfx.exe started by cmd.exe is no child of the run: a run
+    # started with setsid leads the process group that holds them all.
+    kill -- -"$1" 2>/dev/null || kill "$1" 2>/dev/null || true
     wait "$1" 2>/dev/null || true
 }
 

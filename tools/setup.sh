@@ -5,5 +5,6 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
-need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" "${test_packages[@]}" "${record_packages[@]}" "${editor_packages[@]}"
+need_packages "${build_packages[@]}" "${run_packages[@]}" "${screenshot_packages[@]}" "${live_packages[@]}" \
+    "${test_packages[@]}" "${record_packages[@]}" "${editor_packages[@]}"
 "$repo/tools/wine-root.sh" setup

@@ -11,7 +11,10 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
-need_packages "${build_packages[@]}" "${run_packages[@]}" "${live_packages[@]}" python3-pytest python3-numpy "${record_packages[@]}" "${editor_packages[@]}"
+packages=("${run_packages[@]}" "${screenshot_packages[@]}" "${live_packages[@]}" python3-pytest python3-numpy x11-utils
+          "${record_packages[@]}" "${editor_packages[@]}")
+[ -n "${HOTFX_EXE:-}" ] || packages+=("${build_packages[@]}")
+need_packages "${packages[@]}"
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
     HOTFX_D3D9=$stack "$repo/tools/wine-root.sh" setup

@@ -9,7 +9,7 @@ Wine runs (/job inside tools/wine-root.sh's root; leave it out when Wine sees th
 - Each compiler diagnostic becomes one line `/abs/path/file:LINE:COL: error: CODE text` (or
   `warning:`), the form compilers on Linux use and editors parse, from both Wine's form
   (`main.fx:37:1: E5000: text`) and Microsoft's (`main.fx(37,1): error X3000: text`); the path is
-  the real one of the file named, an included file's too.
+  the real one of the file named, an included file's too, and the one a link in FOLDER leads to.
 - Output that every frame repeats, one line or a group of lines, shows once. On a terminal a
   count below it grows in place; in a pipe one line gives the count when the repetition ends.
   "Load Shader." is never folded into a count: each one is a reload someone asked for; nor
@@ -60,8 +60,19 @@ class Paths:
         if self.wine_folder and (name == self.wine_folder or name.startswith(self.wine_folder + b"/")):
             name = self.folder + name[len(self.wine_folder):]
         if name.startswith(b"/"):
-            return os.path.normpath(name)
-        return os.path.normpath(self.included(name) or os.path.join(self.folder, name))
+            return self.linked(os.path.normpath(name))
+        return self.linked(os.path.normpath(self.included(name) or os.path.join(self.folder, name)))
+
+    def linked(self, path):
+        """A file reached through a link in the folder is named where it is: view.sh runs a
+        SHADER.fx in a folder of links into the file's own folder."""
+        if not path.startswith(self.folder + b"/"):
+            return path
+        first, _, rest = path[len(self.folder) + 1:].partition(b"/")
+        entry = os.path.join(self.folder, first)
+        if not os.path.islink(entry):
+            return path
+        return os.path.normpath(os.path.join(os.path.realpath(entry), rest))
 
     def included(self, name):
         """Where an #include directive naming `name` finds it. The compiler names an included

@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
 # Shows hotfx running a shader, from a fresh Debian 12 machine on.
 #
-#   tools/view.sh [--no-watch] [--raw]      the example shader, copied into a fresh folder
-#   tools/view.sh [--no-watch] FOLDER       FOLDER/main.fx (the example is copied there if it has none)
-#   tools/view.sh [--no-watch] SHADER.fx    a file named main.fx runs in its own folder; any other
-#                                           name is copied into a fresh folder as main.fx
+#   tools/view.sh [--no-watch] [--raw]              the example shader, copied into a fresh folder
+#   tools/view.sh [--no-watch] [--raw] FOLDER       FOLDER/main.fx
+#   tools/view.sh [--no-watch] [--raw] SHADER.fx    that file, whatever its name; its includes
+#                                                   are found beside it
+#   tools/view.sh --new [...] FOLDER | SHADER.fx    first writes examples/template/main.fx as
+#                                                   FOLDER/main.fx or SHADER.fx, which must not exist
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
 # own Wine 9 or newer), then:
 # with $DISPLAY set it opens the window there and runs until Escape; hotfx.exe --watch reloads
-# the shaders on every save in the folder (not with --no-watch), and F5 pressed in any X window
-# is passed on to it.
+# the shaders on every save in the shader's folder (not with --no-watch), and F5 pressed in any
+# X window is passed on to it.
 # hotfx's output goes through tools/view-reader.py: compiler messages as lines editors jump to
 # (/path/main.fx:LINE:COL: error: ...), the lines every frame repeats shown once with a count;
 # --raw passes hotfx's bytes through unchanged instead.
 # Without a display it runs on a private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads
-# the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png
-# beside main.fx in your folder, or in the current folder when the shader was copied into a
-# folder of view.sh's own), sends Escape and reports the exit code.
-# The program is not copied into the folder, and the folders view.sh makes go when it ends.
+# the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png in
+# the current folder), sends Escape and reports the exit code.
+# Nothing is written into the shader's folder but by --new, so it may be read-only: the program
+# is not copied there, a SHADER.fx with another name than main.fx runs in a folder of links of
+# view.sh's own (tools/view-links.py keeps them in step for --watch), and the folders view.sh
+# makes go when it ends. A folder without main.fx is refused unless --new is given. view.sh
+# exits with hotfx's exit code, 130 on Ctrl+C, 2 on bad arguments.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -29,41 +34,77 @@ bad_input() {
     exit 2
 }
 
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
+new=
 target=
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
         --raw) raw=yes ;;
+        --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
-        -*) bad_input "unknown option: $1 (usage: tools/view.sh [--no-watch] [--raw] [FOLDER | SHADER.fx])" ;;
+        -*) bad_input "unknown option: $1 ($usage)" ;;
         *) [ -z "$target" ] || bad_input "one folder or file at most: $target, then $1"; target=$1 ;;
     esac
     shift
 done
-if [ -n "$target" ]; then
+if [ -n "$new" ]; then
+    [ -n "$target" ] || bad_input "--new needs the folder or the .fx file to start ($usage)"
+    new_file=$target
+    if [ -d "$target" ]; then
+        new_file=$target/main.fx
+    else
+        [[ $target == *.fx ]] || bad_input "--new: $target is neither a folder nor a name ending in .fx"
+    fi
+    [ ! -e "$new_file" ] && [ ! -L "$new_file" ] || bad_input "--new: $new_file exists already"
+    [ -d "$(dirname "$new_file")" ] && [ -w "$(dirname "$new_file")" ] ||
+        bad_input "--new: cannot write into the folder: $(dirname "$new_file")"
+elif [ -n "$target" ]; then
     [ -e "$target" ] || bad_input "no such folder or file: $target"
     if [ -d "$target" ]; then
-        [ -w "$target" ] && [ -x "$target" ] || bad_input "cannot write into the folder: $target"
-        [ ! -e "$target/main.fx" ] || { [ -f "$target/main.fx" ] && [ -r "$target/main.fx" ]; } ||
-            bad_input "cannot read $target/main.fx"
+        [ -e "$target/main.fx" ] || bad_input "no main.fx in $target; tools/view.sh --new $target starts one from the template"
+        [ -f "$target/main.fx" ] && [ -r "$target/main.fx" ] || bad_input "cannot read $target/main.fx"
     else
         [ -f "$target" ] && [ -r "$target" ] || bad_input "cannot read the file: $target"
     fi
 fi
+# A SHADER.fx that is not main.fx runs in a folder of links.
+linked=
+[ -z "$target" ] || [ -d "$target" ] || [ "$(basename "$target")" = main.fx ] || linked=yes
+if [ -z "${DISPLAY:-}" ]; then
+    screenshot=${HOTFX_SCREENSHOT:-$PWD/screenshot.png}
+    shots=$(dirname "$screenshot")
+    [ -d "$shots" ] && [ -w "$shots" ] || bad_input "cannot write the screenshot into $shots; set HOTFX_SCREENSHOT"
+    screenshot=$(cd "$shots" && pwd)/$(basename "$screenshot")
+fi
 
 . "$repo/tools/host-packages.sh"
-need_packages "${build_packages[@]}" "${run_packages[@]}"
+# Only what this run uses.
+packages=("${wine_packages[@]}")
+[ -n "${HOTFX_EXE:-}" ] || packages+=("${build_packages[@]}")
+if [ -n "${DISPLAY:-}" ]; then
+    packages+=("${live_packages[@]}")
+else
+    packages+=("${run_packages[@]}" "${screenshot_packages[@]}")
+fi
+if [ -z "$raw" ] || [ "$linked$watch" = yesyes ]; then
+    packages+=(python3)
+fi
+need_packages "${packages[@]}"
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
+if [ -n "$new" ]; then
+    cp "$repo/examples/template/main.fx" "$new_file"
+    echo "view: $new_file started from examples/template/main.fx" >&2
+fi
 
 cleanup_files=()
 shader_folder "$target" view
-[ -e "$folder/main.fx" ] || cp "$repo/examples/rings/main.fx" "$folder/"
-screenshot_folder=$folder
-[ -z "$own_folder" ] || screenshot_folder=$PWD
+shader=$folder/main.fx
+[ -z "$shaders" ] || shader=$shaders/$(basename "$target")
 
 show_program "$exe"
 hotfx_args=()
@@ -71,12 +112,14 @@ hotfx_args=()
 xvfb_pid=
 hotfx_pid=
 live_pid=
+links_pid=
 reader_pid=
 # hotfx runs in a session of its own, so that Ctrl+C in the terminal reaches view.sh alone,
 # which then ends it: otherwise Wine would end of itself with a code of its own, and view.sh
 # would report that.
 cleanup() {
     [ -z "$live_pid" ] || { kill "$live_pid" 2>/dev/null; wait "$live_pid" 2>/dev/null; } || true
+    [ -z "$links_pid" ] || { kill "$links_pid" 2>/dev/null; wait "$links_pid" 2>/dev/null; } || true
     [ -z "$hotfx_pid" ] || end_wine_run "$hotfx_pid"
     [ -z "$reader_pid" ] || { exec 4>&-; wait "$reader_pid"; } || true
     [ -z "$xvfb_pid" ] || { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
@@ -111,7 +154,6 @@ open_hotfx_output() {
         return
     fi
     local fifo wine_folder=/job
-    need_packages python3
     [ -z "${HOTFX_WINE:-}" ] || wine_folder=
     # Both ends are opened here, the writing end first, so that no open waits for the other.
     fifo=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-reader.XXXXXX")
@@ -123,25 +165,29 @@ open_hotfx_output() {
     exec 5<&-
 }
 
+if [ -n "$linked" ] && [ -n "$watch" ]; then
+    /usr/bin/python3 "$repo/tools/view-links.py" $$ "$shaders" "$folder" "$(basename "$target")" &
+    links_pid=$!
+fi
+
 if [ -n "${DISPLAY:-}" ]; then
     # The companion finds hotfx's window among those of this script's descendants and passes
     # F5 on to it. hotfx runs in the background so that a signal to this script is acted on at
     # once, not when it ends.
-    need_packages "${live_packages[@]}"
     /usr/bin/python3 "$repo/tools/view-live.py" $$ &
     live_pid=$!
     if [ -n "$watch" ]; then
-        echo "view: running hotfx in $folder; edit $folder/main.fx: every save reloads it, as does F5" >&2
+        echo "view: running hotfx on $shader; every save reloads it, as does F5" >&2
     else
-        echo "view: running hotfx in $folder; edit $folder/main.fx and press F5 to reload" >&2
+        echo "view: running hotfx on $shader; press F5 to reload it" >&2
     fi
     open_hotfx_output
-    setsid "$repo/tools/wine-root.sh" wine "$wine_program" "${hotfx_args[@]}" >&4 4>&- &
+    setsid "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" >&4 4>&- &
     hotfx_pid=$!
     exec 4>&-
     end_with_hotfx
 fi
-echo "view: running hotfx in $folder" >&2
+echo "view: running hotfx on $shader" >&2
 
 # No display: a private Xvfb.
 start_xvfb view
@@ -150,7 +196,7 @@ start_xvfb view
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
 cleanup_files+=("$output")
 open_hotfx_output
-setsid "$repo/tools/wine-root.sh" wine "$wine_program" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
+setsid "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
 hotfx_pid=$!
 exec 4>&-
 window=
@@ -166,7 +212,6 @@ if [ -z "$window" ]; then
     exit 1
 fi
 sleep "${HOTFX_VIEW_SECONDS:-3}"
-screenshot=${HOTFX_SCREENSHOT:-$screenshot_folder/screenshot.png}
 # The window's own contents: the client area, without the rest of the virtual screen.
 import -window "$window" "$screenshot"
 echo "view: screenshot saved to $screenshot" >&2

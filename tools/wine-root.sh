@@ -9,6 +9,8 @@
 #
 # HOTFX_PROGRAM=/path/to/hotfx.exe shows that file inside the root, read-only, as
 # /tmp/hotfx/hotfx.exe, so that a folder can be worked in without a copy of the program.
+# HOTFX_SHADERS=/path/to/folder shows that folder there, read-only, as /tmp/hotfx/shaders, where
+# the links of a folder of view.sh's own lead (tools/host-packages.sh's shader_folder).
 # HOTFX_D3D9 picks the Direct3D 9 implementation: wined3d (the default, Wine's own, over
 # OpenGL) or dxvk (DXVK, over Vulkan); each has a prefix of its own in the cache, and runs on
 # both may go at once. HOTFX_CACHE picks the cache folder. HOTFX_WINE=/path/to/wine uses a
@@ -33,7 +35,7 @@ packages+=,dxvk,dxvk-wine32,mesa-vulkan-drivers:i386,libvulkan1:i386
 
 need_host_tools() {
     local missing=()
-    command -v mmdebstrap >/dev/null || missing+=(mmdebstrap)
+    [ -d "$root" ] || command -v mmdebstrap >/dev/null || missing+=(mmdebstrap)
     command -v bwrap >/dev/null || missing+=(bubblewrap)
     [ ${#missing[@]} -eq 0 ] && return
     [ "$(id -u)" -eq 0 ] || { echo "wine-root: please install ${missing[*]}" >&2; exit 1; }
@@ -79,6 +81,7 @@ enter() {
                 --setenv DISPLAY "${DISPLAY:-:99}" --unshare-pid --die-with-parent)
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
     [ -z "${HOTFX_PROGRAM:-}" ] || args+=(--ro-bind "$HOTFX_PROGRAM" /tmp/hotfx/hotfx.exe)
+    [ -z "${HOTFX_SHADERS:-}" ] || args+=(--ro-bind "$HOTFX_SHADERS" /tmp/hotfx/shaders)
     bwrap "${args[@]}" "$@" || status=$?
     return $status
 }
@@ -137,8 +140,8 @@ setup() {
             { echo "wine-root: HOTFX_D3D9=$HOTFX_D3D9 needs the Wine root; unset HOTFX_WINE" >&2; exit 2; }
         check_own_wine; return
     fi
-    [ -d "$root" ] && [ -d "$prefix" ] && return
     need_host_tools
+    [ -d "$root" ] && [ -d "$prefix" ] && return
     mkdir -p "$cache"
     exec 9>"$cache/lock"
     flock 9
