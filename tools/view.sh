@@ -82,10 +82,10 @@ fi
 
 . "$repo/tools/host-packages.sh"
 # Only what this run uses.
-packages=("${wine_packages[@]}")
+packages=()
 [ -n "${HOTFX_EXE:-}" ] || packages+=("${build_packages[@]}")
 if [ -n "${DISPLAY:-}" ]; then
-    packages+=("${live_packages[@]}")
+    packages+=("${wine_packages[@]}" "${live_packages[@]}")
 else
     packages+=("${run_packages[@]}" "${screenshot_packages[@]}")
 fi

@@ -285,11 +285,11 @@ class Hotfx:
             f"picture shows {points(img)}, not {expected} all over"
         return img
 
-    def save_shader(self, source, via_rename=False):
+    def save_shader(self, source, via_rename=False, name="main.fx"):
         """Writes main.fx in place, or as editors do: a temporary file renamed over it."""
-        target = self.folder / "main.fx"
+        target = self.folder / name
         if via_rename:
-            scratch = self.folder / ".main.fx.swp"
+            scratch = self.folder / f".{name}.swp"
             scratch.write_text(source)
             os.replace(scratch, target)
         else:

@@ -11,7 +11,7 @@ import time
 import pytest
 from Xlib import X, XK, display as xdisplay, error as xerror
 
-from support import EXE, REPO, solid, wait_until
+from support import EXE, REPO, shader, solid, wait_until
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
@@ -32,9 +32,21 @@ def left_as_it_was(run):
         and (run.folder / "hotfx.exe").read_bytes() == STALE
 
 
-def viewed(hotfx, *options):
+def water_beside_main_fx(folder):
+    """water.fx in RED, its colour from an include of its folder, beside a main.fx in BLUE."""
+    (folder / "lib").mkdir()
+    (folder / "lib" / "colour.fxh").write_text("static const float3 colour = float3(1, 0, 0);\n")
+    (folder / "water.fx").write_text('#include "lib/colour.fxh"\n' + shader("return float4(colour, 1);"))
+    (folder / "main.fx").write_text(solid(BLUE))
+
+
+def files_in(folder):
+    return {path: path.read_bytes() for path in folder.rglob("*") if path.is_file()}
+
+
+def viewed(hotfx, *options, target=".", place=folder_with_stale_exe):
     """view.sh on the test's display, showing RED from a fresh folder, ready for saves and keys."""
-    run = hotfx(folder_with_stale_exe, command=["env", f"HOTFX_EXE={EXE}", VIEW, *options, "."])
+    run = hotfx(place, command=["env", f"HOTFX_EXE={EXE}", VIEW, *options, target])
     assert wait_until(lambda: READY.search(run.stderr_path.read_text(errors="replace")), 120), \
         f"view.sh never said it was ready; {run.stderr_tail()}"
     run.expect(LOADED)
@@ -102,6 +114,18 @@ def test_view_save_alone_brings_new_picture_once(hotfx, editor, save):
     run.wait_for_colour(BLUE, label="saved")
     assert run.output(settle=1.5)[run.consumed:] == ["Load Shader."]
     assert "FocusOut" not in editor.seen(), "the editor lost the focus"
+
+
+@pytest.mark.parametrize("rename", [False, True], ids=["in place", "renamed over"])
+def test_view_shader_not_named_main_fx_finds_its_includes_reloads_on_save_and_writes_nothing(hotfx, rename):
+    run = viewed(hotfx, target="water.fx", place=water_beside_main_fx)
+    run.save_shader(solid(BLUE), via_rename=rename, name="water.fx")
+    before = files_in(run.folder)
+    run.wait_for_colour(BLUE, timeout=10, label="saved")
+    assert run.output(settle=1.5)[run.consumed:] == ["Load Shader."]
+    run.key("Escape")
+    assert run.wait_exit() == 0
+    assert files_in(run.folder) == before
 
 
 def test_view_ignores_unchanged_saves_and_editors_files(hotfx):
@@ -200,7 +224,7 @@ def test_view_escape_leaves_nothing_running(hotfx):
     run = viewed(hotfx)
     started = descendants(run.process.pid)
     commands = b"\n".join(started.values())
-    for part in (b"view-live.py", b"hotfx.exe", b"bwrap"):
+    for part in (b"view-live.py", b"cmd.exe", b"hotfx.exe", b"bwrap"):
         assert part in commands, f"{part!r} is not among {commands!r}"
     run.key("Escape")
     assert run.wait_exit() == 0
@@ -237,6 +261,8 @@ BAD_ARGUMENTS = {
     "two paths": (["{tmp}/a", "{tmp}/b"], r"view: one folder or file at most: .*/a, then .*/b"),
     "unknown option": (["--watch", "{tmp}/a"], r"view: unknown option: --watch \(usage: .*\)"),
     "folder whose main.fx is a folder": (["{tmp}/c"], r"view: cannot read .*/c/main.fx"),
+    "folder without main.fx": (["{tmp}/a"], r"view: no main.fx in .*/a; tools/view.sh --new .*/a starts one from the template"),
+    "--new over a main.fx": (["--new", "{tmp}/c"], r"view: --new: .*/c/main.fx exists already"),
 }
 
 
@@ -250,3 +276,57 @@ def test_view_bad_arguments_say_one_line_and_exit_2(tmp_path, bad):
     assert (done.returncode, done.stdout) == (2, "")
     assert re.fullmatch(message + "\n", done.stderr), done.stderr
     assert sorted(path.name for path in tmp_path.rglob("*")) == ["a", "b", "c", "main.fx"], "something was written"
+
+
+def headless(*args, env=()):
+    return ["env", "-u", "DISPLAY", "HOTFX_VIEW_SECONDS=1", f"HOTFX_EXE={EXE}", *env, VIEW, *args]
+
+
+def test_view_new_starts_a_folder_from_the_template(hotfx):
+    run = hotfx(None, command=headless("--new", "."))
+    assert run.wait_exit(timeout=180) == 0, run.stderr_tail()
+    assert (run.folder / "main.fx").read_text() == (REPO / "examples" / "template" / "main.fx").read_text()
+    assert run.output()[:1] == ["Load Shader."]
+
+
+def test_view_read_only_folder_is_shown_and_left_as_it_was(hotfx, tmp_path):
+    # Root writes anywhere but on a read-only mount: one made for view.sh alone.
+    read_only = ["unshare", "-m", "sh", "-c", 'mount --bind -o ro . . && cd "$PWD" && exec "$@"', "-"]
+    run = hotfx(folder_with_stale_exe, command=read_only + headless(".", env=[f"HOTFX_SCREENSHOT={tmp_path}/shot.png"]))
+    assert run.wait_exit(timeout=180) == 0, run.stderr_tail()
+    assert run.output()[:1] == ["Load Shader."] and (tmp_path / "shot.png").is_file()
+    assert left_as_it_was(run)
+    done = subprocess.run(read_only + headless("."), cwd=run.folder, capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (2, f"view: cannot write the screenshot into {run.folder}; "
+                                                 "set HOTFX_SCREENSHOT\n")
+
+
+@pytest.mark.only_on("wined3d", "DXVK draws without GLX")
+@pytest.mark.parametrize("display", [("GLX",)], indirect=True, ids=["no GLX"])
+def test_view_exits_with_hotfx_exit_code(hotfx):
+    run = hotfx(solid(RED), command=["env", f"HOTFX_EXE={EXE}", VIEW, "."])
+    assert run.wait_exit() == 1
+    assert "view: hotfx exited with code 1\n" in run.stderr_path.read_text(errors="replace")
+
+
+BUILD = "g++-mingw-w64-i686-posix mingw-w64-i686-dev cmake ninja-build"
+PACKAGES = {
+    "own Wine and build, no display": ({"HOTFX_WINE": "/opt/wine/bin/wine", "HOTFX_EXE": str(EXE)},
+                                       "xvfb xdotool imagemagick python3"),
+    "the root, a display": ({"DISPLAY": ":9"}, f"{BUILD} bubblewrap python3-xlib python3"),
+    "the root, --raw, no display": ({}, f"{BUILD} bubblewrap xvfb xdotool imagemagick"),
+}
+
+
+@pytest.mark.parametrize("run", PACKAGES, ids=list(PACKAGES))
+def test_view_asks_only_for_the_packages_the_run_uses(tmp_path, run):
+    # A user, not root, on a machine without a package: view.sh names the ones it needs, and stops.
+    for name, script in (("dpkg-query", "exit 1"), ("id", "echo 1000")):
+        (tmp_path / name).write_text(f"#!/bin/sh\n{script}\n")
+        (tmp_path / name).chmod(0o755)
+    env = {name: value for name, value in os.environ.items() if name not in ("DISPLAY", "HOTFX_WINE", "HOTFX_EXE")}
+    variables, packages = PACKAGES[run]
+    done = subprocess.run([VIEW, *["--raw"] * ("raw" in run), str(REPO / "examples" / "rings")], cwd=tmp_path,
+                          env=dict(env, PATH=f"{tmp_path}:{env['PATH']}", **variables),
+                          capture_output=True, text=True, timeout=60)
+    assert (done.returncode, done.stderr) == (1, f"hotfx: missing packages; as root run: apt-get install {packages}\n")

@@ -240,18 +240,19 @@ def emacs_errors(output):
     return [tuple(entry.split("|")) for entry in done.stdout.splitlines()]
 
 
-def view_headless(hotfx, *options, source=BROKEN):
+def view_headless(hotfx, *options, source=BROKEN, target="."):
     """view.sh without a display: hotfx runs on view.sh's own Xvfb for two seconds, then ends."""
     run = hotfx(source, command=["env", "-u", "DISPLAY", "HOTFX_VIEW_SECONDS=2", f"HOTFX_EXE={EXE}",
-                                 VIEW, *options, "."])
+                                 VIEW, *options, target])
     assert run.wait_exit(timeout=180) == 0, run.stderr_tail()
     return run
 
 
-def test_view_broken_shader_errors_land_in_editors(hotfx, tmp_path):
-    run = view_headless(hotfx)
+@pytest.mark.parametrize("name", ["main.fx", "water.fx"])
+def test_view_broken_shader_errors_land_in_editors(hotfx, tmp_path, name):
+    run = view_headless(hotfx, source=lambda folder: (folder / name).write_text(BROKEN), target=name)
     output = run.output()
-    main = str(run.folder / "main.fx")
+    main = str(run.folder / name)
     brightness = f'{main}:12:31: error: E5005 Identifier "brightness" is not declared.'
     alpha = f'{main}:13:26: error: E5005 Identifier "alpha" is not declared.'
     assert output[:5] == [brightness, alpha, "", "Error : Vshader", "Error : Pshader"]
