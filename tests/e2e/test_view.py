@@ -121,6 +121,8 @@ def test_view_shader_not_named_main_fx_finds_its_includes_reloads_on_save_and_wr
     run = viewed(hotfx, target="water.fx", place=water_beside_main_fx)
     run.save_shader(solid(BLUE), via_rename=rename, name="water.fx")
     before = files_in(run.folder)
+    assert sorted(path.relative_to(run.folder).as_posix() for path in before) == \
+        ["hotfx.exe", "lib/colour.fxh", "main.fx", "water.fx"]
     run.wait_for_colour(BLUE, timeout=10, label="saved")
     assert run.output(settle=1.5)[run.consumed:] == ["Load Shader."]
     run.key("Escape")
