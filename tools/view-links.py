@@ -27,10 +27,18 @@ LEADS_TO = "../tmp/hotfx/shaders/"
 SCRATCH = ".hotfx-link"
 
 
+def listed(folder):
+    try:
+        return os.listdir(folder)
+    except OSError:
+        return []
+
+
 def relink(shaders, folder, shader, name):
-    if name.lower() == "main.fx" or name == SCRATCH:
-        return
-    for link in ["main.fx"] * (name == shader) + [name]:
+    """Makes the links that lead to the entry name anew; one that leads nowhere now goes, but
+    main.fx, which waits for the shader's next save. Windows' names are blind to case: no other
+    main.fx may stand beside it."""
+    for link in ["main.fx"] * (name == shader) + [name] * (name.lower() != "main.fx" and name != SCRATCH):
         path = os.path.join(folder, link)
         if not os.path.lexists(os.path.join(shaders, name)) and link != "main.fx":
             if os.path.lexists(path):
@@ -57,7 +65,7 @@ def main(args):
               file=sys.stderr, flush=True)
         return 1
     # What changed between the links' making and the watch.
-    everything = lambda: set(os.listdir(shaders)) | set(os.listdir(folder))
+    everything = lambda: set(listed(shaders)) | set(listed(folder))
     changed = everything()
     while os.getppid() == view_pid:
         for name in changed:

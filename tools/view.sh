@@ -208,6 +208,7 @@ for _ in $(seq 300); do
 done
 rm -f "$output"
 if [ -z "$window" ]; then
+    kill -0 "$hotfx_pid" 2>/dev/null || end_with_hotfx
     echo "view: no window titled 'test' appeared" >&2
     exit 1
 fi
