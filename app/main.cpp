@@ -1,4 +1,5 @@
 #include <stdio.h>
+#include <algorithm>
 
 #include "app/app.h"
 #include "render/render.h"
@@ -8,6 +9,23 @@ HWND main_window = NULL;
 // The outer size of the window, frame included; the back buffer is stretched into it.
 static const int window_width = 1280;
 static const int window_height = 1024;
+
+// --watch: the largest window, at most the size above, whose client area has the picture's 5:4
+// and which fits the work area of the monitor it opens on (the primary, where 0,0 is).
+static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
+{
+    RECT work, frame = {0, 0, 0, 0};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    AdjustWindowRectEx(&frame, style, FALSE, ex_style);
+    int frame_width = frame.right - frame.left, frame_height = frame.bottom - frame.top;
+    int client_width = std::min<int>(*width, work.right - work.left) - frame_width;
+    int client_height = std::min<int>(*height, work.bottom - work.top) - frame_height;
+    int step = std::min(client_width / 5, client_height / 4);
+    *x = work.left;
+    *y = work.top;
+    *width = 5 * step + frame_width;
+    *height = 4 * step + frame_height;
+}
 
 // Returns true once the window exists; on failure says so on the debugger channel. Saving
 // frames draws off screen, so the window stays hidden then.
@@ -19,8 +37,11 @@ static bool create_main_window()
 
     DWORD ex_style = present_params.Windowed ? WS_EX_APPWINDOW | WS_EX_WINDOWEDGE : WS_EX_APPWINDOW;
     DWORD style = present_params.Windowed ? WS_OVERLAPPEDWINDOW : WS_POPUP;
-    main_window = CreateWindowExA(ex_style, app_name, app_name, style, 0, 0, window_width,
-                                  window_height, NULL, NULL, window_class.hInstance, NULL);
+    int x = 0, y = 0, width = window_width, height = window_height;
+    if (watch_folder)
+        fit_window(style, ex_style, &x, &y, &width, &height);
+    main_window = CreateWindowExA(ex_style, app_name, app_name, style, x, y, width, height, NULL,
+                                  NULL, window_class.hInstance, NULL);
     if (!main_window) {
         OutputDebugStringA("ERROR : Can't Create Window");
         return false;
@@ -102,6 +123,7 @@ int main(int argc, char* argv[])
     if (device && save_frames) {
         exit_code = save_frames_asked();
     } else if (device) {
+        missing_said_once = watch_folder;
         if (watch_folder)
             start_watching();
         load_shaders();

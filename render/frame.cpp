@@ -20,6 +20,11 @@ float& frame_time = shader_constants[0][0];
 // One step per frame drawn, so the time counts frames, not seconds.
 const float time_step = 0.016666f;
 
+// --watch: a missing stage is said once after each load or loss, not in every frame, or on a
+// Windows console the compiler's message would scroll out of sight within a second.
+bool missing_said_once = false;
+static bool missing_said = false;
+
 // Set when Present says the device is lost (after a GPU reset, for one); until the device is
 // reset, frames wait instead of drawing.
 bool device_lost = false;
@@ -27,7 +32,8 @@ bool device_lost = false;
 // again: the loop neither spins nor stops draining messages, and Escape still ends it.
 static const DWORD lost_device_wait_ms = 50;
 
-// Set when the driver reports an internal error, until a frame is shown again.
+// Set when the driver reports an internal error, or fails to test or reset a lost device,
+// until a frame is shown again.
 bool driver_failing = false;
 // Set when the driver fails a second time with no frame shown in between: the device can't
 // come back, so hotfx asks to end and draws no more.
@@ -40,19 +46,23 @@ bool device_failed = false;
 static void lose_device(const char* what_happened)
 {
     device_lost = true;
+    missing_said = false;
     device->SetVertexShader(NULL);
     device->SetPixelShader(NULL);
     release_shaders();
     printf("Error : %s, so the shaders were dropped; F5 loads them again\n", what_happened);
 }
 
-// A driver's internal error is treated as a loss, once: if the device fails again before it
-// has shown a frame, waiting for it would only repeat the failure.
-static void driver_failed()
+// A driver's failure is treated as a loss, once: if the device fails again before it has
+// shown a frame, waiting for it would only repeat the failure.
+static void driver_failed(HRESULT status)
 {
     if (!driver_failing) {
         driver_failing = true;
-        lose_device("The Direct3D driver failed (D3DERR_DRIVERINTERNALERROR)");
+        char what[64];
+        sprintf(what, "The Direct3D driver failed (status 0x%08X)", (unsigned)status);
+        lose_device(status == D3DERR_DRIVERINTERNALERROR ? "The Direct3D driver failed (D3DERR_DRIVERINTERNALERROR)"
+                                                         : what);
         return;
     }
     device_failed = true;
@@ -60,13 +70,16 @@ static void driver_failed()
     PostQuitMessage(0);
 }
 
-// Returns true once the device can draw again. A failed Reset is tried again a wait later.
+// Returns true once the device can draw again. A Reset that finds the device lost again is
+// tried again a wait later; any other failure is the driver's.
 static bool restore_device()
 {
     Sleep(lost_device_wait_ms);
     HRESULT status = device->TestCooperativeLevel();
     if (status == D3DERR_DEVICENOTRESET)
         status = device->Reset(&present_params);
+    if (status != D3D_OK && status != D3DERR_DEVICELOST && status != D3DERR_DEVICENOTRESET)
+        driver_failed(status);
     if (status != D3D_OK)
         return false;
     device_lost = false;
@@ -80,8 +93,10 @@ void render_frame()
 {
     if (device_failed)
         return;
-    if (GetAsyncKeyState(VK_F5) || saved_shaders_changed())
+    if (GetAsyncKeyState(VK_F5) || saved_shaders_changed()) {
         load_shaders();
+        missing_said = false;
+    }
     if (device_lost && !restore_device())
         return;
 
@@ -90,7 +105,7 @@ void render_frame()
     if (presented == D3DERR_DEVICELOST)
         lose_device("The Direct3D device was lost");
     else if (presented == D3DERR_DRIVERINTERNALERROR)
-        driver_failed();
+        driver_failed(presented);
     else if (presented == D3D_OK)
         driver_failing = false;
 }
@@ -104,15 +119,16 @@ void draw_scene()
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
-        } else {
+        } else if (!missing_said) {
             printf("Error : Vshader\n");
         }
         if (pixel_shader) {
             device->SetPixelShaderConstantF(0, shader_constants[0], 64);
             device->SetPixelShader(pixel_shader);
-        } else {
+        } else if (!missing_said) {
             printf("Error : Pshader\n");
         }
+        missing_said = missing_said_once;
         frame_time += time_step;
 
         device->SetFVF(quad_fvf);

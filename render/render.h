@@ -30,6 +30,7 @@ extern const float time_step;
 extern bool device_lost;
 extern bool driver_failing;
 extern bool device_failed;
+extern bool missing_said_once;
 
 void render_frame();
 void draw_scene();

@@ -13,6 +13,13 @@
 // a lock file goes, only costs a second look at unchanged files.
 static const DWORD save_quiet_ms = 20;
 
+// A counted file that another program holds without sharing (a build, a sync tool) is looked
+// at again after a pause, not in every frame. Once it has stayed busy this long it is left out
+// of the comparison, and from then on at once for as long as it stays busy; main.fx itself is
+// waited for.
+static const DWORD busy_retry_ms = 50;
+static const DWORD busy_give_up_ms = 1000;
+
 static const DWORD watched_changes =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
@@ -25,6 +32,10 @@ static const char uncounted_starts[] = ".#~";
 static HANDLE folder_change = NULL;
 static bool change_pending = false;
 static DWORD last_change_at = 0;
+static DWORD look_after_ms = 0;
+static DWORD busy_since = 0;
+static bool busy = false;
+static char left_out[MAX_PATH];
 // Of the counted files as last loaded: 64-bit FNV-1a of each file's name and bytes, summed.
 static unsigned long long loaded_hash = 0;
 static BYTE read_buffer[4096];
@@ -87,8 +98,9 @@ static save_state hash_file(const char* name, unsigned long long* hash, DWORD* s
     return read ? save_complete : save_busy;
 }
 
-// A save is complete once main.fx is there, holds something, and every counted file reads.
-static save_state hash_folder(unsigned long long* hash)
+// A save is complete once main.fx is there, holds something, and every counted file reads
+// or may be left out.
+static save_state hash_folder(unsigned long long* hash, bool give_up)
 {
     *hash = 0;
     WIN32_FIND_DATAA found;
@@ -96,20 +108,30 @@ static save_state hash_folder(unsigned long long* hash)
     if (search == INVALID_HANDLE_VALUE)
         return save_incomplete;
     save_state state = save_incomplete;
-    bool shader_seen = false;
+    bool shader_seen = false, any_left_out = false;
     do {
-        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !counts(found.cFileName))
+        const char* name = found.cFileName;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !counts(name))
             continue;
         DWORD size = 0;
-        save_state file = hash_file(found.cFileName, hash, &size);
-        if (file == save_busy) {
+        save_state file = hash_file(name, hash, &size);
+        bool shader = same_name(name, shader_source[0]);
+        bool known = strcmp(name, left_out) == 0;
+        if (file == save_busy && (shader || !(give_up || known))) {
             state = save_busy;
             break;
         }
-        if (same_name(found.cFileName, shader_source[0]))
+        if (file == save_busy && !known) {
+            printf("Error : %s is held by another program; reloading without waiting for it\n", name);
+            strcpy(left_out, name);
+        }
+        any_left_out |= file == save_busy;
+        if (shader)
             shader_seen = file == save_complete && size > 0;
     } while (FindNextFileA(search, &found));
     FindClose(search);
+    if (state != save_busy && !any_left_out)
+        left_out[0] = 0;
     return state == save_busy ? save_busy : shader_seen ? save_complete : save_incomplete;
 }
 
@@ -123,7 +145,7 @@ void start_watching()
         return;
     }
     change_pending = false;
-    if (hash_folder(&loaded_hash) != save_complete)
+    if (hash_folder(&loaded_hash, false) != save_complete)
         loaded_hash = 0;
 }
 
@@ -135,8 +157,8 @@ void stop_watching()
     }
 }
 
-// True once a save that changed a counted file is complete. A busy file is tried again the
-// next frame; an empty or missing main.fx waits for the next change.
+// True once a save that changed a counted file is complete. A busy file is tried again a pause
+// later; an empty or missing main.fx waits for the next change.
 bool saved_shaders_changed()
 {
     if (!folder_change)
@@ -144,6 +166,7 @@ bool saved_shaders_changed()
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
         change_pending = true;
         last_change_at = GetTickCount();
+        look_after_ms = save_quiet_ms;
         if (!FindNextChangeNotification(folder_change)) {
             printf("Error : stopped watching this folder for saves (error %lu); F5 still reloads\n",
                    (unsigned long)GetLastError());
@@ -151,12 +174,21 @@ bool saved_shaders_changed()
         }
         return false;
     }
-    if (!change_pending || GetTickCount() - last_change_at < save_quiet_ms)
+    if (!change_pending)
         return false;
+    DWORD now = GetTickCount();
+    if (now - last_change_at < look_after_ms)
+        return false;
+    if (!busy)
+        busy_since = now;
     unsigned long long hash;
-    save_state state = hash_folder(&hash);
-    if (state == save_busy)
+    save_state state = hash_folder(&hash, now - busy_since >= busy_give_up_ms);
+    busy = state == save_busy;
+    if (busy) {
+        last_change_at = now;
+        look_after_ms = busy_retry_ms;
         return false;
+    }
     change_pending = false;
     if (state != save_complete || hash == loaded_hash)
         return false;

@@ -61,8 +61,10 @@ def stack(request, prepared_stacks):
 
 @pytest.fixture
 def display(request):
-    # A test may turn extensions of the server off: @pytest.mark.parametrize("display", [("NAME",)], indirect=True)
-    server = Display(without=getattr(request, "param", ()))
+    # A test may turn extensions of the server off: @pytest.mark.parametrize("display", [("NAME",)], indirect=True),
+    # or choose the screen: [{"screen": "1366x768x24"}].
+    param = getattr(request, "param", ())
+    server = Display(**param) if isinstance(param, dict) else Display(without=param)
     yield server
     server.close()
 

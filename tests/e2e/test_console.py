@@ -1,10 +1,11 @@
 """What hotfx prints reaches a pipe whole, line by line, while it runs: an editor's build
 panel or a log sees each line when it is printed, not when a buffer fills or the program ends."""
 
-from support import solid
+from support import WINE_ROOT, solid
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 BROKEN = solid(RED).replace("return float4", "return floatx4")
+MESSAGE = 'Error : main.fx:19:8: E5005: Function "floatx4" is not defined.'
 
 
 def test_compiler_message_then_reload_reach_the_pipe_while_running(hotfx):
@@ -26,3 +27,14 @@ def test_compiler_message_then_reload_reach_the_pipe_while_running(hotfx):
     frames = output[2:-1]
     assert frames and frames == ["Error : Vshader", "Error : Pshader"] * (len(frames) // 2), frames[-6:]
     assert output[-1] == "Load Shader."
+
+
+def test_with_watch_the_missing_stages_are_said_once_after_each_load(hotfx):
+    run = hotfx(BROKEN, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"])
+    run.expect(r"Error : Pshader$")
+    run.window()
+    run.save_shader(BROKEN + "\n")
+    run.expect(r"Error : Pshader$")
+    run.save_shader(solid(BLUE))
+    run.wait_for_colour(BLUE)
+    assert run.output(settle=1.0) == [MESSAGE, "", "Error : Vshader", "Error : Pshader"] * 2 + ["Load Shader."]

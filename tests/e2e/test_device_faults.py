@@ -218,13 +218,26 @@ def test_a_shader_the_device_refuses_is_reported_and_f5_brings_it(injected, stag
     f5_brings_the_shaders_back_and_escape_ends_cleanly(run)
 
 
-def test_a_driver_that_keeps_failing_ends_hotfx_with_1(injected):
-    run = injected(f"internal_at={FAULT_AT},internal_always", command=exit_code_kept())
+# The call that keeps failing: its schedule, its status and what hotfx says before it ends.
+KEEPS_FAILING = {
+    "Present": (f"internal_at={FAULT_AT},internal_always", "0x88760827", [DRIVER_FAILED, *MISSING]),
+    "TestCooperativeLevel": (f"lost_at={FAULT_AT},still_lost=1000000,lost_answer=0x88760827", "0x88760827",
+                             [LOST, DRIVER_FAILED]),
+    "Reset": (f"lost_at={FAULT_AT},reset_fails=1000000,lost_answer=0x8876086c", "0x8876086c",
+              [LOST, DRIVER_FAILED.replace("D3DERR_DRIVERINTERNALERROR", "status 0x8876086C")]),
+}
+
+
+@pytest.mark.parametrize("call", KEEPS_FAILING, ids=list(KEEPS_FAILING))
+def test_a_driver_that_keeps_failing_ends_hotfx_with_1(injected, call):
+    faults, status, said = KEEPS_FAILING[call]
+    run = injected(faults, command=exit_code_kept())
     run.expect(LOADED)
     run.wait_for_colour(GREEN, label="before")
     assert run.wait_exit() == 1
     # The first failure is taken for a loss; the frame after it fails again, and hotfx ends.
-    assert run.output(settle=0.5) == ["Load Shader.", DRIVER_FAILED, *MISSING, GAVE_UP]
+    assert run.output(settle=0.5) == ["Load Shader.", *said, GAVE_UP]
     log = fault_log(run)
-    assert calls(log, "Present")[-2:] == [f"Present {FAULT_AT + n} -> 0x88760827 injected" for n in (0, 1)]
+    failed = [status in made for made in calls(log, call)]
+    assert failed[-2:] == [True, True] and failed.count(True) == 2, calls(log, call)[-3:]
     assert released_everything(log) and no_crash(run)

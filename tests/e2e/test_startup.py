@@ -1,4 +1,6 @@
-from support import solid
+import pytest
+
+from support import WINE_ROOT, colour_close_to, pixel_at, shader, solid
 
 BLUE = (0, 0, 255)
 
@@ -25,3 +27,15 @@ def test_alt_f4_ends_cleanly(hotfx):
     # Wine reports a crash on stderr whatever WINEDEBUG says.
     stderr = run.stderr_path.read_text(errors="replace")
     assert "Unhandled" not in stderr and "starting debugger" not in stderr, stderr[-2000:]
+
+
+@pytest.mark.parametrize("display", [{"screen": "1366x768x24"}], indirect=True)
+def test_with_watch_the_window_fits_the_screen_and_shows_the_whole_picture(hotfx):
+    run = hotfx(shader("return float4(uv * 0.5 + 0.5, 0, 1);"), command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"])
+    run.expect(r"Load Shader\.$")
+    # The client area has the picture's 5:4, and 4 lines more would not fit the screen.
+    client, outer = run.geometry(), run.outer_size()
+    assert client[2] * 4 == client[3] * 5 and 768 - 4 < outer[1] <= 768 and outer[0] <= 1366, (client, outer)
+    corners = lambda img: [pixel_at(img, 0, 0), pixel_at(img, img.width - 1, img.height - 1)]
+    img = run.wait_for_picture(lambda img: all(map(colour_close_to, corners(img), [(0, 255, 0), (255, 0, 0)], (8, 8))))
+    assert all(map(colour_close_to, corners(img), [(0, 255, 0), (255, 0, 0)], (8, 8))), corners(img)

@@ -2,15 +2,18 @@
 run here replayed step by step, each reload once and only once the save is complete."""
 
 import os
+import re
+import shutil
 import time
 
 import pytest
 
-from support import REPO, WINE_ROOT, TerminalEditor, solid
+from support import REPO, WINE_ROOT, TerminalEditor, solid, wait_until
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
 WATCH = [str(WINE_ROOT), "wine", "hotfx.exe", "--watch"]
+HOLD = REPO / "build" / "windows" / "tests" / "injector" / "hold.exe"
 
 
 def watched(hotfx, colour=RED):
@@ -121,3 +124,25 @@ def test_f5_still_reloads_beside_watching(hotfx):
     run.key("F5")
     run.expect(LOADED)
     assert run.output(settle=1.0)[run.consumed:] == []
+
+
+def test_a_file_another_program_holds_is_left_out_after_a_second_and_said_once(hotfx):
+    def folder(path):
+        (path / "main.fx").write_text(solid(RED))
+        (path / "held.h").write_text("")
+        shutil.copy(HOLD, path)
+    # Wine keeps a program's sharing from others only within one wineserver: both start in one root.
+    both = 'wine=${HOTFX_WINE:-wine}; "$wine" hold.exe held.h & exec "$wine" hotfx.exe --watch'
+    run = hotfx(folder, command=[str(WINE_ROOT), "run", "sh", "-c", both])
+    assert wait_until(lambda: "holding held.h" in run.output(), 60)
+    run.expect(LOADED)
+    run.wait_for_colour(RED, label="before")
+    for colour, at_least, below in ((BLUE, 0.9, 5), (RED, 0, 0.9)):
+        saved = time.monotonic()
+        run.save_shader(solid(colour))
+        run.expect(LOADED)
+        assert at_least < time.monotonic() - saved < below
+        run.wait_for_colour(colour, label="saved")
+    said = [line for line in run.output(settle=1.0) if line != "holding held.h"]
+    assert said == ["Load Shader.", "Error : held.h is held by another program; reloading without waiting for it",
+                    "Load Shader.", "Load Shader."]

@@ -23,6 +23,7 @@ struct schedule {
     int still_lost;       // while lost, TestCooperativeLevel answers D3DERR_DEVICELOST this often first
     int back_by_itself;   // then D3D_OK (the device came back) instead of D3DERR_DEVICENOTRESET
     int reset_fails;      // this many Resets answer D3DERR_DEVICELOST before one reaches the device
+    int lost_answer = D3DERR_DEVICELOST;  // what those and a still lost TestCooperativeLevel answer
     int internal_at;      // this Present answers D3DERR_DRIVERINTERNALERROR
     int internal_always;  // and so does every Present after it
     int vs_oom;           // this CreateVertexShader, counted from 1, answers E_OUTOFMEMORY
@@ -39,6 +40,7 @@ const struct {
     {"still_lost", &schedule::still_lost},
     {"back_by_itself", &schedule::back_by_itself},
     {"reset_fails", &schedule::reset_fails},
+    {"lost_answer", &schedule::lost_answer},
     {"internal_at", &schedule::internal_at},
     {"internal_always", &schedule::internal_always},
     {"vs_oom", &schedule::vs_oom},
@@ -91,7 +93,7 @@ void read_schedule()
         bool known = false;
         for (const auto& entry : schedule_names) {
             if (strcmp(item, entry.name) == 0) {
-                faults.*entry.field = value ? atoi(value) : 1;
+                faults.*entry.field = value ? strtoul(value, NULL, 0) : 1;
                 known = true;
             }
         }
@@ -147,7 +149,7 @@ HRESULT WINAPI test_cooperative_level(IDirect3DDevice9* self)
     if (!lost)
         status = real_test_cooperative_level(self);
     else if (lost_tests++ < faults.still_lost)
-        status = D3DERR_DEVICELOST;
+        status = faults.lost_answer;
     else if (faults.back_by_itself) {
         status = D3D_OK;
         lost = false;
@@ -162,8 +164,8 @@ HRESULT WINAPI reset(IDirect3DDevice9* self, D3DPRESENT_PARAMETERS* params)
     const char* given = describe(params);
     if (lost && failed_resets < faults.reset_fails) {
         ++failed_resets;
-        log_line("Reset(%s) -> 0x%08lx injected", given, D3DERR_DEVICELOST);
-        return D3DERR_DEVICELOST;
+        log_line("Reset(%s) -> 0x%08lx injected", given, faults.lost_answer);
+        return faults.lost_answer;
     }
     log_line("Reset(%s) ...", given);
     HRESULT status = real_reset(self, params);

@@ -139,16 +139,15 @@ TEST_F(watch, an_emptied_shader_waits_for_the_write_that_follows)
     EXPECT_EQ(reloads_within(200), 1);
 }
 
-TEST_F(watch, a_file_the_editor_holds_is_tried_again_each_frame_and_never_reported)
+TEST_F(watch, a_shader_held_by_another_program_is_tried_again_after_pauses_and_never_reported)
 {
     standin().folder.files["main.fx"].locked = true;
     standin_write("main.fx", other_text);
-    EXPECT_EQ(reloads_within(100), 0);
+    EXPECT_EQ(reloads_within(3000), 0);
     size_t tries = standin_calls("CreateFileA(\"main.fx\"").size();
-    EXPECT_EQ(frame(), "");
-    EXPECT_EQ(standin_calls("CreateFileA(\"main.fx\"").size(), tries + 1);
+    EXPECT_TRUE(tries >= 3000 / 100 && tries <= 3000 / 50) << tries << " tries in 188 frames";
     standin().folder.files["main.fx"].locked = false;
-    EXPECT_EQ(frame(), "Load Shader.\n") << "without a change after the release";
+    EXPECT_EQ(reloads_within(64), 1) << "without a change after the release";
     EXPECT_EQ(reloads_within(200), 0);
 }
 

@@ -624,6 +624,13 @@ HGDIOBJ WINAPI GetStockObject(int object)
     return object == BLACK_BRUSH ? black_brush_handle : NULL;
 }
 
+// A screen of 1600x1200 and windows without a frame.
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT, LPVOID area, UINT)
+{
+    return log(format("SystemParametersInfoA(%u)", action)), *(RECT*)area = {0, 0, 1600, 1200}, TRUE;
+}
+BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return log("AdjustWindowRectEx"), TRUE; }
+
 // Direct3D 9 and D3DX
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdk_version)

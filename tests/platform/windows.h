@@ -133,6 +133,9 @@ SHORT WINAPI GetAsyncKeyState(int key);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HGDIOBJ WINAPI GetStockObject(int object);
+#define SPI_GETWORKAREA 0x0030
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT number, LPVOID value, UINT ini);
+BOOL WINAPI AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD ex_style);
 
 // Files and the folder's change notification, for reload on save.
 #define MAX_PATH 260
