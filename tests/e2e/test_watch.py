@@ -2,7 +2,6 @@
 run here replayed step by step, each reload once and only once the save is complete."""
 
 import os
-import re
 import shutil
 import time
 
@@ -13,7 +12,6 @@ from support import REPO, WINE_ROOT, TerminalEditor, solid, wait_until
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
 WATCH = [str(WINE_ROOT), "wine", "hotfx.exe", "--watch"]
-HOLD = REPO / "build" / "windows" / "tests" / "injector" / "hold.exe"
 
 
 def watched(hotfx, colour=RED):
@@ -130,7 +128,7 @@ def test_a_file_another_program_holds_is_left_out_after_a_second_and_said_once(h
     def folder(path):
         (path / "main.fx").write_text(solid(RED))
         (path / "held.h").write_text("")
-        shutil.copy(HOLD, path)
+        shutil.copy(REPO / "build" / "windows" / "tests" / "injector" / "hold.exe", path)
     # Wine keeps a program's sharing from others only within one wineserver: both start in one root.
     both = 'wine=${HOTFX_WINE:-wine}; "$wine" hold.exe held.h & exec "$wine" hotfx.exe --watch'
     run = hotfx(folder, command=[str(WINE_ROOT), "run", "sh", "-c", both])

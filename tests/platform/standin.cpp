@@ -627,9 +627,9 @@ HGDIOBJ WINAPI GetStockObject(int object)
 // A screen of 1600x1200 and windows without a frame.
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT, LPVOID area, UINT)
 {
-    return log(format("SystemParametersInfoA(%u)", action)), *(RECT*)area = {0, 0, 1600, 1200}, TRUE;
+    return log(format("SystemParametersInfoA(%u, area)", action)), *(RECT*)area = {0, 0, 1600, 1200}, TRUE;
 }
-BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return log("AdjustWindowRectEx"), TRUE; }
+BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return log("AdjustWindowRectEx(rect)"), TRUE; }
 
 // Direct3D 9 and D3DX
 
