@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from support import REPO, colour_close_to, exit_code_kept, pixel_at, shader, solid
+from support import REPO, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid
 from test_endurance import wine_process
 
 GREEN, BLACK = (0, 255, 0), (0, 0, 0)
@@ -241,3 +241,10 @@ def test_a_driver_that_keeps_failing_ends_hotfx_with_1(injected, call):
     failed = [status in made for made in calls(log, call)]
     assert failed[-2:] == [True, True] and failed.count(True) == 2, calls(log, call)[-3:]
     assert released_everything(log) and no_crash(run)
+
+
+def test_with_watch_the_missing_stages_are_said_once_after_a_loss(injected):
+    run = injected(f"lost_at={FAULT_AT},still_lost=10", command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"])
+    run.expect(r"Error : Pshader$")
+    run.wait_for_colour(BLACK, label="after the fault")
+    assert run.output(settle=1.0) == ["Load Shader.", LOST, *MISSING]
