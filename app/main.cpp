@@ -1,4 +1,5 @@
 #include <stdio.h>
+#include <string.h>
 #include <algorithm>
 
 #include "app/app.h"
@@ -83,6 +84,8 @@ static char numbered_path[32768 + 1024];
 // so the frames before the first need not be drawn.
 static int save_frames_asked()
 {
+    if (strcmp(frame_path, "-") == 0)
+        send_frames_to_stdout();
     load_shaders();
     if (!vertex_shader || !pixel_shader)
         return 3;
@@ -94,11 +97,16 @@ static int save_frames_asked()
             sprintf(numbered_path, frame_path, (unsigned)frame);
             path = numbered_path;
         }
-        draw_scene();
-        exit_code = save_picture(path);
+        if (draw_scene()) {
+            exit_code = save_picture(path);
+        } else {
+            printf("Error : can't draw frame %lu: the device did not begin the scene\n", frame);
+            exit_code = 1;
+        }
         if (frame == last_frame)
             break;
     }
+    release_picture_copy();
     return exit_code;
 }
 

@@ -14,7 +14,7 @@ unsigned long last_frame = 0;
 const char* frame_path = NULL;
 bool numbered_frames = false;
 
-static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN]";
+static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -76,7 +76,8 @@ bool read_options(int argc, char* argv[])
             return bad_arguments("not a frame number: ", argv[3]);
         if (last_frame < first_frame)
             return bad_arguments("the last frame comes before the first: ", argv[3]);
-        if (!one_number_in(argv[4]))
+        // "-": the frames go to standard output instead of files.
+        if (strcmp(argv[4], "-") != 0 && !one_number_in(argv[4]))
             return bad_arguments("the name needs one frame number such as %05d, and no other %: ", argv[4]);
         numbered_frames = true;
     } else if (strcmp(option, "--watch") == 0 || strcmp(option, "--frame") == 0 ||

@@ -112,10 +112,12 @@ void render_frame()
 
 // Clears, feeds each stage that has a shader the constants, advances the time and draws the
 // quad: all of a frame but the F5 poll and the presentation, so a saved frame is a live one.
-void draw_scene()
+// Returns false when the device would not begin the scene, which then neither drew nor counted.
+bool draw_scene()
 {
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
-    if (device->BeginScene() == D3D_OK) {
+    bool began = device->BeginScene() == D3D_OK;
+    if (began) {
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
@@ -135,6 +137,7 @@ void draw_scene()
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
         device->EndScene();
     }
+    return began;
 }
 
 // The time that the frames drawn so far have added up to when this frame begins: each sum is

@@ -33,9 +33,11 @@ extern bool device_failed;
 extern bool missing_said_once;
 
 void render_frame();
-void draw_scene();
+bool draw_scene();
 float time_at_frame(unsigned long frame);
+void send_frames_to_stdout();
 int save_picture(const char* path);
+void release_picture_copy();
 
 // File names, compared as Windows compares them.
 bool same_name(const char* name, const char* lower);
