@@ -1,6 +1,6 @@
 """Device failures on the real stacks: a d3d9.dll of the tests' own (tests/injector) stands
-before the stack's d3d9, answers Present, TestCooperativeLevel, Reset, device and shader
-creation from the schedule in HOTFX_FAULTS, passes everything else to the real device, and
+before the stack's d3d9, answers Present, TestCooperativeLevel, Reset, BeginScene, device and
+shader creation from the schedule in HOTFX_FAULTS, passes everything else to the real device, and
 logs each call it stands before, with its millisecond tick, to faults.log in the run's folder."""
 
 import os
@@ -248,3 +248,11 @@ def test_with_watch_the_missing_stages_are_said_once_after_a_loss(injected):
     run.expect(r"Error : Pshader$")
     run.wait_for_colour(BLACK, label="after the fault")
     assert run.output(settle=1.0) == ["Load Shader.", LOST, *MISSING]
+
+
+def test_a_scene_the_device_does_not_begin_ends_the_saving_with_1(injected):
+    run = injected("no_scene=3", command=exit_code_kept("--frames", 0, 4, "f%d.bmp"))
+    assert run.wait_exit(timeout=120) == 1
+    assert run.output(settle=0.5) == ["Load Shader.", "Error : can't draw frame 2: the device did not begin the scene"]
+    assert sorted(path.name for path in run.folder.glob("*.bmp")) == ["f0.bmp", "f1.bmp"]
+    assert released_everything(fault_log(run)) and no_crash(run)

@@ -28,6 +28,7 @@ struct schedule {
     int internal_always;  // and so does every Present after it
     int vs_oom;           // this CreateVertexShader, counted from 1, answers E_OUTOFMEMORY
     int ps_oom;           // this CreatePixelShader, likewise
+    int no_scene;         // this BeginScene, counted from 1, answers D3DERR_INVALIDCALL
 };
 
 const struct {
@@ -45,6 +46,7 @@ const struct {
     {"internal_always", &schedule::internal_always},
     {"vs_oom", &schedule::vs_oom},
     {"ps_oom", &schedule::ps_oom},
+    {"no_scene", &schedule::no_scene},
 };
 
 schedule faults;
@@ -52,7 +54,7 @@ HMODULE this_module;
 HANDLE log_file = INVALID_HANDLE_VALUE;
 
 // What the schedule has done so far.
-int presents, lost_tests, failed_resets, vertex_shaders, pixel_shaders;
+int presents, lost_tests, failed_resets, vertex_shaders, pixel_shaders, scenes;
 bool lost;
 
 // The real methods, called behind the ones put in their place.
@@ -66,6 +68,7 @@ HRESULT (WINAPI* real_reset)(IDirect3DDevice9*, D3DPRESENT_PARAMETERS*);
 HRESULT (WINAPI* real_present)(IDirect3DDevice9*, const RECT*, const RECT*, HWND, const RGNDATA*);
 HRESULT (WINAPI* real_create_vertex_shader)(IDirect3DDevice9*, const DWORD*, IDirect3DVertexShader9**);
 HRESULT (WINAPI* real_create_pixel_shader)(IDirect3DDevice9*, const DWORD*, IDirect3DPixelShader9**);
+HRESULT (WINAPI* real_begin_scene)(IDirect3DDevice9*);
 
 void log_line(const char* format, ...)
 {
@@ -215,6 +218,17 @@ HRESULT WINAPI create_pixel_shader(IDirect3DDevice9* self, const DWORD* code, ID
     return status;
 }
 
+HRESULT WINAPI begin_scene(IDirect3DDevice9* self)
+{
+    if (++scenes == faults.no_scene) {
+        log_line("BeginScene %d -> 0x%08lx injected", scenes, D3DERR_INVALIDCALL);
+        return D3DERR_INVALIDCALL;
+    }
+    HRESULT status = real_begin_scene(self);
+    log_line("BeginScene %d -> 0x%08lx", scenes, status);
+    return status;
+}
+
 ULONG WINAPI device_release(IDirect3DDevice9* self)
 {
     ULONG left = real_device_release(self);
@@ -250,6 +264,7 @@ HRESULT WINAPI create_device(IDirect3D9* self, UINT adapter, D3DDEVTYPE type, HW
     PATCH(IDirect3DDevice9Vtbl, *out, Present, present, real_present);
     PATCH(IDirect3DDevice9Vtbl, *out, CreateVertexShader, create_vertex_shader, real_create_vertex_shader);
     PATCH(IDirect3DDevice9Vtbl, *out, CreatePixelShader, create_pixel_shader, real_create_pixel_shader);
+    PATCH(IDirect3DDevice9Vtbl, *out, BeginScene, begin_scene, real_begin_scene);
     return status;
 }
 
