@@ -9,16 +9,16 @@
 # 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
 # encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
 # second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
-# named by frame number (0000000042.png). For a video hotfx writes plain bitmaps, much faster
-# than PNG files, and each is handed to ffmpeg and removed as soon as it is complete, so the
-# folder never holds more than a few; OUT appears only once the video is whole.
+# named by frame number (0000000042.png). For a video hotfx writes its frames' raw pixels into
+# a pipe to ffmpeg (`--frames FIRST LAST -`), so nothing is written but the video, and OUT
+# appears only once the video is whole.
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # records with that build instead), prepares Wine (tools/wine-root.sh) and runs
 # `hotfx.exe --frames` on a private Xvfb, with no window shown. On a terminal a progress bar
-# shows the frames saved, the total and the time left. Exits with hotfx's code when it fails
-# (3: the shader did not compile; 4: a picture could not be written), 1 when ffmpeg fails,
-# 2 on bad arguments.
+# shows the frames saved, the total and the time left; hotfx's own lines go to stderr too.
+# Exits with hotfx's code when it fails (3: the shader did not compile; 4: a picture could not
+# be written), 1 when ffmpeg fails, 2 on bad arguments.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,6 +37,8 @@ esac
 first=$1 last=$2 out=$3
 [[ $first =~ ^[0-9]{1,10}$ ]] && [ "$first" -le 2147483647 ] || bad_input "not a frame number: $first"
 [[ $last =~ ^[0-9]{1,10}$ ]] && [ "$last" -le 2147483647 ] || bad_input "not a frame number: $last"
+# Decimal, whatever zeros lead: bash's arithmetic would read 010 as octal.
+first=$((10#$first)) last=$((10#$last))
 [ "$last" -ge "$first" ] || bad_input "the last frame comes before the first: $last"
 if [ -n "$target" ]; then
     [ -e "$target" ] || bad_input "no such folder or file: $target"
@@ -52,8 +54,7 @@ case $out in
     *.mp4) codec=(-c:v libx264 -pix_fmt yuv420p -crf 18) ;;
     *.webm) codec=(-c:v libvpx-vp9 -pix_fmt yuv420p -crf 30 -b:v 0 -deadline good -cpu-used 4 -row-mt 1) ;;
     # One palette made for the whole clip keeps the colours steady from frame to frame.
-    # The bitmaps' fourth byte is whatever the device left there: never let it mean transparency.
-    *.gif) codec=(-filter_complex "format=rgb24,split[a][b];[a]palettegen[p];[b][p]paletteuse") ;;
+    *.gif) codec=(-filter_complex "split[a][b];[a]palettegen[p];[b][p]paletteuse") ;;
     *) codec=()
        [ ! -e "$out" ] || [ -d "$out" ] || bad_input "not a folder, nor .mp4, .webm or .gif: $out" ;;
 esac
@@ -70,28 +71,28 @@ exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 
 shader_folder "$target" record
 show_program "$exe"
-# Wine sees only the folder it runs in, so the pictures go there for the run.
-frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
 if [ ${#codec[@]} -eq 0 ]; then
-    kind=png
+    # Wine sees only the folder it runs in, so the pictures go there for the run.
+    frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
 else
-    kind=bmp
-    stream=$(mktemp -u "${TMPDIR:-/tmp}/hotfx-record-stream.XXXXXX")
+    pipes=$(mktemp -d "${TMPDIR:-/tmp}/hotfx-record.XXXXXX")
+    mkfifo "$pipes/frames" "$pipes/video"
     # ffmpeg picks the container from the name's ending.
     partial=$(mktemp -u "$(dirname "$out")/.hotfx-record.XXXXXX")-${out##*/}
 fi
 xvfb_pid=
 hotfx_pid=
+cat_pid=
 ffmpeg_pid=
 cleanup() {
     # Every step runs, whatever the one before returned (a wait on a killed process fails).
     set +e
     [ -n "$hotfx_pid" ] && end_wine_run "$hotfx_pid"
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null
-    exec 3>&-
+    [ -n "$cat_pid" ] && kill "$cat_pid" 2>/dev/null && wait "$cat_pid" 2>/dev/null
     [ -n "$ffmpeg_pid" ] && kill "$ffmpeg_pid" 2>/dev/null && wait "$ffmpeg_pid" 2>/dev/null
-    rm -rf "$frames"
-    rm -f "${stream:-}" "${partial:-}"
+    rm -rf "${frames:-}" "${pipes:-}"
+    rm -f "${partial:-}"
     rm -f "${xvfb_fifo:-}"
     [ -n "$own_folder" ] && rm -rf "$own_folder"
     return 0
@@ -119,38 +120,40 @@ progress() {
 total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx" >&2
-"$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.$kind" &
-hotfx_pid=$!
-if [ "$kind" = bmp ]; then
-    mkfifo "$stream"
-    # The shell opens the stream for ffmpeg before ffmpeg starts, so that opening our end never
-    # waits on an ffmpeg that ended early; its end closing makes our writes fail instead.
-    ffmpeg -loglevel error -y -f bmp_pipe -framerate 60 -i pipe:0 "${codec[@]}" "$partial" < "$stream" &
+if [ -n "${frames:-}" ]; then
+    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" >&2 &
+    hotfx_pid=$!
+else
+    # Each background job opens its fifos itself, so none of the opens can hold this shell up.
+    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" - > "$pipes/frames" &
+    hotfx_pid=$!
+    # cat passes the frames on, and the kernel counts the bytes it has written (/proc/PID/io),
+    # which says how many frames have reached ffmpeg.
+    cat < "$pipes/frames" > "$pipes/video" &
+    cat_pid=$!
+    ffmpeg -loglevel error -y -f rawvideo -pixel_format bgr0 -video_size 1280x1024 -framerate 60 -i pipe:0 \
+        "${codec[@]}" "$partial" < "$pipes/video" &
     ffmpeg_pid=$!
-    exec 3>"$stream"
 fi
 
-# Hands pictures to ffmpeg in order, from frame $next on, while $1 says the next one is complete.
-passed=0
-next=$first
-pass_on() {
-    local picture
-    while picture=$frames/$(printf %010u "$next").bmp && [ -e "$picture" ] && "$@"; do
-        cat "$picture" >&3 || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
-        rm "$picture"
-        next=$((next + 1)) passed=$((passed + 1))
-    done
+# The frames saved so far: the pictures in the folder, or the whole frames cat has passed on.
+saved() {
+    local key bytes
+    if [ -n "${frames:-}" ]; then
+        find "$frames" -name "*.png" | wc -l
+    elif read -r key bytes < <(grep '^wchar:' "/proc/$cat_pid/io" 2>/dev/null); then
+        echo $((bytes / (1280 * 1024 * 4)))
+    else
+        echo 0
+    fi
 }
-# hotfx writes one picture at a time: once the next is begun, this one is complete.
-next_begun() { [ -e "$frames/$(printf %010u $((next + 1))).bmp" ]; }
 
 [ ! -t 2 ] || started=$(date +%s)
 while kill -0 "$hotfx_pid" 2>/dev/null; do
-    [ "$kind" = png ] || pass_on next_begun
     if [ -t 2 ]; then
-        # From the first picture on, after what hotfx prints when it loads the shader.
-        saved=$((passed + $(find "$frames" -name "*.$kind" | wc -l)))
-        [ "$saved" -eq 0 ] || progress "$saved" "$total" "$started"
+        # From the first frame on, after what hotfx prints when it loads the shader.
+        count=$(saved)
+        [ "$count" -eq 0 ] || progress "$count" "$total" "$started"
     fi
     sleep 0.1
 done
@@ -161,21 +164,21 @@ if [ -t 2 ]; then
     [ "$status" -ne 0 ] || progress "$total" "$total" "$started"
     echo >&2
 fi
-[ "$status" -eq 0 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
-[ "$kind" = png ] || pass_on true
-saved=$((passed + $(find "$frames" -name "*.$kind" | wc -l)))
-[ "$saved" -eq "$total" ] || { echo "record: hotfx saved $saved of the $total pictures" >&2; exit 1; }
 
-if [ "$kind" = png ]; then
+if [ -n "${frames:-}" ]; then
+    [ "$status" -eq 0 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
+    count=$(saved)
+    [ "$count" -eq "$total" ] || { echo "record: hotfx saved $count of the $total pictures" >&2; exit 1; }
     mkdir -p "$out"
     find "$frames" -name "*.png" -exec mv -t "$out" {} +
     echo "record: $total frames as PNG files in $out" >&2
 else
-    exec 3>&-
-    status=0
-    wait "$ffmpeg_pid" || status=$?
+    # 4 here means that the pipe closed: ffmpeg ended before it had every frame.
+    [ "$status" -eq 0 ] || [ "$status" -eq 4 ] || { echo "record: hotfx exited with code $status" >&2; exit "$status"; }
+    encoded=0
+    wait "$ffmpeg_pid" || encoded=$?
     ffmpeg_pid=
-    [ "$status" -eq 0 ] || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
+    [ "$encoded" -eq 0 ] && [ "$status" -eq 0 ] || { echo "record: ffmpeg could not make $out" >&2; exit 1; }
     mv "$partial" "$out"
     echo "record: $total frames at 60 fps in $out" >&2
 fi

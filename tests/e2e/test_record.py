@@ -59,9 +59,10 @@ def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, nam
     assert sorted(path.name for path in tmp_path.iterdir()) == sorted(["main.fx", name])
 
 
-def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack):
+@pytest.mark.parametrize("out", ["pictures", "clip.mp4"])
+def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack, out):
     (tmp_path / "main.fx").write_text(MOVING)
-    command = " ".join([RECORD, str(tmp_path / "main.fx"), "0", "7", str(tmp_path / "pictures")])
+    command = " ".join([RECORD, str(tmp_path / "main.fx"), "0", "7", str(tmp_path / out)])
     # script(1) gives the run a terminal of its own and copies what reaches it.
     # Bytes, as text mode would turn each carriage return into a line end.
     done = subprocess.run(["script", "-qec", command, "/dev/null"], env=tool_env(stack), capture_output=True,
@@ -71,13 +72,13 @@ def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack):
     bars = [part for part in shown.split("\r") if part.startswith("record: [")]
     assert bars and re.fullmatch(r"record: \[#{30}\] 8/8 frames, 0:00 left ", bars[-1]), bars
     assert all(re.fullmatch(r"record: \[[#.]{30}\] [1-8]/8 frames, \d+:\d\d left ", bar) for bar in bars), bars
-    assert len(list((tmp_path / "pictures").iterdir())) == 8
+    assert (probe(tmp_path / out)[0] if out == "clip.mp4" else len(list((tmp_path / out).iterdir()))) == 8
 
 
 def test_record_into_a_folder_keeps_the_pictures_as_hotfx_saved_them(tmp_path, stack):
     (tmp_path / "shader").mkdir()
     (tmp_path / "shader" / "main.fx").write_text(MOVING)
-    done = subprocess.run([RECORD, str(tmp_path / "shader"), "98", "101", str(tmp_path / "pictures")],
+    done = subprocess.run([RECORD, str(tmp_path / "shader"), "098", "0101", str(tmp_path / "pictures")],
                           env=tool_env(stack), capture_output=True, text=True, timeout=300)
     assert done.returncode == 0, done.stderr
     pictures = sorted((tmp_path / "pictures").iterdir())
@@ -92,7 +93,7 @@ def test_record_passes_on_a_shader_that_does_not_compile_and_keeps_the_old_video
     done = subprocess.run([RECORD, str(tmp_path), "0", "9", str(tmp_path / "clip.mp4")], env=tool_env(stack),
                           capture_output=True, text=True, timeout=300)
     assert done.returncode == 3
-    assert "undeclared" in done.stdout and "record: hotfx exited with code 3" in done.stderr
+    assert "undeclared" in done.stderr and "record: hotfx exited with code 3" in done.stderr
     assert sorted(path.name for path in tmp_path.iterdir()) == ["clip.mp4", "main.fx"]
     assert (tmp_path / "clip.mp4").read_bytes() == b"last week's video"
 
