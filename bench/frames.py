@@ -7,8 +7,9 @@ own markers.
   launch to the exit, the two frames taking turns, ROUNDS of each; medians and ranges.
 - Frames saved a second by `--frames`: a run of RANGE frames against a run of 1, taking turns,
   so that the start and the shutdown drop out: (RANGE - 1) / (T(RANGE) - T(1)). As PNG files
-  and as bitmaps (the route to a video), into the folder and into memory (the sandbox's
-  /dev/shm), so that the machine's disk shows apart from hotfx. Against the live frame rate
+  and as bitmaps, into the folder and into memory (the sandbox's /dev/shm), so that the
+  machine's disk shows apart from hotfx; and as raw frames into a pipe (`-`, the route to a
+  video), read here in 1 MB pieces and dropped. Against the live frame rate
   of the same shader: hotfx.exe alone for LIVE_SECONDS, Wine's +fps reports but the first
   two, averaged. The same for examples/rings, a picture that is far harder to deflate, over
   RINGS_RANGE frames.
@@ -44,21 +45,28 @@ RANGE = 121
 RINGS_RANGE = 31
 RINGS = FOLDER / "rings"
 # How saved pictures are named, and what the figures call them.
-ROUTES = [("r%03d.png", "PNG files"), ("r%03d.bmp", "bitmaps"), (r"Z:\dev\shm\r%03d.bmp", "bitmaps in memory")]
+ROUTES = [("r%03d.png", "PNG files"), ("r%03d.bmp", "bitmaps"), (r"Z:\dev\shm\r%03d.bmp", "bitmaps in memory"),
+          ("-", "raw frames into a pipe")]
 LIVE_SECONDS = 12
 STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
 BEGIN, END = "<!-- saved frames: written by bench/frames.py -->", "<!-- end of saved frames -->"
 
 
-def wine(display, stack, *args, winedebug="-all", folder=FOLDER):
+def wine(display, stack, *args, winedebug="-all", folder=FOLDER, stdout=subprocess.DEVNULL):
     env = dict(display.env(), HOTFX_D3D9=stack, WINEDEBUG=winedebug, DXVK_LOG_LEVEL="none")
     return subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", *map(str, args)], cwd=folder, env=env,
-                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+                            stdout=stdout, stderr=subprocess.PIPE, text=True)
 
 
 def timed(display, stack, *args, folder=FOLDER):
     started = time.monotonic()
-    run = wine(display, stack, *args, folder=folder)
+    piped = args[-1] == "-"
+    run = wine(display, stack, *args, folder=folder, stdout=subprocess.PIPE if piped else subprocess.DEVNULL)
+    if piped:
+        # As a reader such as ffmpeg takes them; hotfx prints a line at most meanwhile.
+        piece = bytearray(1 << 20)
+        while run.stdout.buffer.readinto(piece):
+            pass
     run.communicate()
     assert run.returncode == 0, f"hotfx.exe {args} exited with {run.returncode}"
     return time.monotonic() - started
@@ -103,7 +111,7 @@ def measure(display, stack):
         for frame in times:
             times[frame].append(timed(display, stack, "--frame", frame, f"f{frame}.png"))
     saved = {name: saved_rate(display, stack, pattern, RANGE) for pattern, name in ROUTES}
-    rings = {name: saved_rate(display, stack, pattern, RINGS_RANGE, RINGS) for pattern, name in ROUTES[:2]}
+    rings = {name: saved_rate(display, stack, pattern, RINGS_RANGE, RINGS) for pattern, name in ROUTES[:2] + ROUTES[3:]}
     return times, (saved, live_rate(display, stack)), (rings, live_rate(display, stack, RINGS))
 
 
