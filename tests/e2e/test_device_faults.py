@@ -1,6 +1,6 @@
 """Device failures on the real stacks: a d3d9.dll of the tests' own (tests/injector) stands
-before the stack's d3d9, answers Present, TestCooperativeLevel, Reset, BeginScene, device and
-shader creation from the schedule in HOTFX_FAULTS, passes everything else to the real device, and
+before the stack's d3d9, answers Present, TestCooperativeLevel, Reset, BeginScene, device and shader
+creation from the schedule in HOTFX_FAULTS, passes everything else to the real device, and
 logs each call it stands before, with its millisecond tick, to faults.log in the run's folder."""
 
 import os

@@ -220,12 +220,9 @@ HRESULT WINAPI create_pixel_shader(IDirect3DDevice9* self, const DWORD* code, ID
 
 HRESULT WINAPI begin_scene(IDirect3DDevice9* self)
 {
-    if (++scenes == faults.no_scene) {
-        log_line("BeginScene %d -> 0x%08lx injected", scenes, D3DERR_INVALIDCALL);
-        return D3DERR_INVALIDCALL;
-    }
-    HRESULT status = real_begin_scene(self);
-    log_line("BeginScene %d -> 0x%08lx", scenes, status);
+    bool injected = ++scenes == faults.no_scene;
+    HRESULT status = injected ? D3DERR_INVALIDCALL : real_begin_scene(self);
+    log_line("BeginScene %d -> 0x%08lx%s", scenes, status, injected ? " injected" : "");
     return status;
 }
 

@@ -23,7 +23,6 @@
 #define D3DCLEAR_STENCIL 0x00000004L
 
 #define D3DLOCK_READONLY 0x00000010L
-
 #define D3DFVF_XYZ 0x002
 #define D3DFVF_TEX1 0x100
 
@@ -75,13 +74,8 @@ struct IUnknown {
 
 struct IDirect3DVertexShader9 : IUnknown {};
 struct IDirect3DPixelShader9 : IUnknown {};
-struct D3DLOCKED_RECT {
-    INT Pitch;
-    void* pBits;
-};
-
-// Raw frames to standard output are shown on the real stacks only: the stand-in never locks.
-struct IDirect3DSurface9 : IUnknown {
+struct D3DLOCKED_RECT { INT Pitch; void* pBits; };
+struct IDirect3DSurface9 : IUnknown {  // never locked here: raw frames are shown on the real stacks
     virtual HRESULT LockRect(D3DLOCKED_RECT*, const RECT*, DWORD) { return D3DERR_INVALIDCALL; }
     virtual HRESULT UnlockRect() { return D3D_OK; }
 };

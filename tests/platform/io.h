@@ -1,10 +1,6 @@
-// Stand-in for the C runtime's <io.h>: its descriptor calls are POSIX's, and there is no text mode.
-#pragma once
-
+// Stand-in for the C runtime's <io.h>: POSIX's descriptor calls, and no text mode to leave.
 #include <unistd.h>
-
 #define _dup dup
 #define _dup2 dup2
 #define _write write
-inline int _setmode(int, int) { return 0; }
-#define _O_BINARY 0
+#define _setmode(fd, mode) ((void)0)
