@@ -84,6 +84,7 @@ static char numbered_path[32768 + 1024];
 // so the frames before the first need not be drawn.
 static int save_frames_asked()
 {
+    // Before the load, so that its lines already go to stderr.
     if (strcmp(frame_path, "-") == 0)
         send_frames_to_stdout();
     load_shaders();
