@@ -63,8 +63,11 @@ out_dir=$(dirname "$out")
 out=$(cd "$out_dir" && pwd)/$(basename "$out")
 
 . "$repo/tools/host-packages.sh"
-need_packages "${build_packages[@]}" "${run_packages[@]}"
-[ ${#codec[@]} -eq 0 ] || need_packages "${record_packages[@]}"
+# Only what this run uses: no compiler for a build named by HOTFX_EXE, no ffmpeg for pictures.
+packages=("${run_packages[@]}")
+[ -n "${HOTFX_EXE:-}" ] || packages+=("${build_packages[@]}")
+[ ${#codec[@]} -eq 0 ] || packages+=("${record_packages[@]}")
+need_packages "${packages[@]}"
 [ -n "${HOTFX_EXE:-}" ] || build_hotfx "$repo"
 exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 "$repo/tools/wine-root.sh" setup
