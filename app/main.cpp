@@ -80,18 +80,21 @@ static void run_main_loop()
 static char numbered_path[32768 + 1024];
 
 // Draws the frames that the command line names, each as the live loop draws it, and saves
-// them; returns the exit code. Nothing but the time carries over from one frame to the next,
-// so the frames before the first need not be drawn.
+// them; returns the exit code. Only the time carries over from one frame to the next, unless
+// the shader reads the previous frame: then the frames before the first are drawn too.
 static int save_frames_asked()
 {
     // Before the load, so that its lines already go to stderr.
     if (strcmp(frame_path, "-") == 0)
         send_frames_to_stdout();
     load_shaders();
-    if (!vertex_shader || !pixel_shader)
+    if (!vertex_shader || !pixel_shader || inputs_failed)
         return 3;
     int exit_code = 0;
+    for (unsigned long frame = 0; reads_previous_frame && frame < first_frame; frame++)
+        draw_scene();
     frame_time = time_at_frame(first_frame);
+    frame_number = first_frame;
     for (unsigned long frame = first_frame; exit_code == 0; frame++) {
         const char* path = frame_path;
         if (numbered_frames) {
@@ -118,6 +121,7 @@ int main(int argc, char* argv[])
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!read_options(argc, argv))
         return 2;
+    named_inputs = watch_folder || save_frames;
     if (!create_main_window())
         return 1;
 
@@ -146,6 +150,7 @@ int main(int argc, char* argv[])
 
     stop_watching();
     release_shaders();
+    release_previous_frame();
     if (device) {
         device->Release();
         device = NULL;

@@ -35,6 +35,8 @@ static const LPARAM ime_windows_hidden = 0x3FFFFFF0;
 
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (watch_folder)
+        window_input(window, message, wParam, lParam);
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);

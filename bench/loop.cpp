@@ -24,7 +24,7 @@ BOOL WINAPI bench_peek_message(MSG* msg, HWND window, UINT first, UINT last, UIN
 
 bool run_hotfx(const char* mode, long passes)
 {
-    quiet = quiet_state{0, false, 0, 0, false, false};
+    quiet = quiet_state{};
     watch_folder = false;
     if (strcmp(mode, "watch") == 0)
         watch_folder = true;     // as read_options leaves it for --watch

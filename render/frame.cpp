@@ -13,9 +13,11 @@ const quad_vertex quad_vertices[4] = {
 };
 static const DWORD quad_fvf = D3DFVF_XYZ | D3DFVF_TEX1;
 
-// c0.x is the time; every other component of the 64 registers stays 0.
+// c0.x is the time; every other component of the 64 registers stays 0, but for the named
+// inputs, which the pixel stage has in registers of its own.
 float shader_constants[64][4];
-float& frame_time = shader_constants[0][0];
+float (*pixel_constants)[4] = shader_constants;
+float frame_time = 0;
 
 // One step per frame drawn, so the time counts frames, not seconds.
 const float time_step = 0.016666f;
@@ -50,6 +52,7 @@ static void lose_device(const char* what_happened)
     device->SetVertexShader(NULL);
     device->SetPixelShader(NULL);
     release_shaders();
+    release_previous_frame();
     printf("Error : %s, so the shaders were dropped; F5 loads them again\n", what_happened);
 }
 
@@ -118,6 +121,7 @@ bool draw_scene()
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     bool began = device->BeginScene() == D3D_OK;
     if (began) {
+        fill_inputs();
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
@@ -125,17 +129,16 @@ bool draw_scene()
             printf("Error : Vshader\n");
         }
         if (pixel_shader) {
-            device->SetPixelShaderConstantF(0, shader_constants[0], 64);
+            device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
             device->SetPixelShader(pixel_shader);
         } else if (!missing_said) {
             printf("Error : Pshader\n");
         }
         missing_said = missing_said_once;
-        frame_time += time_step;
-
         device->SetFVF(quad_fvf);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
         device->EndScene();
+        end_frame();
     }
     return began;
 }

@@ -17,6 +17,7 @@ extern IDirect3DPixelShader9* pixel_shader;
 void load_shaders();
 void release_shaders();
 void set_sampler_states();
+void set_sampler_states_of(DWORD sampler);
 
 struct quad_vertex {
     float x, y, z;
@@ -25,7 +26,8 @@ struct quad_vertex {
 
 extern const quad_vertex quad_vertices[4];
 extern float shader_constants[64][4];
-extern float& frame_time;
+extern float (*pixel_constants)[4];
+extern float frame_time;
 extern const float time_step;
 extern bool device_lost;
 extern bool driver_failing;
@@ -47,3 +49,20 @@ const char* extension_of(const char* name);
 void start_watching();
 void stop_watching();
 bool saved_shaders_changed();
+
+// Named inputs, with any option: the back buffer's size, the time, the frame, the mouse, the
+// previous frame and images, each where the stage that declares it has it; and, under --watch,
+// the keys that stop and step the time.
+extern bool named_inputs;
+extern bool inputs_failed;
+extern bool reads_previous_frame;
+extern unsigned long frame_number;
+extern bool time_running;
+struct ID3DXConstantTable;
+void read_inputs(int stage, ID3DXConstantTable* table);
+void release_inputs();
+void set_input_samplers();
+void fill_inputs();
+void end_frame();
+void release_previous_frame();
+void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -34,6 +34,7 @@ void release_shaders()
         pixel_shader->Release();
         pixel_shader = NULL;
     }
+    release_inputs();
 }
 
 // Compiles one entry point of the file as it is on disk now. Returns the code, or NULL after
@@ -42,8 +43,9 @@ static ID3DXBuffer* compile(const char* entry, const char* profile)
 {
     ID3DXBuffer* code = NULL;
     ID3DXBuffer* messages = NULL;
-    HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile,
-                                                compile_flags, &code, &messages, NULL);
+    ID3DXConstantTable* table = NULL;
+    HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile, compile_flags,
+                                                &code, &messages, named_inputs ? &table : NULL);
     // The text need not end in a zero byte, so it is measured within the buffer's size.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
     int length = text ? (int)strnlen(text, messages->GetBufferSize()) : 0;
@@ -60,6 +62,11 @@ static ID3DXBuffer* compile(const char* entry, const char* profile)
     if (status != D3D_OK && code) {
         code->Release();
         code = NULL;
+    }
+    if (table) {
+        if (code)
+            read_inputs(entry == shader_source[2], table);
+        table->Release();
     }
     return code;
 }
@@ -105,6 +112,13 @@ void load_shaders()
 // After a complete load, and again after a reset of the device, which forgets them.
 void set_sampler_states()
 {
+    set_sampler_states_of(0);
+    set_input_samplers();
+}
+
+// Images and the previous frame are read as sampler 0 is.
+void set_sampler_states_of(DWORD sampler)
+{
     for (const auto& setting : sampler_settings)
-        device->SetSamplerState(0, setting.state, setting.value);
+        device->SetSamplerState(sampler, setting.state, setting.value);
 }

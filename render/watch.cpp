@@ -23,10 +23,11 @@ static const DWORD busy_give_up_ms = 1000;
 static const DWORD watched_changes =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
-// The shader and what it may include. Names that begin with one of these are editors' swap,
-// lock and backup files (".main.fx.swp", ".#main.fx", "#main.fx#", "~$main.fx"); the names
-// of their temporary copies end otherwise (".tmp", "~", "___jb_tmp___", Kate's random six).
-static const char* const counted_extensions[] = {".fx", ".fxh", ".hlsl", ".hlsli", ".h", ".inc"};
+// The shader, what it may include and the images it may read. Names that begin with one of
+// these are editors' swap, lock and backup files (".main.fx.swp", ".#main.fx", "#main.fx#",
+// "~$main.fx"); the names of their temporary copies end otherwise (".tmp", "~", "___jb_tmp___", Kate's random six).
+static const char* const counted_extensions[] = {".fx", ".fxh", ".hlsl", ".hlsli", ".h", ".inc", ".png",
+                                                   ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
 static const char uncounted_starts[] = ".#~";
 
 static HANDLE folder_change = NULL;
@@ -42,10 +43,11 @@ static BYTE read_buffer[4096];
 
 enum save_state { save_complete, save_incomplete, save_busy };
 
-// Windows compares file names without regard to case; the names compared with are ASCII.
+// Windows compares file names without regard to case; the names compared with are ASCII, in
+// lower case, and hold no character that the case bit would turn into another (such as '_').
 bool same_name(const char* name, const char* lower)
 {
-    while (*lower && (*name | 0x20) == *lower)
+    while (*lower && (*name == *lower || (*name | 0x20) == *lower))
         name++, lower++;
     return *name == *lower;
 }

@@ -82,7 +82,7 @@ def test_saves_that_change_nothing_that_counts_reload_nothing(hotfx):
     run = watched(hotfx)
     run.save_shader(solid(RED))
     run.save_shader(solid(RED), via_rename=True)
-    for scratch in (".main.fx.swp", "main.fx~", "4913", "#main.fx#", "~$main.fx", "main.fx.tmp", "shot.png"):
+    for scratch in (".main.fx.swp", "main.fx~", "4913", "#main.fx#", "~$main.fx", "main.fx.tmp", "shot.gif"):
         (run.folder / scratch).write_text(solid(BLUE))
     (run.folder / "main.fx.empty").touch()
     os.replace(run.folder / "main.fx.empty", run.folder / "main.fx")

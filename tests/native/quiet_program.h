@@ -11,7 +11,7 @@
 struct quiet_program_test : ::testing::Test {
     void SetUp() override
     {
-        quiet = quiet_state{0, false, 0, 0, false, false};
+        quiet = quiet_state{};
         device_lost = false;
         driver_failing = false;
         device_failed = false;

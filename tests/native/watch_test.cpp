@@ -110,8 +110,8 @@ const save_row saves[] = {
      {[] { standin_write(".main.fx.swp", other_text); }, [] { standin_write("main.fx~", other_text); },
       [] { standin_write("#main.fx#", other_text); }, [] { standin_write(".#main.fx", other_text); },
       [] { standin_write("~$main.fx", other_text); }}, 0},
-    {"vim's write test and a picture",
-     {[] { standin_write("4913", ""); }, [] { standin_remove("4913"); }, [] { standin_write("shot.png", "PNG"); }}, 0},
+    {"vim's write test and a picture hotfx doesn't read",
+     {[] { standin_write("4913", ""); }, [] { standin_remove("4913"); }, [] { standin_write("shot.gif", "GIF"); }}, 0},
     {"emptied", {[] { standin_write("main.fx", ""); }}, 0},
     {"removed", {[] { standin_remove("main.fx"); }}, 0},
 };

@@ -33,7 +33,8 @@ enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
 enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
 enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
 enum D3DPRIMITIVETYPE { D3DPT_TRIANGLESTRIP = 5 };
-enum D3DPOOL { D3DPOOL_SYSTEMMEM = 2 };
+enum D3DPOOL { D3DPOOL_DEFAULT = 0, D3DPOOL_MANAGED = 1, D3DPOOL_SYSTEMMEM = 2 };
+enum { D3DUSAGE_RENDERTARGET = 1, D3DVERTEXTEXTURESAMPLER0 = 257 };
 enum D3DBACKBUFFER_TYPE { D3DBACKBUFFER_TYPE_MONO = 0 };
 enum D3DSAMPLERSTATETYPE {
     D3DSAMP_ADDRESSU = 1,
@@ -42,7 +43,7 @@ enum D3DSAMPLERSTATETYPE {
     D3DSAMP_MINFILTER = 6,
     D3DSAMP_MIPFILTER = 7,
 };
-enum D3DTEXTUREFILTERTYPE { D3DTEXF_LINEAR = 2 };
+enum D3DTEXTUREFILTERTYPE { D3DTEXF_NONE = 0, D3DTEXF_LINEAR = 2 };
 enum D3DTEXTUREADDRESS { D3DTADDRESS_WRAP = 1 };
 
 struct D3DPRESENT_PARAMETERS {
@@ -80,6 +81,8 @@ struct IDirect3DSurface9 : IUnknown {  // never locked here: raw frames are show
     virtual HRESULT UnlockRect() { return D3D_OK; }
 };
 typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
+struct IDirect3DBaseTexture9 : IUnknown {};
+struct IDirect3DTexture9 : IDirect3DBaseTexture9 { virtual HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9**) = 0; };
 
 struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT TestCooperativeLevel() = 0;
@@ -105,6 +108,10 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT format, D3DPOOL pool,
                                                 IDirect3DSurface9** surface, HANDLE* shared) = 0;
     virtual HRESULT GetRenderTargetData(IDirect3DSurface9* target, IDirect3DSurface9* copy) = 0;
+    virtual HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) = 0;
+    virtual HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9**, HANDLE*) = 0;
+    virtual HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) = 0;
+    virtual HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) = 0;
 };
 
 struct IDirect3D9 : IUnknown {

@@ -19,8 +19,27 @@ struct D3DXMACRO {
 };
 struct ID3DXInclude;
 typedef ID3DXInclude* LPD3DXINCLUDE;
-struct ID3DXConstantTable;
+typedef const char* D3DXHANDLE;
+enum D3DXREGISTER_SET { D3DXRS_BOOL, D3DXRS_INT4, D3DXRS_FLOAT4, D3DXRS_SAMPLER };
+enum D3DXPARAMETER_CLASS { D3DXPC_SCALAR, D3DXPC_VECTOR, D3DXPC_MATRIX_ROWS, D3DXPC_MATRIX_COLUMNS, D3DXPC_OBJECT };
+enum D3DXPARAMETER_TYPE { D3DXPT_FLOAT = 3, D3DXPT_SAMPLER = 10, D3DXPT_SAMPLER2D = 12, D3DXPT_SAMPLERCUBE = 14 };
+struct D3DXCONSTANTTABLE_DESC { LPCSTR Creator; DWORD Version; UINT Constants; };
+struct D3DXCONSTANT_DESC {  // Name, RegisterSet, RegisterIndex, RegisterCount, Class, Type, Rows, Columns, Elements
+    LPCSTR Name; D3DXREGISTER_SET RegisterSet; UINT RegisterIndex, RegisterCount; D3DXPARAMETER_CLASS Class;
+    D3DXPARAMETER_TYPE Type; UINT Rows, Columns, Elements, StructMembers = 0, Bytes = 0; const void* DefaultValue = 0;
+};
+struct ID3DXConstantTable : ID3DXBuffer {  // of its methods, those hotfx calls
+    virtual HRESULT GetDesc(D3DXCONSTANTTABLE_DESC*) = 0;
+    virtual HRESULT GetConstantDesc(D3DXHANDLE, D3DXCONSTANT_DESC*, UINT*) = 0;
+    virtual D3DXHANDLE GetConstant(D3DXHANDLE, UINT) = 0;
+};
 typedef ID3DXConstantTable* LPD3DXCONSTANTTABLE;
+#define D3DX_DEFAULT ((UINT)-1)
+#define D3DX_DEFAULT_NONPOW2 ((UINT)-2)
+struct D3DXIMAGE_INFO;
+HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels, DWORD,
+                                            D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
+                                            IDirect3DTexture9** texture);
 
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
                                           LPCSTR entry, LPCSTR profile, DWORD flags,

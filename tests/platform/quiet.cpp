@@ -1,8 +1,9 @@
 #include "quiet.h"
 
 #include <d3dx9.h>
+#include <string.h>
 
-quiet_state quiet = {0, false, 0, 0, false, false};
+quiet_state quiet = {};
 
 namespace {
 
@@ -37,6 +38,22 @@ struct quiet_buffer : counted<ID3DXBuffer> {
 quiet_buffer code_buffer;
 quiet_buffer message_buffer;
 counted<IDirect3DVertexShader9> vertex_shader_object;
+counted<IDirect3DSurface9> surface_object;
+struct quiet_texture : counted<IDirect3DTexture9> {
+    HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
+} texture_object;
+const D3DXCONSTANT_DESC declared[] = {{"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
+    {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1},
+    {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
+    {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+    {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+struct quiet_table : counted<ID3DXConstantTable> {
+    LPVOID GetBufferPointer() override { return NULL; }
+    DWORD GetBufferSize() override { return 0; }
+    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = 6, D3D_OK; }
+    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&declared[index]; }
+    HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
+} table_object;
 counted<IDirect3DPixelShader9> pixel_shader_object;
 
 struct quiet_device : counted<IDirect3DDevice9> {
@@ -76,8 +93,18 @@ struct quiet_device : counted<IDirect3DDevice9> {
     HRESULT SetSamplerState(DWORD, D3DSAMPLERSTATETYPE, DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT SetFVF(DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE, UINT, const void*, UINT) override { return ++quiet.calls, D3D_OK; }
-    // The live loop saves no pictures.
-    HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9**) override { return D3DERR_INVALIDCALL; }
+    // The live loop saves no pictures, but keeps the previous frame.
+    HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) override
+    {
+        return *surface = hand_out(surface_object), ++quiet.calls, D3D_OK;
+    }
+    HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
+    {
+        return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK;
+    }
+    HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) override { return ++quiet.calls, D3D_OK; }
+    HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) override { return ++quiet.calls, D3D_OK; }
     HRESULT CreateOffscreenPlainSurface(UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9**, HANDLE*) override
     {
         return D3DERR_INVALIDCALL;
@@ -116,6 +143,8 @@ LRESULT WINAPI DispatchMessageA(const MSG*) { return ++quiet.calls, 0; }
 LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
 void WINAPI PostQuitMessage(int) { ++quiet.calls; }
 SHORT WINAPI GetAsyncKeyState(int key) { return ++quiet.calls, key == VK_F5 ? quiet.f5 : 0; }
+SHORT WINAPI GetKeyState(int) { return ++quiet.calls, 0; }
+BOOL WINAPI GetClientRect(HWND, RECT* rect) { return *rect = RECT{0, 0, 1272, 990}, ++quiet.calls, TRUE; }
 HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HICON)0x10011; }
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0x10013; }
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }
@@ -129,7 +158,10 @@ BOOL WINAPI FindCloseChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
 DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) { return ++quiet.calls, WAIT_TIMEOUT; }
 DWORD WINAPI GetTickCount() { return ++quiet.calls, 0; }
 DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
-HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA) { return ++quiet.calls, INVALID_HANDLE_VALUE; }
+HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found)
+{
+    return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE;
+}
 BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }
 BOOL WINAPI FindClose(HANDLE) { return ++quiet.calls, TRUE; }
 HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
@@ -142,8 +174,10 @@ BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD,
-                                          LPD3DXBUFFER* code, LPD3DXBUFFER* messages, LPD3DXCONSTANTTABLE*)
+                                          LPD3DXBUFFER* code, LPD3DXBUFFER* messages, LPD3DXCONSTANTTABLE* table)
 {
+    if (table)
+        *table = quiet.inputs ? hand_out(table_object) : NULL;
     static const char tokens[] = "code";
     static const char error[] = "main.fx(1,1): error X3000: syntax error";
     ++quiet.calls;
@@ -165,3 +199,7 @@ HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR, D3DXIMAGE_FILEFORMAT, LPDIRECT3DSU
 {
     return D3DERR_INVALIDCALL;
 }
+
+HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, DWORD,
+                                            DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
+{ return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK; }

@@ -12,6 +12,7 @@ struct quiet_state {
     long calls;               // platform calls made
     bool device_lost;         // Present and TestCooperativeLevel say so, until a Reset
     bool reset_fails;         // Reset answers D3DERR_DEVICELOST
+    bool inputs;              // each stage declares every named input and an image photo.png beside it
 };
 
 extern quiet_state quiet;

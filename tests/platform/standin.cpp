@@ -150,6 +150,21 @@ struct buffer : counted<ID3DXBuffer> {
 struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
+struct texture_object : counted<IDirect3DTexture9> {
+    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override
+    {
+        log(format("%s->GetSurfaceLevel(%u, out)", record.name.c_str(), level));
+        return *surface = create<surface_object>("surface"), D3D_OK;
+    }
+};
+struct table_object : counted<ID3DXConstantTable> {
+    std::vector<D3DXCONSTANT_DESC> constants;
+    LPVOID GetBufferPointer() override { return NULL; }
+    DWORD GetBufferSize() override { return 0; }
+    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = UINT(constants.size()), D3D_OK; }
+    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&constants.at(index); }
+    HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
+};
 struct vertex_shader_object : counted<IDirect3DVertexShader9> {};
 struct pixel_shader_object : counted<IDirect3DPixelShader9> {};
 
@@ -358,6 +373,22 @@ struct device_object : counted<IDirect3DDevice9> {
         if (s.script.read_back_status == D3D_OK)
             static_cast<surface_object*>(copy)->time = s.pixel_constants[0];
         return s.script.read_back_status;
+    }
+    HRESULT SetTexture(DWORD sampler, IDirect3DBaseTexture9* texture) override
+    {
+        return log(format("device->SetTexture(%u, %s)", sampler, standin_name_of(texture).c_str())), D3D_OK;
+    }
+    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
+    {
+        return log("device->CreateTexture()"), *texture = create<texture_object>("texture"), D3D_OK;
+    }
+    HRESULT StretchRect(IDirect3DSurface9* from, const RECT*, IDirect3DSurface9* to, const RECT*, D3DTEXTUREFILTERTYPE) override
+    {
+        return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK;
+    }
+    HRESULT ColorFill(IDirect3DSurface9* surface, const RECT*, D3DCOLOR) override
+    {
+        return log("device->ColorFill(" + standin_name_of(surface) + ")"), D3D_OK;
     }
 };
 
@@ -593,6 +624,10 @@ void WINAPI PostQuitMessage(int exit_code)
     standin().script.messages.push_back(MSG{NULL, WM_QUIT, WPARAM(exit_code), 0, 0, {0, 0}});
 }
 
+SHORT WINAPI GetKeyState(int key) { return standin().script.keys[key]; }
+// Half the client area of the window at 100 %, as a smaller window has it.
+BOOL WINAPI GetClientRect(HWND, RECT* rect) { return *rect = RECT{0, 0, 636, 495}, TRUE; }
+
 SHORT WINAPI GetAsyncKeyState(int key)
 {
     standin_script& script = standin().script;
@@ -669,6 +704,12 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
             *code = b;
         }
     }
+    if (constants) {
+        table_object* table = result.code ? create<table_object>("table") : NULL;
+        if (table)
+            table->constants = result.constants;
+        *constants = table;
+    }
     if (messages) {
         *messages = NULL;
         if (result.messages) {
@@ -694,4 +735,14 @@ HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR file, D3DXIMAGE_FILEFORMAT file_for
         return scripted->second;
     s.saved[file] = picture->time;
     return D3D_OK;
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels,
+                                            DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
+                                            D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
+{
+    log(format("D3DXCreateTextureFromFileExA(%s, %d, %d, %d, %d)", quoted(file).c_str(), width, height, levels, pool));
+    // A file whose bytes say "not an image" is one D3DX can't read.
+    bool readable = standin().folder.files.count(file) && standin().folder.files[file].bytes != "not an image";
+    return *texture = readable ? create<texture_object>("texture") : NULL, readable ? D3D_OK : E_FAIL;
 }

@@ -100,6 +100,7 @@ struct WNDCLASSEXA {
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
 #define WM_SYSCOMMAND 0x0112
+enum { WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON = 1 };
 #define WM_IME_SETCONTEXT 0x0281
 
 #define SC_SCREENSAVE 0xF140
@@ -108,6 +109,7 @@ struct WNDCLASSEXA {
 
 #define VK_ESCAPE 0x1B
 #define VK_F5 0x74
+enum { VK_SHIFT = 0x10, VK_SPACE = 0x20, VK_HOME = 0x24, VK_LEFT, VK_RIGHT = 0x27 };
 
 #define IDI_APPLICATION ((LPCSTR)(uintptr_t)32512)
 #define IDC_ARROW ((LPCSTR)(uintptr_t)32512)
@@ -130,6 +132,8 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exit_code);
 SHORT WINAPI GetAsyncKeyState(int key);
+SHORT WINAPI GetKeyState(int key);
+BOOL WINAPI GetClientRect(HWND window, RECT* rect);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HGDIOBJ WINAPI GetStockObject(int object);
