@@ -95,6 +95,18 @@ TEST_F(endurance, a_thousand_failing_reloads_with_f5_held)
     EXPECT_EQ(heap_after, heap_before);
 }
 
+TEST_F(endurance, a_thousand_reloads_with_every_input_and_an_image)
+{
+    quiet.f5 = (SHORT)0x8000;
+    quiet.inputs = named_inputs = true;
+    frames(1000);
+    named_inputs = false;
+    release_previous_frame();
+    EXPECT_EQ(references_before, 9);  // and an image per stage, the previous frame, its surface, the back buffer
+    EXPECT_EQ(references_after, references_before);
+    EXPECT_EQ(heap_after, heap_before);
+}
+
 // The measure itself: a block kept in each of a thousand frames is seen. (A freed block
 // waiting in malloc's per-thread cache still counts as in use, so one block alone is not.)
 TEST_F(endurance, the_heap_measure_sees_a_block_kept_per_frame)

@@ -32,6 +32,7 @@ struct program_test : ::testing::Test {
         frame_path = NULL;
         driver_failing = false;
         device_failed = false;
+        named_inputs = false;
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");

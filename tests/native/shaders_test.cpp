@@ -180,4 +180,16 @@ TEST_F(shaders, each_shader_is_released_exactly_once)
     EXPECT_EQ(standin_live_objects(), (std::vector<std::string>{"d3d", "device"}));
 }
 
+// Names as Windows compares them: any case, '_' as itself, the first extension of the list.
+TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extension)
+{
+    named_inputs = true;
+    for (const char* name : {"my_Photo.TGA", "MY_PHOTO.jpg", "my_photo.png.txt", "my_photos.png", "my_photo"})
+        standin().folder.files[name].bytes = "image";
+    pixel_compile().constants = {{"my_photo", D3DXRS_SAMPLER, 3, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+    EXPECT_EQ(load(), "Load Shader.\n");
+    EXPECT_THAT(standin_calls("D3DXCreate"), ElementsAre("D3DXCreateTextureFromFileExA(\"MY_PHOTO.jpg\", -2, -2, -1, 1)"));
+    release_shaders();
+}
+
 }  // namespace

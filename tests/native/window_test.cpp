@@ -74,4 +74,29 @@ TEST_F(window, quit_comes_from_escape_only_among_keys)
     EXPECT_THAT(standin_calls("PostQuitMessage"), IsEmpty());
 }
 
+// Shadertoy's iMouse frame by frame, with a button let go outside the window.
+TEST_F(window, the_mouse_keeps_the_imouse_convention_from_frame_to_frame)
+{
+    make_device();
+    watch_folder = named_inputs = true;
+    standin().script.compile["ps_main"].constants = {{"mouse", D3DXRS_FLOAT4, 5, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}};
+    captured(load_shaders);
+    auto frame = [] { return captured(draw_scene), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };
+    auto send = [](UINT message, int x, int y, WPARAM keys) { window_proc(standin_window, message, keys, x | y << 16); };
+    EXPECT_EQ(frame(), (std::vector<float>{0, 0, 0, 0}));
+    send(WM_LBUTTONDOWN, 160, 128, MK_LBUTTON);
+    EXPECT_EQ(frame(), (std::vector<float>{320, 768, 320, 768}));
+    EXPECT_EQ(frame(), (std::vector<float>{320, 768, 320, -768}));
+    send(WM_MOUSEMOVE, 200, 256, MK_LBUTTON);
+    EXPECT_EQ(frame(), (std::vector<float>{400, 512, 320, -768}));
+    send(WM_MOUSEMOVE, 300, 300, 0);
+    send(WM_MOUSEMOVE, 310, 310, MK_LBUTTON);
+    EXPECT_EQ(frame(), (std::vector<float>{400, 512, -320, -768}));
+    send(WM_LBUTTONDOWN, 100, 500, MK_LBUTTON);
+    send(WM_LBUTTONUP, 100, 500, 0);
+    EXPECT_EQ(frame(), (std::vector<float>{200, 24, -200, 24}));
+    EXPECT_EQ(frame(), (std::vector<float>{200, 24, -200, -24}));
+    release_shaders();
+}
+
 }  // namespace

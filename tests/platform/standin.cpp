@@ -625,8 +625,8 @@ void WINAPI PostQuitMessage(int exit_code)
 }
 
 SHORT WINAPI GetKeyState(int key) { return standin().script.keys[key]; }
-// Half the client area of the window at 100 %, as a smaller window has it.
-BOOL WINAPI GetClientRect(HWND, RECT* rect) { return *rect = RECT{0, 0, 636, 495}, TRUE; }
+// A window half the back buffer's size.
+BOOL WINAPI GetClientRect(HWND, RECT* rect) { return *rect = RECT{0, 0, 640, 512}, TRUE; }
 
 SHORT WINAPI GetAsyncKeyState(int key)
 {
