@@ -1,5 +1,5 @@
 """The inputs a shader declares by name, given any option, and the keys that stop and step the
-time under --watch: what a shader reads, on the picture saved or shown."""
+time under --watch, as the picture saved or shown has them."""
 
 import os
 import subprocess
@@ -11,49 +11,31 @@ from support import VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, sha
 from test_frames import TIME_IN_COLOUR, frame_command, saved, time_at
 from test_watch import LOADED, WATCH
 
+# A pixel's own texel, rounded to it: wined3d's coordinates alone strayed into neighbours.
 OWN_TEXEL = "(floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5) + 0.5) * resolution.zw"
+fx = lambda declared, body: shader(body, VERTEX_STAGE + declared)
+pixels = lambda img: numpy.frombuffer(img.pixels, numpy.uint8).reshape(img.height, img.width, 3)
 
-
-def fx(declared, body):
-    return shader(body, VERTEX_STAGE + declared)
-
-
-def green_if(condition):
-    return "return %s ? float4(0, 1, 0, 1) : float4(1, 0, 0, 1);" % condition
-
-
-EACH_STAGE_ITS_OWN = """float frame;
-struct vs_out { float4 position : POSITION0; float3 uv : TEXCOORD0; };
+# The vertex stage's own registers: mouse or frame lands in c0, where the time went first.
+CONSTANTS = """float4 mouse; float frame;
 vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
-{ vs_out o; o.position = float4(position, 1); o.uv = float3(uv, frame); return o; }
-float4 resolution; float time;
-float4 ps_main(float3 uv : TEXCOORD0) : COLOR0
-{ %s }""" % green_if("abs(uv.z - 40) < 0.01 && resolution.x == 1280 && time > 0.6")
-CONSTANTS = {
-    "resolution": fx("float4 resolution;", green_if("all(resolution == float4(1280, 1024, 1.0 / 1280, 1.0 / 1024))")),
-    "resolution as float2": fx("float2 resolution;", green_if("all(resolution == float2(1280, 1024))")),
-    "time, beside c0": fx("float time;", green_if("time == t.x && time > 0.6")),
-    "frame": fx("float frame;", green_if("frame == 40")),
-    "mouse, 0 in c0 where the time went first": fx("float4 mouse;", green_if("all(mouse == 0)")),
-    "a stage's own registers": EACH_STAGE_ITS_OWN,
-}
+{ vs_out o; o.position = float4(position, 1); o.uv = float4(uv, frame, any(mouse)); return o; }
+float4 t : register(c0); float4 resolution; float time;
+float4 ps_main(float4 uv : TEXCOORD0) : COLOR0
+{ return float4(abs(uv.z - 40) < 0.01 && uv.w == 0, all(resolution == float4(1280, 1024, 1.0 / 1280, 1.0 / 1024)),
+                time == t.x && time > 0.6, 1); }"""
 
 
-@pytest.mark.parametrize("case", CONSTANTS, ids=list(CONSTANTS))
-def test_a_named_constant_holds_its_value(hotfx, case):
-    run = hotfx(CONSTANTS[case], command=frame_command("--frame", 40, "out.png"))
+def test_resolution_time_frame_and_mouse_hold_their_values_in_each_stage(hotfx):
+    run = hotfx("struct vs_out { float4 position : POSITION0; float4 uv : TEXCOORD0; };\n" + CONSTANTS,
+                command=frame_command("--frame", 40, "out.png"))
     assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
-    assert pixel_at(saved(run, "out.png"), 640, 512) == (0, 255, 0)
+    assert pixel_at(saved(run, "out.png"), 640, 512) == (255, 255, 255)
 
 
-def pixels(img):
-    return numpy.frombuffer(img.pixels, numpy.uint8).reshape(img.height, img.width, 3)
-
-
-# Frame 0 draws stripes and reads black; every later frame copies its own texel and adds 1 to
+# Frame 0 draws stripes and reads black; each later frame copies its own texel and adds 1 to
 # blue: any blur, shift or flip of the copy, or a frame not drawn, shows in frame N.
-PREVIOUS = fx("float4 resolution; float frame; sampler2D previous_frame;", """
-    float4 last = tex2D(previous_frame, %s);
+PREVIOUS = fx("float4 resolution; float frame; sampler2D previous_frame;", """float4 last = tex2D(previous_frame, %s);
     float2 pixel = floor((uv * 0.5 + 0.5) * resolution.xy + 0.5);
     return frame == 0 ? float4(fmod(pixel, 2), last.b, 1) : float4(last.rg, last.b + 1.0 / 255, 1);""" % OWN_TEXEL)
 
@@ -63,9 +45,8 @@ def test_previous_frame_is_the_last_picture_texel_for_texel(hotfx, frame):
     run = hotfx(PREVIOUS, command=frame_command("--frame", frame, "out.png"))
     assert run.wait_exit(timeout=120) == 0
     img = pixels(saved(run, "out.png"))
-    assert (img[:, :, 0] == numpy.arange(1280) % 2 * 255).all()
+    assert (img[:, :, 0] == numpy.arange(1280) % 2 * 255).all() and (img[:, :, 2] == frame).all()
     assert (img[:, :, 1] == ((1024 - numpy.arange(1024)) % 2 * 255)[:, None]).all()
-    assert (img[:, :, 2] == frame).all()
 
 
 NOISE = numpy.random.default_rng(24).integers(0, 256, (1024, 1280, 3), numpy.uint8)
@@ -74,13 +55,11 @@ SOLIDS = {"b.jpg": (200, 40, 40), "c.JPEG": (40, 200, 40), "d.bmp": (40, 40, 200
 
 
 def image_folder(folder):
-    ppm = b"P6 1280 1024 255\n" + NOISE.tobytes()
-    subprocess.run(["convert", "ppm:-", str(folder / "Photo.PNG")], input=ppm, check=True)
+    subprocess.run(["convert", "ppm:-", str(folder / "Photo.PNG")], input=b"P6 1280 1024 255\n" + NOISE.tobytes())
     for name, colour in SOLIDS.items():
         subprocess.run(["convert", "-size", "300x200", "xc:rgb(%d,%d,%d)" % colour, "-define", "dds:compression=none",
                         str(folder / name)], check=True)
-    (folder / "main.fx").write_text(fx("float4 resolution; sampler2D photo; sampler b, c, d, e, f;", """
-    float k = (1 - uv.y) * 2.5;
+    (folder / "main.fx").write_text(fx("float4 resolution; sampler2D photo; sampler b, c, d, e, f;", """float k = (1 - uv.y) * 2.5;
     float4 band = k < 1 ? tex2D(b, uv) : k < 2 ? tex2D(c, uv) : k < 3 ? tex2D(d, uv) : k < 4 ? tex2D(e, uv) : tex2D(f, uv);
     return uv.x < 0 ? tex2D(photo, %s) : band;""" % OWN_TEXEL))
 
@@ -90,43 +69,35 @@ def test_images_beside_main_fx_are_read_at_their_own_size_by_any_case_of_their_n
     assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
     img = pixels(saved(run, "out.png"))
     assert (img[:, :640] == NOISE[:, :640]).all()
-    for band, colour in enumerate(SOLIDS.values()):
-        assert colour_close_to(img[band * 1024 // 5 + 100, 1000], colour, 4), (band, img[band * 1024 // 5 + 100, 1000])
+    assert all(colour_close_to(img[band * 1024 // 5 + 100, 1000], colour, 4) for band, colour in enumerate(SOLIDS.values()))
 
 
-BAD = {
-    "no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler photo", "photo.png"]),
-    "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", b"not a picture", ["photo.png", "status 0x"]),
-    "a samplerCUBE": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", None, ["photo", "sampler2D"]),
-    "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"]),
-}
+BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler photo", "photo.png"]),
+       "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", b"not a picture", ["photo.png", "status 0x"]),
+       "a samplerCUBE": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", None, ["photo", "sampler2D"]),
+       "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"])}
 
 
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
 def test_an_input_that_cant_be_filled_is_one_line_and_exit_3(hotfx, case):
     declared, read, image, said = BAD[case]
-
-    def folder(path):
-        (path / "main.fx").write_text(fx(declared, "return float4(1, 0, 0, 1) + %s;" % read))
-        if image:
-            (path / "photo.png").write_bytes(image)
-    run = hotfx(folder, command=exit_code_kept("--frame", 3, "out.png"))
-    assert run.wait_exit(timeout=120) == 3
+    source = fx(declared, "return float4(1, 0, 0, 1) + %s;" % read)
+    run = hotfx(lambda path: ((path / "main.fx").write_text(source), image and (path / "photo.png").write_bytes(image)),
+                command=exit_code_kept("--frame", 3, "out.png"))
+    assert run.wait_exit(timeout=120) == 3 and not (run.folder / "out.png").exists()
     lines = run.output()
-    assert len(lines) == 2 and lines[1] == "Load Shader." and all(word in lines[0] for word in said), lines
-    assert lines[0].startswith("Error : ") and not (run.folder / "out.png").exists()
+    assert len(lines) == 2 and lines[1] == "Load Shader." and lines[0].startswith("Error : "), lines
+    assert all(word in lines[0] for word in said), lines
 
 
 def test_a_missing_image_reads_black_until_it_is_saved(hotfx):
     run = hotfx(fx("sampler2D photo;", "return float4(1, 0, 0, 1) + tex2D(photo, uv);"), command=WATCH)
     run.expect("Error : sampler photo: no photo.png")
-    run.expect(LOADED)
     run.wait_for_colour((255, 0, 0), label="without")
     subprocess.run(["convert", "-size", "7x5", "xc:blue", "bmp:" + str(run.folder / "photo.part")], check=True)
     os.replace(run.folder / "photo.part", run.folder / "photo.bmp")
-    run.expect(LOADED)
     run.wait_for_colour((255, 0, 255), label="with")
-    assert not [line for line in run.lines[2:] if line.startswith("Error")], run.lines
+    assert run.output()[1:] == ["Load Shader.", "Load Shader."]
 
 
 MOUSE = fx("float4 mouse; float4 resolution; sampler2D previous_frame;", """
@@ -135,63 +106,52 @@ MOUSE = fx("float4 mouse; float4 resolution; sampler2D previous_frame;", """
     return float4(mouse.x / 1280, mouse.y / 1024, clicks, 1);""" % OWN_TEXEL)
 
 
-def test_the_mouse_follows_the_iMouse_convention_in_back_buffer_pixels(hotfx):
+def test_the_mouse_follows_the_imouse_convention_in_back_buffer_pixels(hotfx):
     run = hotfx(MOUSE, command=WATCH)
     run.expect(LOADED)
     _, _, width, height = run.geometry()
-    xdotool = lambda *args: run.display.run("xdotool", *map(str, args))
     at = lambda x, y: (round(255 * x / width), round(255 * (height - y) / height))
-
-    def shows(left, right):
-        def ready(img):
-            return colour_close_to(pixel_at(img, width // 10, height // 2), left, 3) and \
-                colour_close_to(pixel_at(img, width * 9 // 10, height // 2), right, 3)
-        img = run.wait_for_picture(ready, label="mouse")
-        assert ready(img), (pixel_at(img, width // 10, height // 2), pixel_at(img, width * 9 // 10, height // 2))
+    sides = lambda img: (pixel_at(img, width // 10, height // 2), pixel_at(img, width * 9 // 10, height // 2))
     first, second = (width * 3 // 10, height // 4), (width * 7 // 10, height * 3 // 5)
-    shows((0, 0, 0), (128, 0, 0))
-    xdotool("mousemove", "--window", run.window(), *first)
-    xdotool("mousedown", 1)
-    shows((*at(*first), 1), (191, at(*first)[0], 1))
-    xdotool("mousemove", "--window", run.window(), *second)
-    shows((*at(*second), 1), (191, at(*first)[0], 1))
-    xdotool("mouseup", 1)
-    shows((*at(*second), 1), (64, at(*first)[0], 1))
-    xdotool("click", 1)
-    shows((*at(*second), 2), (64, at(*second)[0], 2))
-
-
-def time_colour(frame):
-    time = time_at(frame)
-    return tuple(round(255 * float(v - numpy.floor(v))) for v in (time, time * numpy.float32(256))) + (0,)
+    move = lambda x, y: ["mousemove", "--window", run.window(), x, y]
+    # z and |z| on the right, the clicks seen with w > 0 in blue: one frame per click.
+    for action, left, right in (([], (0, 0, 0), (128, 0, 0)),
+                                (move(*first) + ["mousedown", 1], (*at(*first), 1), (191, at(*first)[0], 1)),
+                                (move(*second), (*at(*second), 1), (191, at(*first)[0], 1)),
+                                (["mouseup", 1], (*at(*second), 1), (64, at(*first)[0], 1)),
+                                (["click", 1], (*at(*second), 2), (64, at(*second)[0], 2))):
+        if action:
+            run.display.run("xdotool", *map(str, action))
+        ready = lambda img: colour_close_to(sides(img)[0], left, 3) and colour_close_to(sides(img)[1], right, 3)
+        assert ready(run.wait_for_picture(ready, label="mouse")), (action, sides(run.shots["mouse"]), left, right)
 
 
 def stopped(run, line):
     frame = int(run.expect(line).split()[-1].rstrip("."))
-    run.wait_for_colour(time_colour(frame), tol=2, label="frame %d" % frame)
+    time = time_at(frame)
+    colour = tuple(round(255 * float(v - numpy.floor(v))) for v in (time, time * numpy.float32(256))) + (0,)
+    run.wait_for_colour(colour, tol=2, label="frame %d" % frame)
     return frame
 
 
-def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx):
-    run = hotfx(TIME_IN_COLOUR, command=WATCH)
+@pytest.mark.parametrize("option", [[], ["--watch"]], ids=["no option", "--watch"])
+def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx, option):
+    run = hotfx(TIME_IN_COLOUR, command=frame_command(*option))
     run.expect(LOADED)
-    run.key("space")
-    frame = stopped(run, r"Stopped at frame \d+\.$")
+    run.key("space", "Right")
+    if not option:
+        shown = pixel_at(run.screenshot("running"), 100, 100)
+        run.wait_for_picture(lambda img: pixel_at(img, 100, 100) != shown, label="running")
+        assert run.output(settle=1.0) == ["Load Shader."]
+        return
+    frame = int(run.expect(r"Stopped at frame \d+\.$").split()[-1][:-1]) + 1
+    assert stopped(run, r"Stopped at frame %d\.$" % frame) == frame
     shown = pixel_at(run.screenshot("stopped"), 100, 100)
     same = hotfx(TIME_IN_COLOUR, command=frame_command("--frame", frame, "out.png"))
     assert same.wait_exit(timeout=120) == 0 and pixel_at(saved(same, "out.png"), 100, 100) == shown
     run.key("space")
     run.expect(r"Running at frame %d\.$" % frame)
     run.wait_for_picture(lambda img: pixel_at(img, 100, 100) != shown, label="running")
-
-
-def test_space_and_the_arrows_do_nothing_without_an_option(hotfx):
-    run = hotfx(TIME_IN_COLOUR)
-    run.expect(LOADED)
-    run.key("space", "Right")
-    shown = pixel_at(run.screenshot("before"), 100, 100)
-    run.wait_for_picture(lambda img: pixel_at(img, 100, 100) != shown, label="running")
-    assert run.output(settle=1.0) == ["Load Shader."]
 
 
 def test_the_arrows_step_the_stopped_time_by_1_or_60_frames(hotfx):
@@ -208,6 +168,7 @@ def test_the_arrows_step_the_stopped_time_by_1_or_60_frames(hotfx):
 def test_home_goes_back_to_frame_0_and_clears_the_previous_frame_that_a_reload_keeps(hotfx):
     run = hotfx(fx("float4 resolution; sampler2D previous_frame;", "return float4(1, 0, 0, 1);"), command=WATCH)
     run.expect(LOADED)
+    run.wait_for_colour((255, 0, 0), label="drawn")
     run.save_shader(fx("float4 resolution; sampler2D previous_frame;", "return tex2D(previous_frame, %s);" % OWN_TEXEL))
     run.expect(LOADED)
     run.wait_for_colour((255, 0, 0), timeout=3, label="kept")
