@@ -26,13 +26,15 @@ bool run_hotfx(const char* mode, long passes)
 {
     quiet = quiet_state{};
     watch_folder = false;
-    if (strcmp(mode, "watch") == 0)
+    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0)
         watch_folder = true;     // as read_options leaves it for --watch
+    if (strcmp(mode, "inputs") == 0)
+        quiet.inputs = true;     // each stage reads every named input, and an image
     else if (strcmp(mode, "none") == 0)
         quiet.compile_fails = true;
     else if (strcmp(mode, "reload") == 0)
         quiet.f5 = (SHORT)0x8000;
-    else if (strcmp(mode, "both") != 0)
+    else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0)
         return false;
     passes_left = passes > 0 ? passes - 1 : 0;
     hotfx_main(0, NULL);

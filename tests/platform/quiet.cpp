@@ -94,15 +94,9 @@ struct quiet_device : counted<IDirect3DDevice9> {
     HRESULT SetFVF(DWORD) override { return ++quiet.calls, D3D_OK; }
     HRESULT DrawPrimitiveUP(D3DPRIMITIVETYPE, UINT, const void*, UINT) override { return ++quiet.calls, D3D_OK; }
     // The live loop saves no pictures, but keeps the previous frame.
-    HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) override
-    {
-        return *surface = hand_out(surface_object), ++quiet.calls, D3D_OK;
-    }
+    HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), ++quiet.calls, D3D_OK; }
     HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) override { return ++quiet.calls, D3D_OK; }
-    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
-    {
-        return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK;
-    }
+    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override { return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK; }
     HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) override { return ++quiet.calls, D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) override { return ++quiet.calls, D3D_OK; }
     HRESULT CreateOffscreenPlainSurface(UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9**, HANDLE*) override
@@ -158,10 +152,7 @@ BOOL WINAPI FindCloseChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
 DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) { return ++quiet.calls, WAIT_TIMEOUT; }
 DWORD WINAPI GetTickCount() { return ++quiet.calls, 0; }
 DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
-HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found)
-{
-    return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE;
-}
+HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found) { return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE; }
 BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }
 BOOL WINAPI FindClose(HANDLE) { return ++quiet.calls, TRUE; }
 HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)

@@ -151,11 +151,7 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
-    HRESULT GetSurfaceLevel(UINT level, IDirect3DSurface9** surface) override
-    {
-        log(format("%s->GetSurfaceLevel(%u, out)", record.name.c_str(), level));
-        return *surface = create<surface_object>("surface"), D3D_OK;
-    }
+    HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = create<surface_object>("surface"), D3D_OK; }
 };
 struct table_object : counted<ID3DXConstantTable> {
     std::vector<D3DXCONSTANT_DESC> constants;
@@ -375,21 +371,13 @@ struct device_object : counted<IDirect3DDevice9> {
         return s.script.read_back_status;
     }
     HRESULT SetTexture(DWORD sampler, IDirect3DBaseTexture9* texture) override
-    {
-        return log(format("device->SetTexture(%u, %s)", sampler, standin_name_of(texture).c_str())), D3D_OK;
-    }
+    { return log(format("device->SetTexture(%u, %s)", sampler, standin_name_of(texture).c_str())), D3D_OK; }
     HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
-    {
-        return log("device->CreateTexture()"), *texture = create<texture_object>("texture"), D3D_OK;
-    }
+    { return log("device->CreateTexture()"), *texture = create<texture_object>("texture"), D3D_OK; }
     HRESULT StretchRect(IDirect3DSurface9* from, const RECT*, IDirect3DSurface9* to, const RECT*, D3DTEXTUREFILTERTYPE) override
-    {
-        return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK;
-    }
+    { return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9* surface, const RECT*, D3DCOLOR) override
-    {
-        return log("device->ColorFill(" + standin_name_of(surface) + ")"), D3D_OK;
-    }
+    { return log("device->ColorFill(" + standin_name_of(surface) + ")"), D3D_OK; }
 };
 
 struct direct3d_object : counted<IDirect3D9> {
@@ -704,12 +692,8 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
             *code = b;
         }
     }
-    if (constants) {
-        table_object* table = result.code ? create<table_object>("table") : NULL;
-        if (table)
-            table->constants = result.constants;
-        *constants = table;
-    }
+    if (constants && (*constants = result.code ? create<table_object>("table") : NULL))
+        static_cast<table_object*>(*constants)->constants = result.constants;
     if (messages) {
         *messages = NULL;
         if (result.messages) {
@@ -742,7 +726,5 @@ HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT
                                             D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
 {
     log(format("D3DXCreateTextureFromFileExA(%s, %d, %d, %d, %d)", quoted(file).c_str(), width, height, levels, pool));
-    // A file whose bytes say "not an image" is one D3DX can't read.
-    bool readable = standin().folder.files.count(file) && standin().folder.files[file].bytes != "not an image";
-    return *texture = readable ? create<texture_object>("texture") : NULL, readable ? D3D_OK : E_FAIL;
+    return *texture = create<texture_object>("texture"), D3D_OK;
 }
