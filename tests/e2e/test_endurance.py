@@ -147,7 +147,16 @@ def reference(hotfx, stack, reference_exe):
         program.close()
 
 
-def test_memory_kept_per_reload_and_while_drawing_is_no_more_than_the_platforms(hotfx, stack, reference, request):
+def image_beside(folder):
+    (folder / "main.fx").write_text(solid(RED).replace("float4 ps_main", "sampler2D photo;\nfloat4 ps_main")
+                                    .replace("float4(1, 0, 0, 1)", "float4(1, tex2D(photo, uv).g, 0, 1)"))
+    subprocess.run(["convert", "-size", "640x480", "xc:black", str(folder / "photo.png")], check=True)
+
+
+# An image loaded at every reload must be given back as well.
+@pytest.mark.parametrize("image", [False, True], ids=["shader", "shader and image, --watch"])
+def test_memory_kept_per_reload_and_while_drawing_is_no_more_than_the_platforms(hotfx, stack, reference, request,
+                                                                                 image):
     log = ARTIFACTS / re.sub(r"[^\w.-]+", "_", request.node.name) / "memory.txt"
     log.parent.mkdir(parents=True, exist_ok=True)
     figures = []
@@ -156,7 +165,7 @@ def test_memory_kept_per_reload_and_while_drawing_is_no_more_than_the_platforms(
         figures.append(text)
         log.write_text("\n".join(figures) + "\n")
 
-    run = hotfx(solid(RED))
+    run = hotfx(image_beside, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"]) if image else hotfx(solid(RED))
     run.expect(LOADED)
     run.wait_for_colour(RED)
     pid = wine_process(run.process.pid, "hotfx.exe")
