@@ -15,14 +15,17 @@ bool time_running = true;
 
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_image };
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame"};
-// In the order they are looked for when more than one is there.
-static const char image_extensions[][6] = {".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
+// The last six that a save under --watch counts, in the order they are looked for.
+static const char* const* const image_extensions = counted_extensions + 6;
+static const size_t image_kinds = 6;
 
 // A register's worth for each named constant: the back buffer's size and its inverse, the
 // time, the frame, and the mouse as Shadertoy's iMouse has it.
 static float input_values[4][4] = {{1280, 1024, 1.0f / 1280, 1.0f / 1024}};
 static float* const mouse = input_values[input_mouse];
 static bool button_held = false;
+// The client area, as the last WM_SIZE gave it: the picture is stretched over it.
+static LPARAM client_size = 0;
 
 // The pixel stage's own registers, once a stage has a named constant: the compiler places each
 // stage's globals on its own, so the same name may sit in different registers.
@@ -34,8 +37,8 @@ struct input {
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;
 };
-// A stage has at most 16 samplers and four named constants.
-static input inputs[40];
+// Each name once per stage: four constants, and the samplers of ps_3_0 (16) and vs_3_0 (4).
+static input inputs[28];
 static int input_count = 0;
 bool reads_previous_frame = false;
 
@@ -51,17 +54,19 @@ static IDirect3DTexture9* load_image(const char* name)
 {
     size_t length = strlen(name);
     char wanted[MAX_PATH];
-    if (length + 6 > sizeof wanted)
-        length = 0;
+    if (length > sizeof wanted - 6)
+        length = sizeof wanted - 6;  // too long a name for a file: none is found
     for (size_t i = 0; i < length; i++)
         wanted[i] = name[i] >= 'A' && name[i] <= 'Z' ? name[i] | 0x20 : name[i];
-    size_t best = sizeof image_extensions / sizeof image_extensions[0];
+    size_t best = image_kinds;
     WIN32_FIND_DATAA found;
-    HANDLE search = length ? FindFirstFileA("*", &found) : INVALID_HANDLE_VALUE;
+    HANDLE search = FindFirstFileA("*", &found);
     if (search != INVALID_HANDLE_VALUE) {
         do {
             for (size_t i = 0; i < best; i++) {
-                memcpy(wanted + length, image_extensions[i], sizeof image_extensions[i]);
+                char* to = wanted + length;
+                for (const char* from = image_extensions[i]; (*to++ = *from++);)
+                    ;
                 if (same_name(found.cFileName, wanted)) {
                     memcpy(image_path, found.cFileName, sizeof image_path);
                     best = i;
@@ -71,7 +76,7 @@ static IDirect3DTexture9* load_image(const char* name)
         FindClose(search);
     }
     IDirect3DTexture9* texture = NULL;
-    if (best == sizeof image_extensions / sizeof image_extensions[0]) {
+    if (best == image_kinds) {
         printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds or .tga here; it reads black\n", name, name);
         return NULL;
     }
@@ -92,11 +97,10 @@ void read_inputs(int stage, ID3DXConstantTable* table)
     D3DXCONSTANTTABLE_DESC table_desc;
     if (table->GetDesc(&table_desc) != D3D_OK)
         return;
-    for (UINT i = 0; i < table_desc.Constants && input_count < 40; i++) {
+    for (UINT i = 0; i < table_desc.Constants; i++) {
         D3DXCONSTANT_DESC desc;
         UINT count = 1;
-        if (table->GetConstantDesc(table->GetConstant(NULL, i), &desc, &count) != D3D_OK)
-            continue;
+        table->GetConstantDesc(table->GetConstant(NULL, i), &desc, &count);
         int kind = 0;
         while (kind < input_image && strcmp(desc.Name, input_names[kind]))
             kind++;
@@ -105,11 +109,10 @@ void read_inputs(int stage, ID3DXConstantTable* table)
             continue;
         input& in = inputs[input_count];
         in.texture = NULL;
-        if (sampler ? kind < input_previous_frame || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D)
+        if (sampler ? desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D
                     : kind == input_previous_frame || desc.Type != D3DXPT_FLOAT || desc.Class > D3DXPC_VECTOR ||
-                          desc.Elements != 1 || desc.RegisterIndex >= 64) {
-            printf("Error : %s: hotfx fills it only as %s\n", desc.Name,
-                   sampler ? "a sampler2D; it reads black" : "a float, float2, float3 or float4; it reads 0");
+                          desc.RegisterIndex >= 64) {
+            printf("Error : %s: not a float, float2, float3, float4 or sampler2D; it reads 0 (black)\n", desc.Name);
             inputs_failed = true;
             if (!sampler)
                 continue;
@@ -175,8 +178,7 @@ static void make_previous_frame()
     if (status == D3D_OK)
         status = device->ColorFill(previous_surface, NULL, 0);
     if (status != D3D_OK) {
-        printf("Error : previous_frame: no copy of the picture on the device (status 0x%08X); it reads black\n",
-               (unsigned)status);
+        printf("Error : previous_frame: the device refused it (status 0x%08X); it reads black\n", (unsigned)status);
         release_previous_frame();
         inputs_failed = true;
     }
@@ -215,43 +217,44 @@ void end_frame()
         frame_time += time_step;
         frame_number++;
     }
-    if (mouse[3] > 0)
-        mouse[3] = -mouse[3];
+    mouse[3] = -__builtin_fabsf(mouse[3]);
     if (previous_surface)
         device->StretchRect(back_buffer, NULL, previous_surface, NULL, D3DTEXF_NONE);
 }
 
 // Client coordinates to back-buffer pixels from the bottom left, through the window's scaling:
 // the pixel under the pointer is the one whose texture coordinate gives the same position.
-static void pointer_at(HWND window, LPARAM lParam)
+static void pointer_at(LPARAM lParam)
 {
-    RECT client;
-    if (!GetClientRect(window, &client) || client.right <= 0 || client.bottom <= 0)
+    WORD width = LOWORD(client_size), height = HIWORD(client_size);
+    if (!width || !height)
         return;
-    mouse[0] = (float)(short)(lParam & 0xFFFF) * input_values[0][0] / (float)client.right;
-    mouse[1] = input_values[0][1] - (float)(short)(lParam >> 16) * input_values[0][1] / (float)client.bottom;
+    mouse[0] = (float)(short)LOWORD(lParam) * input_values[0][0] / width;
+    mouse[1] = input_values[0][1] - (float)(short)HIWORD(lParam) * input_values[0][1] / height;
 }
 
 // Under --watch: the left button for the mouse input, and the keys that stop and step the time.
-void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+void window_input(UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
+    case WM_SIZE:
+        client_size = lParam;
+        return;
     case WM_LBUTTONDOWN:
         button_held = true;
-        pointer_at(window, lParam);
+        pointer_at(lParam);
         mouse[2] = mouse[0];
         mouse[3] = mouse[1];
         return;
     case WM_MOUSEMOVE:
         // A button let go outside the window is seen as the pointer comes back.
         if (button_held && (wParam & MK_LBUTTON)) {
-            pointer_at(window, lParam);
+            pointer_at(lParam);
             return;
         }
         // fall through
     case WM_LBUTTONUP:
-        if (button_held && mouse[2] > 0)
-            mouse[2] = -mouse[2];
+        mouse[2] = -__builtin_fabsf(mouse[2]);
         button_held = false;
         return;
     case WM_KEYDOWN:
@@ -259,7 +262,7 @@ void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     default:
         return;
     }
-    unsigned long step = GetKeyState(VK_SHIFT) < 0 ? 60 : 1;
+    unsigned long step = GetAsyncKeyState(VK_SHIFT) < 0 ? 60 : 1;
     if (wParam == VK_SPACE && !(lParam & 0x40000000)) {
         time_running = !time_running;
     } else if (wParam == VK_HOME) {

@@ -49,6 +49,7 @@ const char* extension_of(const char* name);
 void start_watching();
 void stop_watching();
 bool saved_shaders_changed();
+extern const char* const counted_extensions[];
 
 // Named inputs, with any option: the back buffer's size, the time, the frame, the mouse, the
 // previous frame and images, each where the stage that declares it has it; and, under --watch,
@@ -65,4 +66,4 @@ void set_input_samplers();
 void fill_inputs();
 void end_frame();
 void release_previous_frame();
-void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void window_input(UINT message, WPARAM wParam, LPARAM lParam);

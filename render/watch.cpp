@@ -26,7 +26,7 @@ static const DWORD watched_changes =
 // The shader, what it may include and the images it may read. Names that begin with one of
 // these are editors' swap, lock and backup files (".main.fx.swp", ".#main.fx", "#main.fx#",
 // "~$main.fx"); the names of their temporary copies end otherwise (".tmp", "~", "___jb_tmp___", Kate's random six).
-static const char* const counted_extensions[] = {".fx", ".fxh", ".hlsl", ".hlsli", ".h", ".inc", ".png",
+const char* const counted_extensions[] = {".fx", ".fxh", ".hlsl", ".hlsli", ".h", ".inc", ".png",
                                                    ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
 static const char uncounted_starts[] = ".#~";
 

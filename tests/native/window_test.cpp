@@ -84,6 +84,7 @@ TEST_F(window, the_mouse_keeps_the_imouse_convention_from_frame_to_frame)
     auto frame = [] { return captured(draw_scene), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };
     auto send = [](UINT message, int x, int y, WPARAM keys) { window_proc(standin_window, message, keys, x | y << 16); };
     EXPECT_EQ(frame(), (std::vector<float>{0, 0, 0, 0}));
+    send(WM_SIZE, 640, 512, 0);  // a window half the back buffer's size
     send(WM_LBUTTONDOWN, 160, 128, MK_LBUTTON);
     EXPECT_EQ(frame(), (std::vector<float>{320, 768, 320, 768}));
     EXPECT_EQ(frame(), (std::vector<float>{320, 768, 320, -768}));

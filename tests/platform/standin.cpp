@@ -612,9 +612,6 @@ void WINAPI PostQuitMessage(int exit_code)
     standin().script.messages.push_back(MSG{NULL, WM_QUIT, WPARAM(exit_code), 0, 0, {0, 0}});
 }
 
-SHORT WINAPI GetKeyState(int key) { return standin().script.keys[key]; }
-// A window half the back buffer's size.
-BOOL WINAPI GetClientRect(HWND, RECT* rect) { return *rect = RECT{0, 0, 640, 512}, TRUE; }
 
 SHORT WINAPI GetAsyncKeyState(int key)
 {
