@@ -262,7 +262,7 @@ void window_input(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         return;
     }
-    unsigned long step = GetAsyncKeyState(VK_SHIFT) < 0 ? 60 : 1;
+    unsigned long step = GetKeyState(VK_SHIFT) < 0 ? 60 : 1;
     if (wParam == VK_SPACE && !(lParam & 0x40000000)) {
         time_running = !time_running;
     } else if (wParam == VK_HOME) {

@@ -137,6 +137,7 @@ LRESULT WINAPI DispatchMessageA(const MSG*) { return ++quiet.calls, 0; }
 LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
 void WINAPI PostQuitMessage(int) { ++quiet.calls; }
 SHORT WINAPI GetAsyncKeyState(int key) { return ++quiet.calls, key == VK_F5 ? quiet.f5 : 0; }
+SHORT WINAPI GetKeyState(int) { return ++quiet.calls, 0; }
 HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HICON)0x10011; }
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0x10013; }
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }

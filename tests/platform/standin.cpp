@@ -613,6 +613,8 @@ void WINAPI PostQuitMessage(int exit_code)
 }
 
 
+SHORT WINAPI GetKeyState(int key) { return standin().script.keys[key]; }
+
 SHORT WINAPI GetAsyncKeyState(int key)
 {
     standin_script& script = standin().script;

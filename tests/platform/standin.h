@@ -33,7 +33,7 @@ struct standin_script {
     std::map<std::string, std::deque<compile_result>> compile_queue;  // by entry point, one per compile first
     std::deque<MSG> messages;                          // what PeekMessageA hands out
     int idle_peeks_before_messages = 0;                // empty drains before it hands them out
-    std::map<int, SHORT> keys;                         // GetAsyncKeyState, held
+    std::map<int, SHORT> keys;                         // GetAsyncKeyState and GetKeyState, held
     std::map<int, std::deque<SHORT>> key_polls;        // GetAsyncKeyState, one per poll first
     LRESULT default_result = 0x5A5A;                   // what DefWindowProcA returns
     // Device loss. A Present answering D3DERR_DEVICELOST loses the device; while it is lost,

@@ -134,6 +134,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exit_code);
 SHORT WINAPI GetAsyncKeyState(int key);
+SHORT WINAPI GetKeyState(int key);
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HGDIOBJ WINAPI GetStockObject(int object);
