@@ -63,6 +63,16 @@ static bool rebuild(IDirect3DDevice9* device, IDirect3DVertexShader9** vertex_sh
                                    D3DTADDRESS_WRAP};
     for (int i = 0; i < 5; ++i)
         device->SetSamplerState(0, states[i], values[i]);
+    // An image beside main.fx is loaded again as hotfx's named inputs load one, and bound.
+    static IDirect3DTexture9* image = NULL;
+    if (image)
+        image->Release();
+    image = NULL;
+    if (GetFileAttributesA("photo.png") != INVALID_FILE_ATTRIBUTES) {
+        D3DXCreateTextureFromFileExA(device, "photo.png", D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT, 0,
+                                     D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, NULL, NULL, &image);
+        device->SetTexture(0, image);
+    }
     return true;
 }
 

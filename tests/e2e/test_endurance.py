@@ -150,7 +150,7 @@ def reference(hotfx, stack, reference_exe):
 def image_beside(folder):
     (folder / "main.fx").write_text(solid(RED).replace("float4 ps_main", "sampler2D photo;\nfloat4 ps_main")
                                     .replace("float4(1, 0, 0, 1)", "float4(1, tex2D(photo, uv).g, 0, 1)"))
-    subprocess.run(["convert", "-size", "640x480", "xc:black", str(folder / "photo.png")], check=True)
+    subprocess.run(["convert", "-size", "640x480", "xc:black", "PNG24:" + str(folder / "photo.png")], check=True)
 
 
 # An image loaded at every reload must be given back as well.
