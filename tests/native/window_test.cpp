@@ -81,7 +81,7 @@ TEST_F(window, the_mouse_keeps_the_imouse_convention_from_frame_to_frame)
     watch_folder = named_inputs = true;
     standin().script.compile["ps_main"].constants = {{"mouse", D3DXRS_FLOAT4, 5, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}};
     captured(load_shaders);
-    auto frame = [] { return captured(draw_scene), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };
+    auto frame = [] { return captured([] { draw_scene(); }), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };
     auto send = [](UINT message, int x, int y, WPARAM keys) { window_proc(standin_window, message, keys, x | y << 16); };
     EXPECT_EQ(frame(), (std::vector<float>{0, 0, 0, 0}));
     send(WM_SIZE, 640, 512, 0);  // a window half the back buffer's size
