@@ -30,6 +30,9 @@ declare -A frames=(
     [shapes]=120
     [raymarch]=300
     [clock]=754        # the counter reads 12.56
+    [filter]=0         # the divider in the middle
+    [paint]=600        # the brush that paints until the first click, ten seconds in
+    [life]=200
 )
 
 names=("$@")
@@ -83,7 +86,8 @@ failed=0
 for name in "${names[@]}"; do
     run=$work/$name
     mkdir -p "$run"
-    cp "$repo/examples/$name/main.fx" "$run/"
+    # An example may bring images of its own.
+    cp "$repo/examples/$name/"* "$run/"
     status=0
     (cd "$run" && "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frame "${frames[$name]}" frame.png \
         >output.txt 2>&1) || status=$?

@@ -46,7 +46,7 @@ def test_configuring_without_the_d3dx_header_fails_at_once_with_one_line(tmp_pat
 def test_release_zip_unpacked_runs_an_example(hotfx):
     subprocess.run(["cpack", "--preset", "windows"], cwd=REPO, check=True, capture_output=True, timeout=300)
     package = REPO / "build" / "windows" / f"{PACKAGE}.zip"
-    examples = sorted(str(path.relative_to(REPO)) for path in (REPO / "examples").glob("*/main.fx"))
+    examples = sorted(str(path.relative_to(REPO)) for path in (REPO / "examples").glob("*/*"))
     with zipfile.ZipFile(package) as archive:
         names = sorted(name for name in archive.namelist() if not name.endswith("/"))
     assert "examples/rings/main.fx" in examples
