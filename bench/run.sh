@@ -41,5 +41,7 @@ for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
 done
 # Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md
+# A shader reading previous_frame against the same shader without it.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/feedback.py BENCHMARKS.md
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""Reading previous_frame, under Wine 10 on Xvfb, on each Direct3D 9 stack (HOTFX_D3D9 picks
+one; both by default). Writes its rows into BENCHMARKS.md between its own markers.
+
+The same light shader twice, run by `hotfx.exe --watch` so that its inputs are filled: once as
+bench/main.fx draws it, once also reading its own texel of previous_frame, which makes hotfx
+copy every presented frame for the next. The frame rate of each is Wine's +fps reports over
+LIVE_SECONDS but the first two, the two shaders taking turns for ROUNDS rounds.
+
+usage: feedback.py [BENCHMARKS.md]
+"""
+
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+from results import row, write_section
+
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from support import EXE, WINE_ROOT, Display  # noqa: E402
+FOLDER = REPO / "build" / "bench" / "feedback"
+ROUNDS = 3
+LIVE_SECONDS = 12
+STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
+BEGIN, END = "<!-- previous frame: written by bench/feedback.py -->", "<!-- end of previous frame -->"
+
+# bench/main.fx's pixel stage, and the same mixed with a hundredth of the pixel's own texel of
+# the frame before.
+WITHOUT = "return float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1);"
+WITH = ("float2 own = float2(uv.x, -uv.y) * 0.5 + 0.5 + 0.5 * resolution.zw;\n"
+        "    return lerp(float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1), tex2D(previous_frame, own), 0.01);")
+INPUTS = "float4 resolution;\nsampler2D previous_frame;\n"
+
+
+def live_rate(display, stack, folder):
+    env = dict(display.env(), HOTFX_D3D9=stack, WINEDEBUG="+fps", DXVK_LOG_LEVEL="none")
+    run = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", "--watch"], cwd=folder, env=env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+    time.sleep(LIVE_SECONDS)
+    run.kill()
+    _, stderr = run.communicate()
+    rates = [float(rate) for rate in re.findall(r"trace:fps:\S+ .*approx ([0-9.]+)fps", stderr)][2:]
+    return statistics.mean(rates)
+
+
+def prepare():
+    shutil.rmtree(FOLDER, ignore_errors=True)
+    source = (REPO / "bench" / "main.fx").read_text()
+    assert WITHOUT in source, "bench/main.fx's pixel stage changed: mend feedback.py"
+    folders = {}
+    for name, body in (("without", WITHOUT), ("with", WITH)):
+        folders[name] = FOLDER / name
+        folders[name].mkdir(parents=True)
+        shutil.copy(EXE, folders[name])
+        (folders[name] / "main.fx").write_text(INPUTS + source.replace(WITHOUT, body))
+    return folders
+
+
+def main():
+    path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")
+    folders = prepare()
+    display = Display()
+    table_rows = []
+    try:
+        for stack in STACKS:
+            subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
+            rates = {name: [] for name in folders}
+            for _ in range(ROUNDS):
+                for name, folder in folders.items():
+                    rates[name].append(live_rate(display, stack, folder))
+            with_, without = (statistics.mean(rates[name]) for name in ("with", "without"))
+            table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "
+                                  "without it", f"{with_:.1f} against {without:.1f} ({with_ / without:.2f})",
+                                  "at least 0.9", with_ >= 0.9 * without,
+                                  f"bench/feedback.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, "
+                                  f"{ROUNDS} rounds taking turns"))
+            print(table_rows[-1]["figure"], ":", table_rows[-1]["value"], flush=True)
+    finally:
+        display.close()
+    write_section(path, (BEGIN, END), "Reading the previous frame (Wine 10, Xvfb, Mesa llvmpipe and lavapipe)",
+                  "bench/main.fx drawn by `hotfx.exe --watch`, once as it is and once also reading its pixel's "
+                  "own texel of previous_frame, for which hotfx keeps a copy of every presented frame on the "
+                  "device.", table_rows)
+
+
+if __name__ == "__main__":
+    main()
