@@ -51,7 +51,7 @@ float segment_distance(float2 p, float2 a, float2 b)
 // Where the brush that paints by itself is at a time: a slow figure of loops.
 float2 self_brush(float t)
 {
-    return resolution.xy * (0.5 + float2(0.38 * sin(t * 0.9), 0.34 * sin(t * 1.4 + 0.5)));
+    return resolution.xy * (0.5 + float2(0.38 * sin(t * 1.7), 0.34 * sin(t * 2.6 + 0.5)));
 }
 
 float4 ps_main(float2 uv : TEXCOORD0) : COLOR0

@@ -5,7 +5,7 @@ import shutil
 
 import pytest
 
-from support import REPO, WINE_ROOT, pixel_at
+from support import REPO, WINE_ROOT, colour_close_to, pixel_at
 
 # Whether each example's picture changes from frame to frame. A new example folder fails
 # test_every_example_is_listed until it is added here.
@@ -74,3 +74,17 @@ def test_example_loads_and_draws(hotfx, name):
         second = run.wait_for_picture(lambda img: change(img, first) > 0, timeout=5, label="second")
         assert change(second, first) == 0, "a still picture moved"
     assert run.output(settle=1.0) == ["Load Shader."]
+
+
+def test_paint_paints_where_the_button_is_held(hotfx):
+    run = start_example(hotfx, "paint")
+    run.expect(r"Load Shader\.$")
+    _, _, width, height = run.geometry()
+    # Left of where the brush that paints by itself ever goes.
+    x, y = width // 20, height // 2
+    paper = (245, 240, 224)
+    run.wait_for_picture(lambda img: colour_close_to(pixel_at(img, x, y), paper, 3), label="paper")
+    run.display.run("xdotool", "mousemove", "--window", str(run.window()), str(x), str(y), "mousedown", "1")
+    painted = run.wait_for_picture(lambda img: not colour_close_to(pixel_at(img, x, y), paper, 40), label="painted")
+    run.display.run("xdotool", "mouseup", "1")
+    assert not colour_close_to(pixel_at(painted, x, y), paper, 40), pixel_at(painted, x, y)
