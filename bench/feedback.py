@@ -33,7 +33,7 @@ BEGIN, END = "<!-- previous frame: written by bench/feedback.py -->", "<!-- end 
 # bench/main.fx's pixel stage, and the same mixed with a hundredth of the pixel's own texel of
 # the frame before.
 WITHOUT = "return float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1);"
-WITH = ("float2 own = float2(uv.x, -uv.y) * 0.5 + 0.5 + 0.5 * resolution.zw;\n"
+WITH = ("float2 own = (floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5) + 0.5) * resolution.zw;\n"
         "    return lerp(float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1), tex2D(previous_frame, own), 0.01);")
 INPUTS = "float4 resolution;\nsampler2D previous_frame;\n"
 

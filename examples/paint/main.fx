@@ -58,9 +58,11 @@ float4 ps_main(float2 uv : TEXCOORD0) : COLOR0
 {
     // This pixel in back-buffer pixels with (0, 0) at the bottom left, as the mouse counts.
     float2 pixel = (uv * 0.5 + 0.5) * resolution.xy;
-    // Its own texel of the previous frame: the texture's v runs downwards, and a texel is
-    // read exactly half a texel on from where the pixel's coordinate points.
-    float2 own_texel = float2(uv.x, -uv.y) * 0.5 + 0.5 + 0.5 * resolution.zw;
+    // Its own texel of the previous frame: the texture's v runs downwards, the coordinate
+    // points at the pixel's top-left corner, and a texel is read exactly at its centre; rounding
+    // to the pixel first keeps a read from taking a little of a neighbour, which would blur the
+    // canvas frame by frame.
+    float2 own_texel = (floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5) + 0.5) * resolution.zw;
     float3 canvas = frame < 0.5 ? paper : tex2D(previous_frame, own_texel).rgb;
 
     // Distance to the stroke of this frame: the pointer while the button is held, or the
