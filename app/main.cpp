@@ -1,6 +1,5 @@
 #include <stdio.h>
 #include <string.h>
-#include <algorithm>
 
 #include "app/app.h"
 #include "render/render.h"
@@ -19,9 +18,12 @@ static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, 
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
     AdjustWindowRectEx(&frame, style, FALSE, ex_style);
     int frame_width = frame.right - frame.left, frame_height = frame.bottom - frame.top;
-    int client_width = std::min<int>(*width, work.right - work.left) - frame_width;
-    int client_height = std::min<int>(*height, work.bottom - work.top) - frame_height;
-    int step = std::min(client_width / 5, client_height / 4);
+    // Not std::min: Visual Studio's windows.h makes min a macro.
+    int outer_width = work.right - work.left < *width ? work.right - work.left : *width;
+    int outer_height = work.bottom - work.top < *height ? work.bottom - work.top : *height;
+    int step = (outer_width - frame_width) / 5;
+    if ((outer_height - frame_height) / 4 < step)
+        step = (outer_height - frame_height) / 4;
     *x = work.left;
     *y = work.top;
     *width = 5 * step + frame_width;

@@ -97,7 +97,8 @@ void read_inputs(int stage, ID3DXConstantTable* table)
     D3DXCONSTANTTABLE_DESC table_desc;
     if (table->GetDesc(&table_desc) != D3D_OK)
         return;
-    for (UINT i = 0; i < table_desc.Constants; i++) {
+    // A table can't name more than fit, but its count comes from the compiler, not from us.
+    for (UINT i = 0; i < table_desc.Constants && input_count < (int)(sizeof inputs / sizeof inputs[0]); i++) {
         D3DXCONSTANT_DESC desc;
         UINT count = 1;
         table->GetConstantDesc(table->GetConstant(NULL, i), &desc, &count);
@@ -217,7 +218,8 @@ void end_frame()
         frame_time += time_step;
         frame_number++;
     }
-    mouse[3] = -__builtin_fabsf(mouse[3]);
+    if (mouse[3] > 0)
+        mouse[3] = -mouse[3];
     if (previous_surface)
         device->StretchRect(back_buffer, NULL, previous_surface, NULL, D3DTEXF_NONE);
 }
@@ -254,7 +256,8 @@ void window_input(UINT message, WPARAM wParam, LPARAM lParam)
         }
         // fall through
     case WM_LBUTTONUP:
-        mouse[2] = -__builtin_fabsf(mouse[2]);
+        if (mouse[2] > 0)
+            mouse[2] = -mouse[2];
         button_held = false;
         return;
     case WM_KEYDOWN:
