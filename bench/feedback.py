@@ -13,14 +13,13 @@ usage: feedback.py [BENCHMARKS.md]
 """
 
 import os
-import re
 import shutil
 import statistics
 import subprocess
 import sys
-import time
 from pathlib import Path
 
+from frames import LIVE_SECONDS, live_rate
 from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
@@ -28,7 +27,6 @@ sys.path.insert(0, str(REPO / "tests" / "e2e"))
 from support import EXE, WINE_ROOT, Display  # noqa: E402
 FOLDER = REPO / "build" / "bench" / "feedback"
 ROUNDS = 3
-LIVE_SECONDS = 12
 STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
 BEGIN, END = "<!-- previous frame: written by bench/feedback.py -->", "<!-- end of previous frame -->"
 
@@ -38,17 +36,6 @@ WITHOUT = "return float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1);"
 WITH = ("float2 own = (floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5) + 0.5) * resolution.zw;\n"
         "    return lerp(float4(frac(uv.x + time.x), uv.y * 0.5 + 0.5, 0.5, 1), tex2D(previous_frame, own), 0.01);")
 INPUTS = "float4 resolution;\nsampler2D previous_frame;\n"
-
-
-def live_rate(display, stack, folder):
-    env = dict(display.env(), HOTFX_D3D9=stack, WINEDEBUG="+fps", DXVK_LOG_LEVEL="none")
-    run = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", "--watch"], cwd=folder, env=env,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
-    time.sleep(LIVE_SECONDS)
-    run.kill()
-    _, stderr = run.communicate()
-    rates = [float(rate) for rate in re.findall(r"trace:fps:\S+ .*approx ([0-9.]+)fps", stderr)][2:]
-    return statistics.mean(rates)
 
 
 def prepare():
@@ -82,7 +69,7 @@ def main():
             rates = {name: [] for name in folders}
             for _ in range(ROUNDS):
                 for name, folder in folders.items():
-                    rates[name].append(live_rate(display, stack, folder))
+                    rates[name].append(live_rate(display, stack, folder, "--watch"))
             with_, without, image = (statistics.mean(rates[name]) for name in ("with", "without", "image"))
             command = f"bench/feedback.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
             table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "

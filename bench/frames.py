@@ -72,8 +72,8 @@ def timed(display, stack, *args, folder=FOLDER):
     return time.monotonic() - started
 
 
-def live_rate(display, stack, folder=FOLDER):
-    run = wine(display, stack, winedebug="+fps", folder=folder)
+def live_rate(display, stack, folder=FOLDER, *args):
+    run = wine(display, stack, *args, winedebug="+fps", folder=folder)
     time.sleep(LIVE_SECONDS)
     run.kill()
     # wine-root.sh's bwrap takes the Wine processes with it.
