@@ -83,31 +83,29 @@ static char numbered_path[32768 + 1024];
 
 // Draws the frames that the command line names, each as the live loop draws it, and saves
 // them; returns the exit code. Only the time carries over from one frame to the next, unless
-// the shader reads the previous frame: then the frames before the first are drawn too.
+// the shader reads the previous frame: then the frames before the first are drawn too, and a
+// scene that won't begin among them fails the run as it would among the saved ones.
 static int save_frames_asked()
 {
     // Before the load, so that its lines already go to stderr.
     if (strcmp(frame_path, "-") == 0)
         send_frames_to_stdout();
     load_shaders();
-    if (!vertex_shader || !pixel_shader || inputs_failed)
+    if (!vertex_shader || !pixel_shader || inputs_failed())
         return 3;
+    unsigned long frame = reads_previous_frame() ? 0 : first_frame;
+    frame_time = time_at_frame(frame);
+    frame_number = frame;
     int exit_code = 0;
-    for (unsigned long frame = 0; reads_previous_frame && frame < first_frame; frame++)
-        draw_scene();
-    frame_time = time_at_frame(first_frame);
-    frame_number = first_frame;
-    for (unsigned long frame = first_frame; exit_code == 0; frame++) {
-        const char* path = frame_path;
-        if (numbered_frames) {
-            sprintf(numbered_path, frame_path, (unsigned)frame);
-            path = numbered_path;
-        }
-        if (draw_scene()) {
-            exit_code = save_picture(path);
-        } else {
+    for (; exit_code == 0; frame++) {
+        if (!draw_scene()) {
             printf("Error : can't draw frame %lu: the device did not begin the scene\n", frame);
             exit_code = 1;
+        } else if (frame >= first_frame && numbered_frames) {
+            sprintf(numbered_path, frame_path, (unsigned)frame);
+            exit_code = save_picture(numbered_path);
+        } else if (frame >= first_frame) {
+            exit_code = save_picture(frame_path);
         }
         if (frame == last_frame)
             break;

@@ -36,7 +36,7 @@ static const LPARAM ime_windows_hidden = 0x3FFFFFF0;
 LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     if (watch_folder)
-        window_input(message, wParam, lParam);
+        window_input(window, message, wParam, lParam);
     switch (message) {
     case WM_DESTROY:
         PostQuitMessage(0);

@@ -7,8 +7,6 @@
 // What a shader declares by name and hotfx fills, given any option. Without one a shader sees
 // c0.x alone and the compiler is asked for no constant table, exactly as before.
 bool named_inputs = false;
-// A declared input that could not be filled at the last load: --frame and --frames end on it.
-bool inputs_failed = false;
 
 unsigned long frame_number = 0;
 bool time_running = true;
@@ -37,10 +35,21 @@ struct input {
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;
 };
-// Each name once per stage: four constants, and the samplers of ps_3_0 (16) and vs_3_0 (4).
-static input inputs[28];
-static int input_count = 0;
-bool reads_previous_frame = false;
+
+// What one load's shaders declare. A load reads into the spare set, and only a load that gave
+// both stages a shader makes it the drawn one: until then the last good pair draws on, fed
+// and bound as before.
+struct input_set {
+    // Each name once per stage: four constants, and the samplers of ps_3_0 (16) and vs_3_0 (4).
+    input inputs[28];
+    int count;
+    bool own_pixel_registers;
+    bool reads_previous_frame;
+    bool failed;
+};
+static input_set sets[2];
+static input_set* drawn = &sets[0];
+static input_set* loading = &sets[1];
 
 // The presented picture of the frame before, copied on the GPU; it goes before a Reset.
 static IDirect3DTexture9* previous_texture = NULL;
@@ -91,14 +100,17 @@ static IDirect3DTexture9* load_image(const char* name)
     return texture;
 }
 
-// Notes what one compiled stage declares by the names above, and loads its images.
+// Notes in the set being loaded what one compiled stage declares by the names above, and loads
+// its images. A name hotfx fills must be of the register set it is filled through: a sampler
+// called time would otherwise be written as a constant, to a register of its sampler's number.
 void read_inputs(int stage, ID3DXConstantTable* table)
 {
     D3DXCONSTANTTABLE_DESC table_desc;
     if (table->GetDesc(&table_desc) != D3D_OK)
         return;
+    input_set& set = *loading;
     // A table can't name more than fit, but its count comes from the compiler, not from us.
-    for (UINT i = 0; i < table_desc.Constants && input_count < (int)(sizeof inputs / sizeof inputs[0]); i++) {
+    for (UINT i = 0; i < table_desc.Constants && set.count < (int)(sizeof set.inputs / sizeof set.inputs[0]); i++) {
         D3DXCONSTANT_DESC desc;
         UINT count = 1;
         table->GetConstantDesc(table->GetConstant(NULL, i), &desc, &count);
@@ -108,44 +120,84 @@ void read_inputs(int stage, ID3DXConstantTable* table)
         bool sampler = desc.RegisterSet == D3DXRS_SAMPLER;
         if (!sampler && kind == input_image)
             continue;
-        input& in = inputs[input_count];
+        bool constant = kind < input_previous_frame;
+        input& in = set.inputs[set.count];
         in.texture = NULL;
-        if (sampler ? desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D
-                    : kind == input_previous_frame || desc.Type != D3DXPT_FLOAT || desc.Class > D3DXPC_VECTOR ||
-                          desc.RegisterIndex >= 64) {
-            printf("Error : %s: not a float, float2, float3, float4 or sampler2D; it reads 0 (black)\n", desc.Name);
-            inputs_failed = true;
+        if (constant ? desc.RegisterSet != D3DXRS_FLOAT4 || desc.Type != D3DXPT_FLOAT ||
+                           desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= 64
+                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D)) {
+            printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
+                            : "Error : %s: hotfx fills it as a sampler2D; it reads black\n",
+                   desc.Name);
+            set.failed = true;
             if (!sampler)
                 continue;
             kind = input_image;  // bound to nothing, so that it reads black
         } else if (kind == input_image && !(in.texture = load_image(desc.Name))) {
-            inputs_failed = true;
+            set.failed = true;
         }
-        reads_previous_frame |= kind == input_previous_frame;
-        if (kind < input_previous_frame)
-            pixel_constants = pixel_registers;
+        set.reads_previous_frame |= kind == input_previous_frame;
+        set.own_pixel_registers |= constant;
         in.kind = (BYTE)kind;
         in.stage = (BYTE)stage;
         in.index = (WORD)(desc.RegisterIndex + (sampler && !stage ? D3DVERTEXTEXTURESAMPLER0 : 0));
-        input_count++;
+        set.count++;
     }
 }
 
-// With the shaders: their images go, and nothing stays bound to a sampler.
+// Unbinds and releases what a set holds, and empties it.
+static void empty_set(input_set& set)
+{
+    for (int i = 0; i < set.count; i++) {
+        if (set.inputs[i].kind < input_previous_frame)
+            continue;
+        device->SetTexture(set.inputs[i].index, NULL);
+        if (set.inputs[i].texture)
+            set.inputs[i].texture->Release();
+    }
+    set.count = 0;
+    set.own_pixel_registers = set.reads_previous_frame = set.failed = false;
+}
+
+// Before a load reads the shaders' tables.
+void begin_inputs()
+{
+    empty_set(*loading);
+}
+
+// After a load: one that made both shaders puts its inputs in place of the drawn ones, one
+// that failed drops its own and leaves the drawn ones as they are.
+void end_inputs(bool complete)
+{
+    if (!complete) {
+        empty_set(*loading);
+        return;
+    }
+    release_inputs();
+    input_set* loaded = loading;
+    loading = drawn;
+    drawn = loaded;
+    pixel_constants = drawn->own_pixel_registers ? pixel_registers : shader_constants;
+}
+
+// With the shaders: their images go, nothing stays bound to a sampler, and every register
+// but the time's is 0 again.
 void release_inputs()
 {
-    for (int i = 0; i < input_count; i++) {
-        if (inputs[i].kind < input_previous_frame)
-            continue;
-        device->SetTexture(inputs[i].index, NULL);
-        if (inputs[i].texture)
-            inputs[i].texture->Release();
-    }
-    input_count = 0;
-    reads_previous_frame = inputs_failed = false;
+    empty_set(*drawn);
     memset(shader_constants, 0, sizeof shader_constants);
     memset(pixel_registers, 0, sizeof pixel_registers);
     pixel_constants = shader_constants;
+}
+
+bool inputs_failed()
+{
+    return drawn->failed;
+}
+
+bool reads_previous_frame()
+{
+    return drawn->reads_previous_frame;
 }
 
 void release_previous_frame()
@@ -160,14 +212,16 @@ void release_previous_frame()
     previous_texture = NULL;
 }
 
-// Black, the size and format of the back buffer, kept on the GPU while shaders read it.
+// Black, the size and format of the back buffer, kept on the GPU while shaders read it. It
+// lives in the default pool, so none is made while the device is lost: a Reset fails while
+// such a resource lives. The reset makes it.
 static void make_previous_frame()
 {
-    if (!reads_previous_frame) {
+    if (!drawn->reads_previous_frame) {
         release_previous_frame();
         return;
     }
-    if (previous_texture)
+    if (previous_texture || device_lost)
         return;
     HRESULT status = device->CreateTexture(present_params.BackBufferWidth, present_params.BackBufferHeight, 1,
                                            D3DUSAGE_RENDERTARGET, present_params.BackBufferFormat, D3DPOOL_DEFAULT,
@@ -181,16 +235,16 @@ static void make_previous_frame()
     if (status != D3D_OK) {
         printf("Error : previous_frame: the device refused it (status 0x%08X); it reads black\n", (unsigned)status);
         release_previous_frame();
-        inputs_failed = true;
+        drawn->failed = true;
     }
 }
 
 // After a complete load, and again after a reset of the device.
 void set_input_samplers()
 {
-    for (int i = 0; i < input_count; i++)
-        if (inputs[i].kind >= input_previous_frame)
-            set_sampler_states_of(inputs[i].index);
+    for (int i = 0; i < drawn->count; i++)
+        if (drawn->inputs[i].kind >= input_previous_frame)
+            set_sampler_states_of(drawn->inputs[i].index);
     make_previous_frame();
 }
 
@@ -200,8 +254,8 @@ void fill_inputs()
 {
     shader_constants[0][0] = pixel_constants[0][0] = input_values[input_time][0] = frame_time;
     input_values[input_frame][0] = (float)frame_number;
-    for (int i = 0; i < input_count; i++) {
-        const input& in = inputs[i];
+    for (int i = 0; i < drawn->count; i++) {
+        const input& in = drawn->inputs[i];
         if (in.kind < input_previous_frame)
             memcpy((in.stage ? pixel_constants : shader_constants)[in.index], input_values[in.kind],
                    sizeof input_values[0]);
@@ -236,13 +290,15 @@ static void pointer_at(LPARAM lParam)
 }
 
 // Under --watch: the left button for the mouse input, and the keys that stop and step the time.
-void window_input(UINT message, WPARAM wParam, LPARAM lParam)
+void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_SIZE:
         client_size = lParam;
         return;
     case WM_LBUTTONDOWN:
+        // A drag goes on outside the window, and its release is seen wherever it happens.
+        SetCapture(window);
         button_held = true;
         pointer_at(lParam);
         mouse[2] = mouse[0];
@@ -256,8 +312,13 @@ void window_input(UINT message, WPARAM wParam, LPARAM lParam)
         }
         // fall through
     case WM_LBUTTONUP:
+    case WM_CAPTURECHANGED:
         if (mouse[2] > 0)
             mouse[2] = -mouse[2];
+        if (button_held && message != WM_CAPTURECHANGED) {
+            button_held = false;
+            ReleaseCapture();
+        }
         button_held = false;
         return;
     case WM_KEYDOWN:
@@ -270,8 +331,8 @@ void window_input(UINT message, WPARAM wParam, LPARAM lParam)
         time_running = !time_running;
     } else if (wParam == VK_HOME) {
         frame_number = 0;
-        release_previous_frame();
-        make_previous_frame();
+        if (previous_surface)
+            device->ColorFill(previous_surface, NULL, 0);
     } else if (!time_running && (wParam == VK_RIGHT || wParam == VK_LEFT)) {
         frame_number = wParam == VK_RIGHT ? frame_number + step : frame_number > step ? frame_number - step : 0;
     } else {

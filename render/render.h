@@ -55,15 +55,19 @@ extern const char* const counted_extensions[];
 // previous frame and images, each where the stage that declares it has it; and, under --watch,
 // the keys that stop and step the time.
 extern bool named_inputs;
-extern bool inputs_failed;
-extern bool reads_previous_frame;
 extern unsigned long frame_number;
 extern bool time_running;
 struct ID3DXConstantTable;
+void begin_inputs();
 void read_inputs(int stage, ID3DXConstantTable* table);
+void end_inputs(bool complete);
 void release_inputs();
+// Of the drawn shaders: an input that could not be filled (--frame and --frames end on it),
+// and whether they read the previous frame.
+bool inputs_failed();
+bool reads_previous_frame();
 void set_input_samplers();
 void fill_inputs();
 void end_frame();
 void release_previous_frame();
-void window_input(UINT message, WPARAM wParam, LPARAM lParam);
+void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

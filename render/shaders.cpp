@@ -71,40 +71,59 @@ static ID3DXBuffer* compile(const char* entry, const char* profile)
     return code;
 }
 
-static void report_create_failure(const char* stage, const char* entry, HRESULT status)
+// The vertex stage, then the pixel stage: each compiled, then made by the device. Returns
+// false after saying why a stage has no shader.
+static bool create_vertex_shader(IDirect3DVertexShader9** shader)
 {
-    printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08X)\n",
-           entry, stage, (unsigned)status);
-}
-
-// Both shaders are rebuilt from the file every time; a failed stage, and every stage after
-// it, stays without a shader until the next load.
-void load_shaders()
-{
-    release_shaders();
-
     ID3DXBuffer* code = compile(shader_source[1], vertex_profile);
     if (!code)
-        return;
-    HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), &vertex_shader);
+        return false;
+    HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), shader);
     code->Release();
-    if (status != D3D_OK) {
-        vertex_shader = NULL;
-        report_create_failure("vertex", shader_source[1], status);
-        return;
-    }
+    if (status == D3D_OK)
+        return true;
+    *shader = NULL;
+    printf("Error : %s compiled, but the device refused it as a vertex shader (status 0x%08X)\n", shader_source[1],
+           (unsigned)status);
+    return false;
+}
 
-    code = compile(shader_source[2], pixel_profile);
+static bool create_pixel_shader(IDirect3DPixelShader9** shader)
+{
+    ID3DXBuffer* code = compile(shader_source[2], pixel_profile);
     if (!code)
-        return;
-    status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), &pixel_shader);
+        return false;
+    HRESULT status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), shader);
     code->Release();
-    if (status != D3D_OK) {
-        pixel_shader = NULL;
-        report_create_failure("pixel", shader_source[2], status);
-        return;
-    }
+    if (status == D3D_OK)
+        return true;
+    *shader = NULL;
+    printf("Error : %s compiled, but the device refused it as a pixel shader (status 0x%08X)\n", shader_source[2],
+           (unsigned)status);
+    return false;
+}
 
+// Both shaders are rebuilt from the file every time. Without options a load starts from
+// nothing, so a failed stage, and every stage after it, stays without a shader until the next
+// load. With one, the last good pair draws on, with its inputs, until a load makes both.
+void load_shaders()
+{
+    if (!named_inputs)
+        release_shaders();
+    begin_inputs();
+    IDirect3DVertexShader9* vertex = NULL;
+    IDirect3DPixelShader9* pixel = NULL;
+    bool complete = create_vertex_shader(&vertex) && create_pixel_shader(&pixel);
+    if (complete || !named_inputs) {
+        release_shaders();
+        vertex_shader = vertex;
+        pixel_shader = pixel;
+    } else if (vertex) {
+        vertex->Release();
+    }
+    end_inputs(complete || !named_inputs);
+    if (!complete)
+        return;
     printf("Load Shader.\n");
     set_sampler_states();
 }

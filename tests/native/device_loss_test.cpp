@@ -163,6 +163,31 @@ TEST_F(device_loss, f5_held_through_the_loss_reloads_every_frame_and_the_reset_k
     EXPECT_FALSE(device_lost);
 }
 
+// A reload while lost must not make the previous frame's texture: it lives in the default
+// pool, and a Reset fails while any such resource lives.
+TEST_F(device_loss, f5_held_through_the_loss_makes_the_previous_frame_only_after_the_reset)
+{
+    named_inputs = true;
+    standin().script.compile["ps_main"].constants = {
+        {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+    captured(load_shaders);
+    standin().script.keys[VK_F5] = (SHORT)0x8000;
+    standin().script.presents = {D3DERR_DEVICELOST};
+    standin().script.cooperative_levels = {D3DERR_DEVICELOST};
+    std::string printed;
+    for (int i = 0; i < 3; ++i)
+        printed += frame();
+    EXPECT_EQ(printed, "Load Shader.\n" + lost_line + "Load Shader.\nLoad Shader.\n");
+    EXPECT_FALSE(device_lost);
+    const std::vector<std::string>& calls = standin().calls;
+    auto reset = std::find(calls.begin(), calls.end(), "device->Reset(present_params)");
+    EXPECT_EQ(std::count(calls.begin(), reset, "device->CreateTexture()"), 0);
+    EXPECT_EQ(std::count(reset, calls.end(), "device->CreateTexture()"), 1);
+    EXPECT_THAT(standin_calls("device->StretchRect"), ElementsAre("device->StretchRect(backbuffer2, surface2)"));
+    release_shaders();
+    release_previous_frame();
+}
+
 TEST_F(device_loss, a_reset_that_fails_is_tried_again_a_wait_later_until_it_succeeds)
 {
     standin().script.presents = {D3DERR_DEVICELOST};

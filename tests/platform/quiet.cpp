@@ -138,6 +138,8 @@ LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls
 void WINAPI PostQuitMessage(int) { ++quiet.calls; }
 SHORT WINAPI GetAsyncKeyState(int key) { return ++quiet.calls, key == VK_F5 ? quiet.f5 : 0; }
 SHORT WINAPI GetKeyState(int) { return ++quiet.calls, 0; }
+HWND WINAPI SetCapture(HWND) { return ++quiet.calls, HWND(NULL); }
+BOOL WINAPI ReleaseCapture() { return ++quiet.calls, TRUE; }
 HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HICON)0x10011; }
 HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0x10013; }
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }

@@ -53,6 +53,7 @@ struct object_record {
     long refs = 1;          // all holders
     long program_refs = 1;  // the program's own
     int releases = 0;
+    bool default_pool = false;  // a Reset fails while it lives, as D3D9's does
 };
 
 struct registry {
@@ -151,7 +152,12 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
-    HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = create<surface_object>("surface"), D3D_OK; }
+    HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override
+    {
+        *surface = create<surface_object>("surface");
+        static_cast<surface_object*>(*surface)->record.default_pool = record.default_pool;
+        return D3D_OK;
+    }
 };
 struct table_object : counted<ID3DXConstantTable> {
     std::vector<D3DXCONSTANT_DESC> constants;
@@ -243,6 +249,9 @@ struct device_object : counted<IDirect3DDevice9> {
             fault("Reset before TestCooperativeLevel said the device could be reset");
             return D3DERR_DEVICELOST;
         }
+        for (auto& held : objects().records)
+            if (held.second->default_pool && held.second->refs > 0)
+                return D3DERR_INVALIDCALL;
         HRESULT status = next_of(s.script.resets, D3D_OK);
         if (status != D3D_OK)
             return status;
@@ -346,6 +355,7 @@ struct device_object : counted<IDirect3DDevice9> {
         log(format("device->GetBackBuffer(%u, %u, %d, %s)", swap_chain, index, (int)type,
                    surface ? "out" : "NULL"));
         *surface = create<surface_object>("backbuffer");
+        static_cast<surface_object*>(*surface)->record.default_pool = true;
         return D3D_OK;
     }
     HRESULT CreateOffscreenPlainSurface(UINT width, UINT height, D3DFORMAT pixel_format, D3DPOOL pool,
@@ -372,8 +382,13 @@ struct device_object : counted<IDirect3DDevice9> {
     }
     HRESULT SetTexture(DWORD sampler, IDirect3DBaseTexture9* texture) override
     { return log(format("device->SetTexture(%u, %s)", sampler, standin_name_of(texture).c_str())), D3D_OK; }
-    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
-    { return log("device->CreateTexture()"), *texture = create<texture_object>("texture"), D3D_OK; }
+    HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL pool, IDirect3DTexture9** texture, HANDLE*) override
+    {
+        log("device->CreateTexture()");
+        *texture = create<texture_object>("texture");
+        static_cast<texture_object*>(*texture)->record.default_pool = pool == D3DPOOL_DEFAULT;
+        return D3D_OK;
+    }
     HRESULT StretchRect(IDirect3DSurface9* from, const RECT*, IDirect3DSurface9* to, const RECT*, D3DTEXTUREFILTERTYPE) override
     { return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9* surface, const RECT*, D3DCOLOR) override
@@ -614,6 +629,8 @@ void WINAPI PostQuitMessage(int exit_code)
 
 
 SHORT WINAPI GetKeyState(int key) { return standin().script.keys[key]; }
+HWND WINAPI SetCapture(HWND window) { return log("SetCapture(" + standin_name_of(window) + ")"), HWND(NULL); }
+BOOL WINAPI ReleaseCapture() { return log("ReleaseCapture()"), TRUE; }
 
 SHORT WINAPI GetAsyncKeyState(int key)
 {

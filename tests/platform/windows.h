@@ -100,7 +100,7 @@ struct WNDCLASSEXA {
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
 #define WM_SYSCOMMAND 0x0112
-enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, MK_LBUTTON = 1 };
+enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTURECHANGED = 0x215, MK_LBUTTON = 1 };
 #define LOWORD(l) ((WORD)((DWORD)(l) & 0xFFFF))
 #define HIWORD(l) ((WORD)((DWORD)(l) >> 16))
 #define WM_IME_SETCONTEXT 0x0281
@@ -135,6 +135,8 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
 void WINAPI PostQuitMessage(int exit_code);
 SHORT WINAPI GetAsyncKeyState(int key);
 SHORT WINAPI GetKeyState(int key);
+HWND WINAPI SetCapture(HWND window);
+BOOL WINAPI ReleaseCapture();
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HGDIOBJ WINAPI GetStockObject(int object);
