@@ -75,7 +75,8 @@ def test_images_beside_main_fx_are_read_at_their_own_size_by_any_case_of_their_n
 BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler photo", "photo.png"]),
        "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", b"not a picture", ["photo.png", "status 0x"]),
        "a samplerCUBE": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", None, ["photo", "sampler2D"]),
-       "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"])}
+       "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"]),
+       "a sampler named time": ("sampler2D time;", "tex2D(time, uv)", None, ["time", "float4"])}
 
 
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
@@ -88,6 +89,29 @@ def test_an_input_that_cant_be_filled_is_one_line_and_exit_3(hotfx, case):
     lines = run.output()
     assert len(lines) == 2 and lines[1] == "Load Shader." and lines[0].startswith("Error : "), lines
     assert all(word in lines[0] for word in said), lines
+
+
+# Frame 0 shows the image, every later frame its previous frame: the picture stays only while
+# the frame number, the image and the previous frame are all fed and bound.
+KEPT = fx("float frame; float4 resolution; sampler2D photo; sampler2D previous_frame;",
+          "return frame < 1 ? tex2D(photo, uv) : tex2D(previous_frame, %s);" % OWN_TEXEL)
+
+
+def kept_folder(folder):
+    (folder / "main.fx").write_text(KEPT)
+    subprocess.run(["convert", "-size", "8x8", "xc:rgb(0,0,255)", "PNG24:" + str(folder / "photo.png")], check=True)
+
+
+@pytest.mark.only_on("wined3d", "what is bound is hotfx's doing; the stacks' binding is shown by the tests above")
+def test_a_failed_reload_leaves_the_last_good_shaders_drawing_with_their_inputs(hotfx):
+    run = hotfx(kept_folder, command=WATCH)
+    run.expect(LOADED)
+    run.wait_for_colour((0, 0, 255), label="loaded")
+    run.save_shader(KEPT.replace("return", "retrun"))
+    run.expect(r"Error : .*main\.fx")
+    lines = run.output(settle=1.0)
+    assert not any(line in ("Error : Vshader", "Error : Pshader") for line in lines), lines
+    run.wait_for_colour((0, 0, 255), timeout=1, label="after the typo")
 
 
 def test_a_missing_image_reads_black_until_it_is_saved(hotfx):

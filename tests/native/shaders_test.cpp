@@ -192,4 +192,18 @@ TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extensi
     release_shaders();
 }
 
+// Wine's compiler makes no vertex shader that samples, so this one is shown here: a vertex
+// sampler named mouse was written as a constant at register 257 + n, far past the registers.
+TEST_F(shaders, a_vertex_sampler_named_as_a_constant_input_is_refused_and_reads_black)
+{
+    named_inputs = true;
+    vertex_compile().constants = {{"mouse", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+    EXPECT_EQ(load(), "Error : mouse: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
+                      "Load Shader.\n");
+    EXPECT_TRUE(inputs_failed());
+    EXPECT_TRUE(draw_scene());
+    EXPECT_THAT(standin_calls("device->SetTexture"), ElementsAre("device->SetTexture(258, NULL)"));
+    release_shaders();
+}
+
 }  // namespace
