@@ -83,8 +83,9 @@ static char numbered_path[32768 + 1024];
 
 // Draws the frames that the command line names, each as the live loop draws it, and saves
 // them; returns the exit code. Only the time carries over from one frame to the next, unless
-// the shader reads the previous frame: then the frames before the first are drawn too, and a
-// scene that won't begin among them fails the run as it would among the saved ones.
+// the shaders carry state (the previous frame, a pass that reads itself): then the frames
+// before the first are drawn too, and a scene that won't begin among them fails the run as it
+// would among the saved ones.
 static int save_frames_asked()
 {
     // Before the load, so that its lines already go to stderr.
@@ -93,9 +94,8 @@ static int save_frames_asked()
     load_shaders();
     if (!vertex_shader || !pixel_shader || inputs_failed())
         return 3;
-    unsigned long frame = reads_previous_frame() ? 0 : first_frame;
-    frame_time = time_at_frame(frame);
-    frame_number = frame;
+    unsigned long frame = carries_state() ? 0 : first_frame;
+    go_to_frame(frame);
     int exit_code = 0;
     for (; exit_code == 0; frame++) {
         if (!draw_scene()) {

@@ -17,10 +17,6 @@ static const DWORD quad_fvf = D3DFVF_XYZ | D3DFVF_TEX1;
 // inputs, which the pixel stage has in registers of its own.
 float shader_constants[64][4];
 float (*pixel_constants)[4] = shader_constants;
-float frame_time = 0;
-
-// One step per frame drawn, so the time counts frames, not seconds.
-const float time_step = 0.016666f;
 
 // --watch: a missing stage is said once after each load or loss, not in every frame, or on a
 // Windows console the compiler's message would scroll out of sight within a second.
@@ -49,11 +45,13 @@ static void lose_device(const char* what_happened)
 {
     device_lost = true;
     missing_said = false;
+    bool passes = drawn_shaders->pass_count > 1;
     device->SetVertexShader(NULL);
     device->SetPixelShader(NULL);
     release_shaders();
     release_previous_frame();
-    printf("Error : %s, so the shaders were dropped; F5 loads them again\n", what_happened);
+    printf("Error : %s, so the shaders were dropped%s; F5 loads them again\n", what_happened,
+           passes ? ", and what the passes held with them" : "");
 }
 
 // A driver's failure is treated as a loss, once: if the device fails again before it has
@@ -113,21 +111,26 @@ void render_frame()
         driver_failing = false;
 }
 
-// Clears, feeds each stage that has a shader the constants, advances the time and draws the
-// quad: all of a frame but the F5 poll and the presentation, so a saved frame is a live one.
-// Returns false when the device would not begin the scene, which then neither drew nor counted.
+// Clears, feeds each stage that has a shader the constants, draws the passes and the quad and
+// advances the time: all of a frame but the F5 poll and the presentation, so a saved frame is
+// a live one. Returns false when the device would not begin the scene, which then neither drew
+// nor counted.
 bool draw_scene()
 {
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     bool began = device->BeginScene() == D3D_OK;
     if (began) {
-        fill_inputs();
+        shader_set& set = *drawn_shaders;
+        fill_inputs(set.vertex_reads, shader_constants);
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
+            draw_passes(&set);
         } else if (!missing_said) {
             printf("Error : Vshader\n");
         }
+        fill_inputs(set.passes[0].reads, pixel_constants);
+        bind_pass_inputs(set, set.passes[0].reads);
         if (pixel_shader) {
             device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
             device->SetPixelShader(pixel_shader);
@@ -137,23 +140,9 @@ bool draw_scene()
         missing_said = missing_said_once;
         device->SetFVF(quad_fvf);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
+        unbind_pass_inputs(set.passes[0].reads);
         device->EndScene();
         end_frame();
     }
     return began;
-}
-
-// The time that the frames drawn so far have added up to when this frame begins: each sum is
-// rounded to a float, as the live loop stores it, and from frame 24,986,957 on an addition no
-// longer changes it, which also bounds the work.
-float time_at_frame(unsigned long frame)
-{
-    volatile float time = 0;
-    for (; frame > 0; frame--) {
-        float before = time;
-        time = before + time_step;
-        if (time == before)
-            break;
-    }
-    return time;
 }

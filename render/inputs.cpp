@@ -8,10 +8,6 @@
 // c0.x alone and the compiler is asked for no constant table, exactly as before.
 bool named_inputs = false;
 
-unsigned long frame_number = 0;
-bool time_running = true;
-
-enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_image };
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame"};
 // The last six that a save under --watch counts, in the order they are looked for.
 static const char* const* const image_extensions = counted_extensions + 6;
@@ -25,32 +21,6 @@ static bool button_held = false;
 // The client area, as the last WM_SIZE gave it: the picture is stretched over it.
 static LPARAM client_size = 0;
 
-// The pixel stage's own registers, once a stage has a named constant: the compiler places each
-// stage's globals on its own, so the same name may sit in different registers.
-static float pixel_registers[64][4];
-
-struct input {
-    BYTE kind;
-    BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
-    WORD index;   // the register, or the sampler as the device numbers it
-    IDirect3DTexture9* texture;
-};
-
-// What one load's shaders declare. A load reads into the spare set, and only a load that gave
-// both stages a shader makes it the drawn one: until then the last good pair draws on, fed
-// and bound as before.
-struct input_set {
-    // Each name once per stage: four constants, and the samplers of ps_3_0 (16) and vs_3_0 (4).
-    input inputs[28];
-    int count;
-    bool own_pixel_registers;
-    bool reads_previous_frame;
-    bool failed;
-};
-static input_set sets[2];
-static input_set* drawn = &sets[0];
-static input_set* loading = &sets[1];
-
 // The presented picture of the frame before, copied on the GPU; it goes before a Reset.
 static IDirect3DTexture9* previous_texture = NULL;
 static IDirect3DSurface9* previous_surface = NULL;
@@ -59,7 +29,7 @@ static IDirect3DSurface9* back_buffer = NULL;
 static char image_path[MAX_PATH];
 
 // The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it.
-static IDirect3DTexture9* load_image(const char* name)
+IDirect3DTexture9* load_image(const char* name)
 {
     size_t length = strlen(name);
     char wanted[MAX_PATH];
@@ -86,7 +56,8 @@ static IDirect3DTexture9* load_image(const char* name)
     }
     IDirect3DTexture9* texture = NULL;
     if (best == image_kinds) {
-        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds or .tga here; it reads black\n", name, name);
+        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds or .tga here, and no function ps_%s in %s; "
+               "it reads black\n", name, name, name, shader_source[0]);
         return NULL;
     }
     HRESULT status = D3DXCreateTextureFromFileExA(device, image_path, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
@@ -100,15 +71,16 @@ static IDirect3DTexture9* load_image(const char* name)
     return texture;
 }
 
-// Notes in the set being loaded what one compiled stage declares by the names above, and loads
-// its images. A name hotfx fills must be of the register set it is filled through: a sampler
-// called time would otherwise be written as a constant, to a register of its sampler's number.
-void read_inputs(int stage, ID3DXConstantTable* table)
+// Notes what one compiled stage declares by the names above. A name hotfx fills must be of the
+// register set it is filled through: a sampler called time would otherwise be written as a
+// constant, to a register of its sampler's number. Any other sampler is an image or a pass,
+// which the load decides by its name.
+void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
 {
     D3DXCONSTANTTABLE_DESC table_desc;
     if (table->GetDesc(&table_desc) != D3D_OK)
         return;
-    input_set& set = *loading;
+    stage_inputs& set = *into;
     // A table can't name more than fit, but its count comes from the compiler, not from us.
     for (UINT i = 0; i < table_desc.Constants && set.count < (int)(sizeof set.inputs / sizeof set.inputs[0]); i++) {
         D3DXCONSTANT_DESC desc;
@@ -123,9 +95,11 @@ void read_inputs(int stage, ID3DXConstantTable* table)
         bool constant = kind < input_previous_frame;
         input& in = set.inputs[set.count];
         in.texture = NULL;
+        in.pass = -1;
         if (constant ? desc.RegisterSet != D3DXRS_FLOAT4 || desc.Type != D3DXPT_FLOAT ||
                            desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= 64
-                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D)) {
+                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D) ||
+                           strlen(desc.Name) >= sizeof in.name) {
             printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
                             : "Error : %s: hotfx fills it as a sampler2D; it reads black\n",
                    desc.Name);
@@ -133,11 +107,11 @@ void read_inputs(int stage, ID3DXConstantTable* table)
             if (!sampler)
                 continue;
             kind = input_image;  // bound to nothing, so that it reads black
-        } else if (kind == input_image && !(in.texture = load_image(desc.Name))) {
-            set.failed = true;
+            in.name[0] = 0;
+        } else {
+            strcpy(in.name, desc.Name);
         }
         set.reads_previous_frame |= kind == input_previous_frame;
-        set.own_pixel_registers |= constant;
         in.kind = (BYTE)kind;
         in.stage = (BYTE)stage;
         in.index = (WORD)(desc.RegisterIndex + (sampler && !stage ? D3DVERTEXTEXTURESAMPLER0 : 0));
@@ -145,59 +119,48 @@ void read_inputs(int stage, ID3DXConstantTable* table)
     }
 }
 
-// Unbinds and releases what a set holds, and empties it.
-static void empty_set(input_set& set)
+// Unbinds and releases what a stage holds, and empties it.
+void release_inputs(stage_inputs* inputs)
 {
-    for (int i = 0; i < set.count; i++) {
-        if (set.inputs[i].kind < input_previous_frame)
+    for (int i = 0; i < inputs->count; i++) {
+        const input& in = inputs->inputs[i];
+        if (in.kind < input_previous_frame)
             continue;
-        device->SetTexture(set.inputs[i].index, NULL);
-        if (set.inputs[i].texture)
-            set.inputs[i].texture->Release();
+        device->SetTexture(in.index, NULL);
+        if (in.texture)
+            in.texture->Release();
     }
-    set.count = 0;
-    set.own_pixel_registers = set.reads_previous_frame = set.failed = false;
+    inputs->count = 0;
+    inputs->reads_previous_frame = inputs->failed = false;
 }
 
-// Before a load reads the shaders' tables.
-void begin_inputs()
+// Sampler states after a complete load, and again after a reset of the device: images and the
+// previous frame are read as sampler 0 is.
+void set_input_samplers(const stage_inputs& inputs)
 {
-    empty_set(*loading);
+    for (int i = 0; i < inputs.count; i++)
+        if (inputs.inputs[i].kind == input_previous_frame || inputs.inputs[i].kind == input_image)
+            set_sampler_states_of(inputs.inputs[i].index);
 }
 
-// After a load: one that made both shaders puts its inputs in place of the drawn ones, one
-// that failed drops its own and leaves the drawn ones as they are.
-void end_inputs(bool complete)
+// The time in c0.x first, then each named input in the stage's registers; images and the
+// previous frame are bound every frame, because a reset of the device forgets them.
+void fill_inputs(const stage_inputs& inputs, float (*registers)[4])
 {
-    if (!complete) {
-        empty_set(*loading);
-        return;
+    registers[0][0] = input_values[input_time][0] = frame_time;
+    input_values[input_frame][0] = (float)frame_number;
+    for (int i = 0; i < inputs.count; i++) {
+        const input& in = inputs.inputs[i];
+        if (in.kind < input_previous_frame)
+            memcpy(registers[in.index], input_values[in.kind], sizeof input_values[0]);
+        else if (in.kind < input_pass)
+            bind_texture(in, in.kind == input_image ? in.texture : previous_texture);
     }
-    release_inputs();
-    input_set* loaded = loading;
-    loading = drawn;
-    drawn = loaded;
-    pixel_constants = drawn->own_pixel_registers ? pixel_registers : shader_constants;
 }
 
-// With the shaders: their images go, nothing stays bound to a sampler, and every register
-// but the time's is 0 again.
-void release_inputs()
+void bind_texture(const input& in, IDirect3DBaseTexture9* texture)
 {
-    empty_set(*drawn);
-    memset(shader_constants, 0, sizeof shader_constants);
-    memset(pixel_registers, 0, sizeof pixel_registers);
-    pixel_constants = shader_constants;
-}
-
-bool inputs_failed()
-{
-    return drawn->failed;
-}
-
-bool reads_previous_frame()
-{
-    return drawn->reads_previous_frame;
+    device->SetTexture(in.index, texture);
 }
 
 void release_previous_frame()
@@ -215,14 +178,14 @@ void release_previous_frame()
 // Black, the size and format of the back buffer, kept on the GPU while shaders read it. It
 // lives in the default pool, so none is made while the device is lost: a Reset fails while
 // such a resource lives. The reset makes it.
-static void make_previous_frame()
+bool make_previous_frame(bool read)
 {
-    if (!drawn->reads_previous_frame) {
+    if (!read) {
         release_previous_frame();
-        return;
+        return true;
     }
     if (previous_texture || device_lost)
-        return;
+        return true;
     HRESULT status = device->CreateTexture(present_params.BackBufferWidth, present_params.BackBufferHeight, 1,
                                            D3DUSAGE_RENDERTARGET, present_params.BackBufferFormat, D3DPOOL_DEFAULT,
                                            &previous_texture, NULL);
@@ -235,43 +198,22 @@ static void make_previous_frame()
     if (status != D3D_OK) {
         printf("Error : previous_frame: the device refused it (status 0x%08X); it reads black\n", (unsigned)status);
         release_previous_frame();
-        drawn->failed = true;
+        return false;
     }
+    return true;
 }
 
-// After a complete load, and again after a reset of the device.
-void set_input_samplers()
+void clear_previous_frame()
 {
-    for (int i = 0; i < drawn->count; i++)
-        if (drawn->inputs[i].kind >= input_previous_frame)
-            set_sampler_states_of(drawn->inputs[i].index);
-    make_previous_frame();
-}
-
-// The time in c0.x first, then each named input in its stage's registers; samplers are bound
-// every frame, because a reset of the device forgets them.
-void fill_inputs()
-{
-    shader_constants[0][0] = pixel_constants[0][0] = input_values[input_time][0] = frame_time;
-    input_values[input_frame][0] = (float)frame_number;
-    for (int i = 0; i < drawn->count; i++) {
-        const input& in = drawn->inputs[i];
-        if (in.kind < input_previous_frame)
-            memcpy((in.stage ? pixel_constants : shader_constants)[in.index], input_values[in.kind],
-                   sizeof input_values[0]);
-        else
-            device->SetTexture(in.index, in.kind == input_image ? in.texture : previous_texture);
-    }
+    if (previous_surface)
+        device->ColorFill(previous_surface, NULL, 0);
 }
 
 // After the scene: the time moves on unless stopped, a click is news for one frame only, and
 // the picture is kept for the next frame.
 void end_frame()
 {
-    if (time_running) {
-        frame_time += time_step;
-        frame_number++;
-    }
+    advance_time();
     if (mouse[3] > 0)
         mouse[3] = -mouse[3];
     if (previous_surface)
@@ -328,16 +270,15 @@ void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
     }
     unsigned long step = GetKeyState(VK_SHIFT) < 0 ? 60 : 1;
     if (wParam == VK_SPACE && !(lParam & 0x40000000)) {
-        time_running = !time_running;
+        run_time(!time_running);
     } else if (wParam == VK_HOME) {
-        frame_number = 0;
-        if (previous_surface)
-            device->ColorFill(previous_surface, NULL, 0);
+        go_to_frame(0);
+        clear_previous_frame();
+        clear_passes(drawn_shaders);
     } else if (!time_running && (wParam == VK_RIGHT || wParam == VK_LEFT)) {
-        frame_number = wParam == VK_RIGHT ? frame_number + step : frame_number > step ? frame_number - step : 0;
+        go_to_frame(wParam == VK_RIGHT ? frame_number + step : frame_number > step ? frame_number - step : 0);
     } else {
         return;
     }
-    frame_time = time_at_frame(frame_number);
     printf("%s at frame %lu.\n", time_running ? "Running" : "Stopped", frame_number);
 }

@@ -11,6 +11,7 @@ extern IDirect3DDevice9* device;
 
 extern const char* const shader_source[3];
 
+// The drawn pair, vs_main and ps_main.
 extern IDirect3DVertexShader9* vertex_shader;
 extern IDirect3DPixelShader9* pixel_shader;
 
@@ -27,8 +28,6 @@ struct quad_vertex {
 extern const quad_vertex quad_vertices[4];
 extern float shader_constants[64][4];
 extern float (*pixel_constants)[4];
-extern float frame_time;
-extern const float time_step;
 extern bool device_lost;
 extern bool driver_failing;
 extern bool device_failed;
@@ -36,10 +35,19 @@ extern bool missing_said_once;
 
 void render_frame();
 bool draw_scene();
-float time_at_frame(unsigned long frame);
 void send_frames_to_stdout();
 int save_picture(const char* path);
 void release_picture_copy();
+
+// The time: c0.x, counted in frames drawn, which the keys under --watch stop and step.
+extern float frame_time;
+extern const float time_step;
+extern unsigned long frame_number;
+extern bool time_running;
+float time_at_frame(unsigned long frame);
+void go_to_frame(unsigned long frame);
+void run_time(bool run);
+void advance_time();
 
 // File names, compared as Windows compares them.
 bool same_name(const char* name, const char* lower);
@@ -52,22 +60,73 @@ bool saved_shaders_changed();
 extern const char* const counted_extensions[];
 
 // Named inputs, with any option: the back buffer's size, the time, the frame, the mouse, the
-// previous frame and images, each where the stage that declares it has it; and, under --watch,
-// the keys that stop and step the time.
+// previous frame, images and passes, each where the stage that declares it has it; and, under
+// --watch, the keys that stop and step the time.
 extern bool named_inputs;
-extern unsigned long frame_number;
-extern bool time_running;
+
+enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_image,
+                  input_pass };
+
+struct input {
+    BYTE kind;
+    BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
+    WORD index;   // the register, or the sampler as the device numbers it
+    IDirect3DTexture9* texture;  // an image's
+    int pass;     // a pass's record
+    char name[64];
+};
+
+// What one pixel stage reads: four named constants and ps_3_0's sixteen samplers at most.
+struct stage_inputs {
+    input inputs[20];
+    int count;
+    bool reads_previous_frame;
+    bool failed;
+};
+
 struct ID3DXConstantTable;
-void begin_inputs();
-void read_inputs(int stage, ID3DXConstantTable* table);
-void end_inputs(bool complete);
-void release_inputs();
-// Of the drawn shaders: an input that could not be filled (--frame and --frames end on it),
-// and whether they read the previous frame.
-bool inputs_failed();
-bool reads_previous_frame();
-void set_input_samplers();
-void fill_inputs();
-void end_frame();
+void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
+IDirect3DTexture9* load_image(const char* name);
+void release_inputs(stage_inputs* inputs);
+void fill_inputs(const stage_inputs& inputs, float (*registers)[4]);
+void bind_texture(const input& in, IDirect3DBaseTexture9* texture);
+void set_input_samplers(const stage_inputs& inputs);
+bool make_previous_frame(bool read);
 void release_previous_frame();
+void clear_previous_frame();
+void end_frame();
 void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Passes: a sampler NAME that main.fx has a function ps_NAME for reads what that function
+// draws, into a float texture of the back buffer's size, before ps_main draws the picture.
+struct pass {
+    char name[64];
+    IDirect3DPixelShader9* shader;
+    stage_inputs reads;
+    float registers[64][4];
+    bool reads_itself;
+    IDirect3DTexture9* targets[2];  // two when it reads itself: it reads one and draws the other
+    IDirect3DSurface9* surfaces[2];
+    int latest;                     // the target that holds what it drew last
+};
+
+struct shader_set {
+    IDirect3DVertexShader9* vertex;
+    stage_inputs vertex_reads;
+    pass passes[17];   // ps_main's record first, then the passes as they were found
+    int pass_count;
+    int order[17];     // the order they are drawn in, ps_main last
+    bool carries_state;  // a frame depends on the frames before it
+};
+
+extern shader_set* drawn_shaders;
+bool inputs_failed();
+bool carries_state();
+void print_pass_order(const shader_set& set);
+void keep_pass_targets(shader_set* set, shader_set* old);
+bool make_pass_targets(shader_set* set);
+void release_pass_targets(shader_set* set);
+void clear_passes(shader_set* set);
+void draw_passes(shader_set* set);
+void bind_pass_inputs(const shader_set& set, const stage_inputs& reads);
+void unbind_pass_inputs(const stage_inputs& reads);

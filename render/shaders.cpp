@@ -9,6 +9,8 @@ const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
 static const char vertex_profile[] = "vs_3_0";
 static const char pixel_profile[] = "ps_3_0";
 static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
+// How each compiler says that the file has no such function: Windows' D3DX and Wine's.
+static const char* const entry_missing_codes[] = {"X3501", "E5005"};
 
 static const struct {
     D3DSAMPLERSTATETYPE state;
@@ -21,121 +23,295 @@ static const struct {
     {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
 };
 
+// The drawn set and the one a load builds beside it: only a load that made every stage
+// replaces the drawn one, so a typo leaves the last good shaders drawing, fed and bound.
+static shader_set sets[2];
+shader_set* drawn_shaders = &sets[0];
+static shader_set* loading = &sets[1];
+// The drawn set's vs_main and ps_main, for the frame.
 IDirect3DVertexShader9* vertex_shader = NULL;
 IDirect3DPixelShader9* pixel_shader = NULL;
 
+static void release_set(shader_set* set)
+{
+    if (set->vertex)
+        set->vertex->Release();
+    set->vertex = NULL;
+    for (int i = 0; i < set->pass_count; i++) {
+        pass& p = set->passes[i];
+        if (p.shader)
+            p.shader->Release();
+        p.shader = NULL;
+        release_inputs(&p.reads);
+        p.reads_itself = false;
+        memset(p.registers, 0, sizeof p.registers);
+    }
+    release_inputs(&set->vertex_reads);
+    release_pass_targets(set);
+    set->pass_count = 0;
+    set->carries_state = false;
+}
+
 void release_shaders()
 {
-    if (vertex_shader) {
-        vertex_shader->Release();
-        vertex_shader = NULL;
-    }
-    if (pixel_shader) {
-        pixel_shader->Release();
-        pixel_shader = NULL;
-    }
-    release_inputs();
+    release_set(drawn_shaders);
+    vertex_shader = NULL;
+    pixel_shader = NULL;
+    memset(shader_constants, 0, sizeof shader_constants);
+    pixel_constants = shader_constants;
+}
+
+static bool says(const char* text, int length, const char* word)
+{
+    for (int at = 0, size = (int)strlen(word); at + size <= length; at++)
+        if (memcmp(text + at, word, size) == 0)
+            return true;
+    return false;
 }
 
 // Compiles one entry point of the file as it is on disk now. Returns the code, or NULL after
-// printing why there is none. Compiler warnings that come with code are dropped.
-static ID3DXBuffer* compile(const char* entry, const char* profile)
+// printing why there is none; an entry that may be missing is not an error when it is.
+// Compiler warnings that come with code are dropped.
+static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstantTable** table, bool* missing)
 {
     ID3DXBuffer* code = NULL;
     ID3DXBuffer* messages = NULL;
-    ID3DXConstantTable* table = NULL;
     HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile, compile_flags,
-                                                &code, &messages, named_inputs ? &table : NULL);
+                                                &code, &messages, named_inputs ? table : NULL);
     // The text need not end in a zero byte, so it is measured within the buffer's size.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
     int length = text ? (int)strnlen(text, messages->GetBufferSize()) : 0;
-    if (status != D3D_OK && length > 0) {
+    bool absent = missing && status != D3D_OK && says(text, length, entry) &&
+                  (says(text, length, entry_missing_codes[0]) || says(text, length, entry_missing_codes[1]));
+    if (missing)
+        *missing = absent;
+    if (absent)
+        ;  // not an error: the sampler reads an image instead
+    else if (status != D3D_OK && length > 0)
         printf("Error : %.*s\n", length, text);
-    } else if (status != D3D_OK) {
+    else if (status != D3D_OK)
         printf("Error : %s: %s (%s) failed to compile, status 0x%08X, no message from the compiler\n",
                shader_source[0], entry, profile, (unsigned)status);
-    } else if (!code) {
+    else if (!code)
         printf("Error : %s: %s (%s) compiled to nothing\n", shader_source[0], entry, profile);
-    }
     if (messages)
         messages->Release();
     if (status != D3D_OK && code) {
         code->Release();
         code = NULL;
     }
-    if (table) {
-        if (code)
-            read_inputs(entry == shader_source[2], table);
-        table->Release();
+    if (!code && *table) {
+        (*table)->Release();
+        *table = NULL;
     }
     return code;
 }
 
-// The vertex stage, then the pixel stage: each compiled, then made by the device. Returns
-// false after saying why a stage has no shader.
-static bool create_vertex_shader(IDirect3DVertexShader9** shader)
+static void report_refused(const char* entry, const char* stage, HRESULT status)
 {
-    ID3DXBuffer* code = compile(shader_source[1], vertex_profile);
+    printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08X)\n", entry, stage,
+           (unsigned)status);
+}
+
+static void find_passes(shader_set* set, stage_inputs* reads);
+
+static bool create_vertex_shader(shader_set* set)
+{
+    ID3DXConstantTable* table = NULL;
+    ID3DXBuffer* code = compile(shader_source[1], vertex_profile, &table, NULL);
     if (!code)
         return false;
-    HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), shader);
+    HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), &set->vertex);
     code->Release();
+    if (table) {
+        read_inputs(0, table, &set->vertex_reads);
+        table->Release();
+    }
+    find_passes(set, &set->vertex_reads);
     if (status == D3D_OK)
         return true;
-    *shader = NULL;
-    printf("Error : %s compiled, but the device refused it as a vertex shader (status 0x%08X)\n", shader_source[1],
-           (unsigned)status);
+    set->vertex = NULL;
+    report_refused(shader_source[1], "vertex", status);
     return false;
 }
 
-static bool create_pixel_shader(IDirect3DPixelShader9** shader)
+// Makes the pixel shader of one record from its entry point and reads what it declares.
+// Returns false after saying why it has none (or, where missing is given, silently when the
+// file has no such function).
+static bool create_pixel_shader(shader_set* set, pass* p, const char* entry, bool* missing)
 {
-    ID3DXBuffer* code = compile(shader_source[2], pixel_profile);
+    ID3DXConstantTable* table = NULL;
+    ID3DXBuffer* code = compile(entry, pixel_profile, &table, missing);
     if (!code)
         return false;
-    HRESULT status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), shader);
+    HRESULT status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), &p->shader);
     code->Release();
-    if (status == D3D_OK)
-        return true;
-    *shader = NULL;
-    printf("Error : %s compiled, but the device refused it as a pixel shader (status 0x%08X)\n", shader_source[2],
-           (unsigned)status);
+    if (table) {
+        read_inputs(1, table, &p->reads);
+        table->Release();
+    }
+    if (status != D3D_OK) {
+        p->shader = NULL;
+        report_refused(entry, "pixel", status);
+        return false;
+    }
+    find_passes(set, &p->reads);
+    return true;
+}
+
+// The record of the pass a sampler names, made from ps_NAME where main.fx has it. Returns -1
+// where the file has no such function (the sampler is an image), -2 where the pass can't be
+// made (it reads black).
+static int pass_named(shader_set* set, const char* name)
+{
+    for (int i = 1; i < set->pass_count; i++)
+        if (strcmp(set->passes[i].name, name) == 0)
+            return i;
+    int limit = (int)(sizeof set->passes / sizeof set->passes[0]);
+    char entry[sizeof set->passes[0].name + 3] = "ps_";
+    strcpy(entry + 3, name);
+    pass* p = &set->passes[set->pass_count];
+    bool missing = false;
+    if (set->pass_count == limit) {
+        printf("Error : sampler %s: more passes than ps_3_0 has samplers (%d); it reads black\n", name, limit - 1);
+        return -2;
+    }
+    strcpy(p->name, name);
+    // Counted first, so that a pass that reads itself finds its own record.
+    set->pass_count++;
+    if (create_pixel_shader(set, p, entry, &missing))
+        return (int)(p - set->passes);
+    // Nothing was found through it, so it is still the last record.
+    release_inputs(&p->reads);
+    set->pass_count--;
+    return missing ? -1 : -2;
+}
+
+// Each sampler of a stage that is not a named input reads a pass where main.fx has ps_NAME,
+// even if an image of that name lies beside it (a screenshot of the pass must not hide it),
+// and an image otherwise.
+static void find_passes(shader_set* set, stage_inputs* reads)
+{
+    for (int i = 0; i < reads->count; i++) {
+        input& in = reads->inputs[i];
+        if (in.kind != input_image || !in.name[0])
+            continue;
+        int found = in.stage ? pass_named(set, in.name) : -1;
+        if (found >= 0) {
+            in.kind = input_pass;
+            in.pass = found;
+        } else if (found == -1 && !(in.texture = load_image(in.name))) {
+            reads->failed = true;
+        } else if (found == -2) {
+            reads->failed = true;
+        }
+    }
+}
+
+// Depth first from ps_main: each pass comes after the passes it reads, so it reads what they
+// drew this frame. A pass that reads itself, or one still open on the way (a cycle), reads
+// what it drew the frame before.
+static void visit(shader_set* set, int record, BYTE* state, int* placed)
+{
+    state[record] = 1;
+    pass& p = set->passes[record];
+    for (int i = 0; i < p.reads.count; i++) {
+        const input& in = p.reads.inputs[i];
+        if (in.kind != input_pass)
+            continue;
+        if (in.pass == record)
+            p.reads_itself = true;
+        else if (state[in.pass] == 0)
+            visit(set, in.pass, state, placed);
+        set->carries_state |= in.pass == record || state[in.pass] == 1;
+    }
+    set->carries_state |= p.reads.reads_previous_frame;
+    state[record] = 2;
+    set->order[(*placed)++] = record;
+}
+
+static void order_passes(shader_set* set)
+{
+    BYTE state[sizeof set->passes / sizeof set->passes[0]] = {0};
+    int placed = 0;
+    visit(set, 0, state, &placed);
+    set->carries_state |= set->vertex_reads.reads_previous_frame;
+}
+
+static bool reads_constants(const stage_inputs& reads)
+{
+    for (int i = 0; i < reads.count; i++)
+        if (reads.inputs[i].kind < input_previous_frame)
+            return true;
     return false;
 }
 
-// Both shaders are rebuilt from the file every time. Without options a load starts from
+// Every stage is rebuilt from the file every time. Without options a load starts from
 // nothing, so a failed stage, and every stage after it, stays without a shader until the next
-// load. With one, the last good pair draws on, with its inputs, until a load makes both.
+// load. With one, the last good set draws on, with its inputs and passes, until a load makes
+// every stage; the passes it keeps by name keep what they drew.
 void load_shaders()
 {
     if (!named_inputs)
         release_shaders();
-    begin_inputs();
-    IDirect3DVertexShader9* vertex = NULL;
-    IDirect3DPixelShader9* pixel = NULL;
-    bool complete = create_vertex_shader(&vertex) && create_pixel_shader(&pixel);
-    if (complete || !named_inputs) {
-        release_shaders();
-        vertex_shader = vertex;
-        pixel_shader = pixel;
-    } else if (vertex) {
-        vertex->Release();
+    shader_set* set = loading;
+    release_set(set);
+    set->pass_count = 1;
+    set->passes[0].name[0] = 0;
+    bool complete = create_vertex_shader(set) && create_pixel_shader(set, &set->passes[0], shader_source[2], NULL);
+    if (!complete && named_inputs) {
+        release_set(set);
+        return;
     }
-    end_inputs(complete || !named_inputs);
+    order_passes(set);
+    keep_pass_targets(set, drawn_shaders);
+    release_shaders();
+    loading = drawn_shaders;
+    drawn_shaders = set;
+    vertex_shader = set->vertex;
+    pixel_shader = set->passes[0].shader;
+    if (reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads))
+        pixel_constants = set->passes[0].registers;
     if (!complete)
         return;
     printf("Load Shader.\n");
+    print_pass_order(*set);
     set_sampler_states();
 }
 
-// After a complete load, and again after a reset of the device, which forgets them.
-void set_sampler_states()
+bool inputs_failed()
 {
-    set_sampler_states_of(0);
-    set_input_samplers();
+    const shader_set& set = *drawn_shaders;
+    bool failed = set.vertex_reads.failed;
+    for (int i = 0; i < set.pass_count; i++)
+        failed |= set.passes[i].reads.failed;
+    return failed;
 }
 
-// Images and the previous frame are read as sampler 0 is.
+bool carries_state()
+{
+    return drawn_shaders->carries_state;
+}
+
+// After a complete load, and again after a reset of the device, which forgets them and the
+// default pool's textures.
+void set_sampler_states()
+{
+    shader_set& set = *drawn_shaders;
+    set_sampler_states_of(0);
+    set_input_samplers(set.vertex_reads);
+    bool previous = set.vertex_reads.reads_previous_frame;
+    for (int i = 0; i < set.pass_count; i++) {
+        set_input_samplers(set.passes[i].reads);
+        previous |= set.passes[i].reads.reads_previous_frame;
+    }
+    if (!make_previous_frame(previous))
+        set.passes[0].reads.failed = true;
+    if (!make_pass_targets(&set))
+        set.passes[0].reads.failed = true;
+}
+
+// Images, passes and the previous frame are read as sampler 0 is.
 void set_sampler_states_of(DWORD sampler)
 {
     for (const auto& setting : sampler_settings)

@@ -99,6 +99,7 @@ struct quiet_device : counted<IDirect3DDevice9> {
     HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override { return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK; }
     HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) override { return ++quiet.calls, D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) override { return ++quiet.calls, D3D_OK; }
+    HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) override { return ++quiet.calls, D3D_OK; }
     HRESULT CreateOffscreenPlainSurface(UINT, UINT, D3DFORMAT, D3DPOOL, IDirect3DSurface9**, HANDLE*) override
     {
         return D3DERR_INVALIDCALL;
@@ -109,6 +110,8 @@ struct quiet_device : counted<IDirect3DDevice9> {
 quiet_device device_object;
 
 struct quiet_direct3d : counted<IDirect3D9> {
+    HRESULT CheckDeviceFormat(UINT, D3DDEVTYPE, D3DFORMAT, DWORD, D3DRESOURCETYPE, D3DFORMAT) override
+    { return ++quiet.calls, D3D_OK; }
     HRESULT CreateDevice(UINT, D3DDEVTYPE, HWND, DWORD, D3DPRESENT_PARAMETERS*, IDirect3DDevice9** device) override
     {
         *device = hand_out(device_object);
@@ -165,19 +168,21 @@ BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 
-HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR, LPCSTR, DWORD,
+HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR entry, LPCSTR, DWORD,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages, LPD3DXCONSTANTTABLE* table)
 {
-    if (table)
-        *table = quiet.inputs ? hand_out(table_object) : NULL;
     static const char tokens[] = "code";
     static const char error[] = "main.fx(1,1): error X3000: syntax error";
+    static const char no_photo[] = "main.fx: E5005: Entry point \"ps_photo\" is not defined.";
+    bool missing = strcmp(entry, "ps_photo") == 0;
+    if (table)
+        *table = quiet.inputs && !missing ? hand_out(table_object) : NULL;
     ++quiet.calls;
     *code = NULL;
     *messages = NULL;
-    if (quiet.compile_fails) {
-        message_buffer.text = error;
-        message_buffer.size = sizeof error;
+    if (quiet.compile_fails || missing) {
+        message_buffer.text = missing ? no_photo : error;
+        message_buffer.size = missing ? sizeof no_photo : sizeof error;
         *messages = hand_out(message_buffer);
         return E_FAIL;
     }

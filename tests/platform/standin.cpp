@@ -393,9 +393,16 @@ struct device_object : counted<IDirect3DDevice9> {
     { return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9* surface, const RECT*, D3DCOLOR) override
     { return log("device->ColorFill(" + standin_name_of(surface) + ")"), D3D_OK; }
+    HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9* surface) override
+    { return log(format("device->SetRenderTarget(%u, %s)", index, standin_name_of(surface).c_str())), D3D_OK; }
 };
 
 struct direct3d_object : counted<IDirect3D9> {
+    HRESULT CheckDeviceFormat(UINT, D3DDEVTYPE, D3DFORMAT, DWORD usage, D3DRESOURCETYPE, D3DFORMAT wanted) override
+    {
+        log(format("d3d->CheckDeviceFormat(0x%x, %d)", usage, (int)wanted));
+        return D3D_OK;
+    }
     HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behaviour,
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) override
     {
@@ -699,6 +706,12 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
         queued.pop_front();
     } else if (scripted != script.compile.end()) {
         result = scripted->second;
+    } else if (entry && strncmp(entry, "ps_", 3) == 0 && strcmp(entry, "ps_main") != 0) {
+        // A file has no function of any other name unless the test gives it one.
+        result.status = E_FAIL;
+        result.code = false;
+        result.messages = true;
+        result.text = std::string("main.fx: E5005: Entry point \"") + entry + "\" is not defined.";
     }
     if (code) {
         *code = NULL;
