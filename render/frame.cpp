@@ -121,7 +121,7 @@ bool draw_scene()
     bool began = device->BeginScene() == D3D_OK;
     if (began) {
         shader_set& set = *drawn_shaders;
-        fill_inputs(set.vertex_reads, shader_constants);
+        fill_inputs(set.vertex_reads, shader_constants, frame_time, frame_number);
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
@@ -129,7 +129,7 @@ bool draw_scene()
         } else if (!missing_said) {
             printf("Error : Vshader\n");
         }
-        fill_inputs(set.passes[0].reads, pixel_constants);
+        fill_inputs(set.passes[0].reads, pixel_constants, frame_time, frame_number);
         bind_pass_inputs(set, set.passes[0].reads);
         if (pixel_shader) {
             device->SetPixelShaderConstantF(0, pixel_constants[0], 64);

@@ -145,10 +145,10 @@ void set_input_samplers(const stage_inputs& inputs)
 
 // The time in c0.x first, then each named input in the stage's registers; images and the
 // previous frame are bound every frame, because a reset of the device forgets them.
-void fill_inputs(const stage_inputs& inputs, float (*registers)[4])
+void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame)
 {
-    registers[0][0] = input_values[input_time][0] = frame_time;
-    input_values[input_frame][0] = (float)frame_number;
+    registers[0][0] = input_values[input_time][0] = time;
+    input_values[input_frame][0] = (float)frame;
     for (int i = 0; i < inputs.count; i++) {
         const input& in = inputs.inputs[i];
         if (in.kind < input_previous_frame)

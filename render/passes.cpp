@@ -20,6 +20,11 @@ static bool pass_filtered = true;
 // The picture's own target, set again after the passes have drawn into theirs.
 static IDirect3DSurface9* back_buffer = NULL;
 
+// How many frames the passes have drawn since they were cleared: while the time stands still
+// they draw no more, a step forward draws the frames stepped over, and a step back starts
+// them again from frame 0, so that what they hold at frame N is what --frame N draws.
+static unsigned long passes_drawn = 0;
+
 // Once per device, before the first pass's texture.
 static void choose_pass_format()
 {
@@ -143,6 +148,7 @@ void release_pass_targets(shader_set* set)
 // Home: every pass starts again from 0.
 void clear_passes(shader_set* set)
 {
+    passes_drawn = 0;
     for (int i = 1; i < set->pass_count; i++)
         for (int which = 0; which < 2; which++)
             if (set->passes[i].surfaces[which])
@@ -168,27 +174,40 @@ void unbind_pass_inputs(const stage_inputs& reads)
             bind_texture(reads.inputs[i], NULL);
 }
 
-// Inside the scene, with vs_main set: each pass in order into its own target, then the back
-// buffer is the target again for ps_main. A pass that reads itself draws into its other
-// target and reads the one it drew last; the two swap, and nothing is copied.
-void draw_passes(shader_set* set)
+// Each pass in order into its own target, as frame number frame at that time. A pass that
+// reads itself draws into its other target and reads the one it drew last; the two swap, and
+// nothing is copied.
+static void draw_passes_once(shader_set* set, float time, unsigned long frame)
 {
-    if (set->pass_count < 2 || !back_buffer)
-        return;
-    device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
     for (int i = 0; i < set->pass_count - 1; i++) {
         pass& p = set->passes[set->order[i]];
         int into = p.reads_itself ? 1 - p.latest : p.latest;
         if (!p.surfaces[into])
             continue;
         device->SetRenderTarget(0, p.surfaces[into]);
-        fill_inputs(p.reads, p.registers);
+        fill_inputs(p.reads, p.registers, time, frame);
         bind_pass_inputs(*set, p.reads);
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
         unbind_pass_inputs(p.reads);
         p.latest = into;
+    }
+}
+
+// Inside the scene, with vs_main set: the passes up to the frame being drawn, then the back
+// buffer is the target again for ps_main.
+void draw_passes(shader_set* set)
+{
+    if (set->pass_count < 2 || !back_buffer)
+        return;
+    if (passes_drawn > frame_number + 1)
+        clear_passes(set);
+    device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
+    volatile float time = time_at_frame(passes_drawn);
+    for (; passes_drawn <= frame_number; passes_drawn++) {
+        draw_passes_once(set, time, passes_drawn);
+        time = time + time_step;
     }
     device->SetRenderTarget(0, back_buffer);
 }

@@ -88,7 +88,7 @@ struct ID3DXConstantTable;
 void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
 IDirect3DTexture9* load_image(const char* name);
 void release_inputs(stage_inputs* inputs);
-void fill_inputs(const stage_inputs& inputs, float (*registers)[4]);
+void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame);
 void bind_texture(const input& in, IDirect3DBaseTexture9* texture);
 void set_input_samplers(const stage_inputs& inputs);
 bool make_previous_frame(bool read);
