@@ -36,6 +36,7 @@ struct input {
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;
+    char image[MAX_PATH];  // an image's name in lower case, for --watch to know which files count
 };
 // Each name once per stage: four constants, and the samplers of ps_3_0 (16) and vs_3_0 (4).
 static input inputs[28];
@@ -49,13 +50,13 @@ static IDirect3DSurface9* back_buffer = NULL;
 
 static char image_path[MAX_PATH];
 
-// The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it.
-static IDirect3DTexture9* load_image(const char* name)
+// The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it;
+// wanted is left holding NAME in lower case.
+static IDirect3DTexture9* load_image(const char* name, char* wanted)
 {
     size_t length = strlen(name);
-    char wanted[MAX_PATH];
-    if (length > sizeof wanted - 6)
-        length = sizeof wanted - 6;  // too long a name for a file: none is found
+    if (length > MAX_PATH - 6)
+        length = MAX_PATH - 6;  // too long a name for a file: none is found
     for (size_t i = 0; i < length; i++)
         wanted[i] = name[i] >= 'A' && name[i] <= 'Z' ? name[i] | 0x20 : name[i];
     size_t best = image_kinds;
@@ -75,6 +76,7 @@ static IDirect3DTexture9* load_image(const char* name)
         } while (FindNextFileA(search, &found));
         FindClose(search);
     }
+    wanted[length] = 0;
     IDirect3DTexture9* texture = NULL;
     if (best == image_kinds) {
         printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds or .tga here; it reads black\n", name, name);
@@ -110,6 +112,7 @@ void read_inputs(int stage, ID3DXConstantTable* table)
             continue;
         input& in = inputs[input_count];
         in.texture = NULL;
+        in.image[0] = 0;
         if (sampler ? desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D
                     : kind == input_previous_frame || desc.Type != D3DXPT_FLOAT || desc.Class > D3DXPC_VECTOR ||
                           desc.RegisterIndex >= 64) {
@@ -118,7 +121,7 @@ void read_inputs(int stage, ID3DXConstantTable* table)
             if (!sampler)
                 continue;
             kind = input_image;  // bound to nothing, so that it reads black
-        } else if (kind == input_image && !(in.texture = load_image(desc.Name))) {
+        } else if (kind == input_image && !(in.texture = load_image(desc.Name, in.image))) {
             inputs_failed = true;
         }
         reads_previous_frame |= kind == input_previous_frame;
@@ -129,6 +132,23 @@ void read_inputs(int stage, ID3DXConstantTable* table)
         in.index = (WORD)(desc.RegisterIndex + (sampler && !stage ? D3DVERTEXTEXTURESAMPLER0 : 0));
         input_count++;
     }
+}
+
+// Whether a sampler of the loaded shaders reads this file, or would once it is there.
+bool image_read_by_shaders(const char* file_name)
+{
+    const char* extension = extension_of(file_name);
+    size_t kind = 0;
+    while (kind < image_kinds && !same_name(extension, image_extensions[kind]))
+        kind++;
+    for (int i = 0; kind < image_kinds && i < input_count; i++) {
+        char wanted[MAX_PATH + 8];
+        strcpy(wanted, inputs[i].image);
+        strcat(wanted, image_extensions[kind]);
+        if (inputs[i].image[0] && same_name(file_name, wanted))
+            return true;
+    }
+    return false;
 }
 
 // With the shaders: their images go, and nothing stays bound to a sampler.

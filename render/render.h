@@ -67,3 +67,6 @@ void fill_inputs();
 void end_frame();
 void release_previous_frame();
 void window_input(UINT message, WPARAM wParam, LPARAM lParam);
+// NAME.png, .jpg, .jpeg, .bmp, .dds or .tga, compared as Windows compares file names, where a
+// sampler of the loaded shaders reads the image NAME: what a save under --watch counts.
+bool image_read_by_shaders(const char* file_name);
