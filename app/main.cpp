@@ -6,12 +6,14 @@
 
 HWND main_window = NULL;
 
-// The outer size of the window, frame included; the back buffer is stretched into it.
+// The outer size of the window, frame included; the back buffer is stretched into it. Also the
+// picture's own size, which fit_window gives the client area under --watch.
 static const int window_width = 1280;
 static const int window_height = 1024;
 
-// --watch: the largest window, at most the size above, whose client area has the picture's 5:4
-// and which fits the work area of the monitor it opens on (the primary, where 0,0 is).
+// --watch: a client area of the picture's own size, so that what is shown is what --frame
+// saves, pixel for pixel; where the work area of the monitor it opens on (the primary, where
+// 0,0 is) has no room for that, the largest client area with the picture's 5:4 that fits.
 static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
 {
     RECT work, frame = {0, 0, 0, 0};
@@ -19,8 +21,9 @@ static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, 
     AdjustWindowRectEx(&frame, style, FALSE, ex_style);
     int frame_width = frame.right - frame.left, frame_height = frame.bottom - frame.top;
     // Not std::min: Visual Studio's windows.h makes min a macro.
-    int outer_width = work.right - work.left < *width ? work.right - work.left : *width;
-    int outer_height = work.bottom - work.top < *height ? work.bottom - work.top : *height;
+    int outer_width = work.right - work.left < *width + frame_width ? work.right - work.left : *width + frame_width;
+    int outer_height =
+        work.bottom - work.top < *height + frame_height ? work.bottom - work.top : *height + frame_height;
     int step = (outer_width - frame_width) / 5;
     if ((outer_height - frame_height) / 4 < step)
         step = (outer_height - frame_height) / 4;

@@ -119,6 +119,35 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
     }
 }
 
+static bool image_of(const stage_inputs& reads, const char* file_name, const char* extension)
+{
+    for (int i = 0; i < reads.count; i++) {
+        const input& in = reads.inputs[i];
+        char wanted[sizeof in.name + 8];
+        for (size_t at = 0; at < sizeof in.name; at++)
+            wanted[at] = in.name[at] >= 'A' && in.name[at] <= 'Z' ? in.name[at] | 0x20 : in.name[at];
+        strcat(wanted, extension);
+        if (in.kind == input_image && in.name[0] && same_name(file_name, wanted))
+            return true;
+    }
+    return false;
+}
+
+bool image_read_by_shaders(const char* file_name)
+{
+    const char* extension = extension_of(file_name);
+    size_t kind = 0;
+    while (kind < image_kinds && !same_name(extension, image_extensions[kind]))
+        kind++;
+    if (kind == image_kinds)
+        return false;
+    const shader_set& set = *drawn_shaders;
+    bool read = image_of(set.vertex_reads, file_name, image_extensions[kind]);
+    for (int i = 0; i < set.pass_count; i++)
+        read |= image_of(set.passes[i].reads, file_name, image_extensions[kind]);
+    return read;
+}
+
 // Unbinds and releases what a stage holds, and empties it.
 void release_inputs(stage_inputs* inputs)
 {

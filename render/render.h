@@ -96,6 +96,9 @@ void release_previous_frame();
 void clear_previous_frame();
 void end_frame();
 void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+// NAME.png, .jpg, .jpeg, .bmp, .dds or .tga, compared as Windows compares file names, where a
+// sampler of the drawn shaders reads the image NAME: what a save under --watch counts.
+bool image_read_by_shaders(const char* file_name);
 
 // Passes: a sampler NAME that main.fx has a function ps_NAME for reads what that function
 // draws, into a float texture of the back buffer's size, before ps_main draws the picture.

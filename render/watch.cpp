@@ -23,11 +23,15 @@ static const DWORD busy_give_up_ms = 1000;
 static const DWORD watched_changes =
     FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE;
 
-// The shader, what it may include and the images it may read. Names that begin with one of
-// these are editors' swap, lock and backup files (".main.fx.swp", ".#main.fx", "#main.fx#",
-// "~$main.fx"); the names of their temporary copies end otherwise (".tmp", "~", "___jb_tmp___", Kate's random six).
+// The shader and what it may include, then the images a sampler may name: only those that a
+// sampler of the loaded shaders names count (image_read_by_shaders), so that a picture saved
+// beside the shader reloads nothing and a folder of textures is not read at every swap file.
+// Names that begin with one of these are editors' swap, lock and backup files
+// (".main.fx.swp", ".#main.fx", "#main.fx#", "~$main.fx"); the names of their temporary copies
+// end otherwise (".tmp", "~", "___jb_tmp___", Kate's random six).
 const char* const counted_extensions[] = {".fx", ".fxh", ".hlsl", ".hlsli", ".h", ".inc", ".png",
                                                    ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
+static const size_t source_kinds = 6;
 static const char uncounted_starts[] = ".#~";
 
 static HANDLE folder_change = NULL;
@@ -36,9 +40,15 @@ static DWORD last_change_at = 0;
 static DWORD look_after_ms = 0;
 static DWORD busy_since = 0;
 static bool busy = false;
-static char left_out[MAX_PATH];
+// The counted files left out as held, by the hash of their names: each is said once and not
+// waited for while it stays held. Past this many, the rest are said again at every save.
+static unsigned long long left_out[32];
+static int left_out_count = 0;
 // Of the counted files as last loaded: 64-bit FNV-1a of each file's name and bytes, summed.
+// Which images count follows the shaders, so it is taken again once they have loaded.
 static unsigned long long loaded_hash = 0;
+static bool hash_after_load = false;
+static const unsigned long long fnv_basis = 14695981039346656037ull;
 static BYTE read_buffer[4096];
 
 enum save_state { save_complete, save_incomplete, save_busy };
@@ -66,10 +76,10 @@ static bool counts(const char* name)
 {
     if (strchr(uncounted_starts, name[0]))
         return false;
-    for (const char* counted : counted_extensions)
-        if (same_name(extension_of(name), counted))
+    for (size_t i = 0; i < source_kinds; i++)
+        if (same_name(extension_of(name), counted_extensions[i]))
             return true;
-    return false;
+    return image_read_by_shaders(name);
 }
 
 static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWORD count)
@@ -79,15 +89,23 @@ static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWOR
     return hash;
 }
 
-// Adds one file's hash to *hash and counts its bytes into *size. A file the editor still
-// holds without sharing is busy; one gone since the folder was listed is incomplete.
-static save_state hash_file(const char* name, unsigned long long* hash, DWORD* size)
+static bool held_before(unsigned long long name_hash)
+{
+    for (int i = 0; i < left_out_count; i++)
+        if (left_out[i] == name_hash)
+            return true;
+    return false;
+}
+
+// Adds one file's hash, begun with its name's, to *hash and counts its bytes into *size. A file
+// the editor still holds without sharing is busy; one gone since the folder was listed is
+// incomplete.
+static save_state hash_file(const char* name, unsigned long long own, unsigned long long* hash, DWORD* size)
 {
     HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                               NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return GetLastError() == ERROR_SHARING_VIOLATION ? save_busy : save_incomplete;
-    unsigned long long own = fnv1a(14695981039346656037ull, (const BYTE*)name, (DWORD)strlen(name));
     DWORD got = 0;
     BOOL read;
     *size = 0;
@@ -101,7 +119,7 @@ static save_state hash_file(const char* name, unsigned long long* hash, DWORD* s
 }
 
 // A save is complete once main.fx is there, holds something, and every counted file reads
-// or may be left out.
+// or may be left out. Only a complete look says which held files are still held.
 static save_state hash_folder(unsigned long long* hash, bool give_up)
 {
     *hash = 0;
@@ -109,32 +127,36 @@ static save_state hash_folder(unsigned long long* hash, bool give_up)
     HANDLE search = FindFirstFileA("*", &found);
     if (search == INVALID_HANDLE_VALUE)
         return save_incomplete;
-    save_state state = save_incomplete;
-    bool shader_seen = false, any_left_out = false;
+    bool shader_seen = false;
+    unsigned long long held[sizeof left_out / sizeof left_out[0]];
+    int held_count = 0;
     do {
         const char* name = found.cFileName;
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !counts(name))
             continue;
+        unsigned long long own = fnv1a(fnv_basis, (const BYTE*)name, (DWORD)strlen(name));
         DWORD size = 0;
-        save_state file = hash_file(name, hash, &size);
+        save_state file = hash_file(name, own, hash, &size);
         bool shader = same_name(name, shader_source[0]);
-        bool known = strcmp(name, left_out) == 0;
+        bool known = held_before(own);
         if (file == save_busy && (shader || !(give_up || known))) {
-            state = save_busy;
-            break;
+            FindClose(search);
+            return save_busy;
         }
         if (file == save_busy && !known) {
             printf("Error : %s is held by another program; reloading without waiting for it\n", name);
-            strcpy(left_out, name);
+            if (left_out_count < (int)(sizeof left_out / sizeof left_out[0]))
+                left_out[left_out_count++] = own;
         }
-        any_left_out |= file == save_busy;
+        if (file == save_busy && held_count < (int)(sizeof held / sizeof held[0]))
+            held[held_count++] = own;
         if (shader)
             shader_seen = file == save_complete && size > 0;
     } while (FindNextFileA(search, &found));
     FindClose(search);
-    if (state != save_busy && !any_left_out)
-        left_out[0] = 0;
-    return state == save_busy ? save_busy : shader_seen ? save_complete : save_incomplete;
+    memcpy(left_out, held, sizeof held[0] * held_count);
+    left_out_count = held_count;
+    return shader_seen ? save_complete : save_incomplete;
 }
 
 void start_watching()
@@ -146,9 +168,10 @@ void start_watching()
                (unsigned long)GetLastError());
         return;
     }
-    change_pending = false;
-    if (hash_folder(&loaded_hash, false) != save_complete)
-        loaded_hash = 0;
+    change_pending = busy = false;
+    left_out_count = 0;
+    loaded_hash = 0;
+    hash_after_load = true;
 }
 
 void stop_watching()
@@ -166,6 +189,9 @@ bool saved_shaders_changed()
     if (!folder_change)
         return false;
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
+        // A change since the load: what was loaded is no longer on disk to be hashed, so the
+        // save is compared with the hash before the load.
+        hash_after_load = false;
         change_pending = true;
         last_change_at = GetTickCount();
         look_after_ms = save_quiet_ms;
@@ -176,6 +202,13 @@ bool saved_shaders_changed()
         }
         return false;
     }
+    unsigned long long hash;
+    if (hash_after_load) {
+        hash_after_load = false;
+        if (hash_folder(&hash, true) == save_complete)
+            loaded_hash = hash;
+        return false;
+    }
     if (!change_pending)
         return false;
     DWORD now = GetTickCount();
@@ -183,7 +216,6 @@ bool saved_shaders_changed()
         return false;
     if (!busy)
         busy_since = now;
-    unsigned long long hash;
     save_state state = hash_folder(&hash, now - busy_since >= busy_give_up_ms);
     busy = state == save_busy;
     if (busy) {
@@ -195,5 +227,6 @@ bool saved_shaders_changed()
     if (state != save_complete || hash == loaded_hash)
         return false;
     loaded_hash = hash;
+    hash_after_load = true;
     return true;
 }

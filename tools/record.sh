@@ -4,8 +4,9 @@
 #   tools/record.sh [FOLDER | SHADER.fx] FIRST LAST OUT
 #
 # FOLDER/main.fx, or SHADER.fx (a file named main.fx runs in its own folder; any other name
-# is copied into a fresh folder as main.fx), or without either the example shader. FIRST and
-# LAST are frame numbers, LAST included. OUT ending in .mp4, .webm or .gif becomes a video at
+# runs in a fresh folder of links to its folder's files, main.fx leading to it), or without
+# either the example shader. FIRST and LAST are frame numbers, LAST included. OUT ending in
+# .mp4, .webm or .gif becomes a video at
 # 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
 # encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
 # second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
@@ -17,8 +18,9 @@
 # records with that build instead), prepares Wine (tools/wine-root.sh) and runs
 # `hotfx.exe --frames` on a private Xvfb, with no window shown. On a terminal a progress bar
 # shows the frames saved, the total and the time left; hotfx's own lines go to stderr too.
-# Exits with hotfx's code when it fails (3: the shader did not compile; 4: a picture could not
-# be written), 1 when ffmpeg fails, 2 on bad arguments.
+# Exits with hotfx's code when it fails (3: the shader did not compile, or an input it reads
+# could not be filled; 4: a picture could not be written), 1 when ffmpeg fails, 2 on bad
+# arguments.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)

@@ -19,6 +19,7 @@ struct watch : program_test {
         standin().folder.files["main.fx"].bytes = shader_text;
         start_watching();
         captured(load_shaders);
+        frame();
         standin().calls.clear();
     }
     void TearDown() override
@@ -149,6 +150,35 @@ TEST_F(watch, a_shader_held_by_another_program_is_tried_again_after_pauses_and_n
     standin().folder.files["main.fx"].locked = false;
     EXPECT_EQ(reloads_within(64), 1) << "without a change after the release";
     EXPECT_EQ(reloads_within(200), 0);
+}
+
+TEST_F(watch, a_file_held_from_the_start_is_never_waited_for_and_each_held_file_is_said_and_waited_for_once)
+{
+    stop_watching();
+    standin().folder.files["a.h"].locked = true;
+    start_watching();
+    EXPECT_EQ(frame(), "Error : a.h is held by another program; reloading without waiting for it\n");
+    standin().folder.files["b.inc"].locked = true;
+    standin_write("main.fx", other_text);
+    EXPECT_EQ(reloads_within(960), 0);
+    EXPECT_EQ(frame(100), "Error : b.inc is held by another program; reloading without waiting for it\nLoad Shader.\n");
+    standin_write("main.fx", shader_text);
+    EXPECT_EQ(reloads_within(64), 1);
+}
+
+TEST_F(watch, only_images_that_a_sampler_names_count_from_the_load_that_names_them_there_or_not)
+{
+    named_inputs = true;
+    standin().folder.files["Stone.png"].bytes = "PNG";
+    standin().script.compile["ps_main"].constants = {{"stone", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+                                                     {"moss", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+    standin_write("main.fx", other_text);
+    EXPECT_THAT(frame() + frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n")) << "and hashed again";
+    standin_write("screenshot.png", "PNG");
+    EXPECT_EQ(reloads_within(200), 0);
+    standin_write("moss.JPEG", "JPEG");
+    EXPECT_EQ(reloads_within(200), 1);
+    release_shaders();
 }
 
 TEST_F(watch, a_change_past_the_first_read_counts)
