@@ -170,12 +170,19 @@ static int pass_named(shader_set* set, const char* name)
     int limit = (int)(sizeof set->passes / sizeof set->passes[0]);
     char entry[sizeof set->passes[0].name + 3] = "ps_";
     strcpy(entry + 3, name);
-    pass* p = &set->passes[set->pass_count];
     bool missing = false;
     if (set->pass_count == limit) {
+        ID3DXConstantTable* table = NULL;
+        ID3DXBuffer* code = compile(entry, pixel_profile, &table, &missing);
+        if (!code)
+            return missing ? -1 : -2;
+        code->Release();
+        if (table)
+            table->Release();
         printf("Error : sampler %s: more passes than ps_3_0 has samplers (%d); it reads black\n", name, limit - 1);
         return -2;
     }
+    pass* p = &set->passes[set->pass_count];
     strcpy(p->name, name);
     // Counted first, so that a pass that reads itself finds its own record.
     set->pass_count++;

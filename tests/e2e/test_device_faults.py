@@ -12,7 +12,7 @@ from pathlib import Path
 
 import pytest
 
-from support import REPO, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid
+from support import REPO, VERTEX_STAGE, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid, wait_until
 from test_endurance import wine_process
 
 GREEN, BLACK = (0, 255, 0), (0, 0, 0)
@@ -256,3 +256,25 @@ def test_a_scene_the_device_does_not_begin_ends_the_saving_with_1(injected):
     assert run.output(settle=0.5) == ["Load Shader.", "Error : can't draw frame 2: the device did not begin the scene"]
     assert sorted(path.name for path in run.folder.glob("*.bmp")) == ["f0.bmp", "f1.bmp"]
     assert released_everything(fault_log(run)) and no_crash(run)
+
+
+# What lives in the default pool (the previous frame, the passes' targets) must not be made while
+# the device is lost: a Reset fails while any of it lives.
+READS_THE_POOL = shader("return tex2D(p, uv) + tex2D(previous_frame, uv) * 0.001;", VERTEX_STAGE + """
+sampler2D previous_frame; sampler2D p;
+float4 ps_p(float2 uv : TEXCOORD0) : COLOR0 { return float4(0, 1, 0, 1); }""")
+
+
+def test_f5_held_through_a_loss_makes_the_default_pool_only_after_the_reset(injected):
+    run = injected(f"lost_at={FAULT_AT},still_lost=10", source=READS_THE_POOL,
+                   command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"])
+    run.expect(LOADED)
+    run.key("F5", action="keydown")
+    run.expect(re.escape("Error : The Direct3D device was lost, so the shaders were dropped, and what the passes "
+                         "held with them; F5 loads them again") + "$")
+    assert wait_until(lambda: "Reset -> 0x00000000" in calls(fault_log(run), "Reset"), 30), calls(fault_log(run), "Reset")
+    run.key("F5", action="keyup")
+    run.wait_for_colour(GREEN, label="after the reset")
+    assert not [line for line in run.output() if "driver failed" in line]
+    run.key("Escape")
+    assert run.wait_exit() == 0 and released_everything(fault_log(run)) and no_crash(run)
