@@ -133,3 +133,24 @@ void clear_passes(shader_set* set);
 void draw_passes(shader_set* set);
 void bind_pass_inputs(const shader_set& set, const stage_inputs& reads);
 void unbind_pass_inputs(const stage_inputs& reads);
+
+// Sound (sound.cpp), with any option: a sampler NAME with NAME.wav beside main.fx reads a
+// sound_width x 2 picture of the sound at the frame's time, the spectrum in row 0 and the
+// waveform in row 1, one byte a texel. load_sound gives a track, or no_sound_file (nothing
+// said: the sampler may read an image) or unreadable_sound (one line said: it reads black).
+// A track plays from a time on, and the time may follow it: playback_time is negative while
+// nothing plays.
+const int sound_width = 512;
+enum { no_sound_file = -1, unreadable_sound = -2 };
+int load_sound(const char* name);
+void sound_rows(int track, float time, BYTE rows[2][sound_width]);
+float sound_length(int track);
+DWORD sound_rate(int track);
+DWORD sound_frames(int track);
+const float* sound_mono(int track);
+const short* sound_stereo(int track);
+void release_sound(int track);
+void release_sounds();
+bool start_playback(int track, float time);
+void stop_playback();
+float playback_time();

@@ -165,6 +165,16 @@ HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DW
 }
 BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) { return ++quiet.calls, *read = 0, FALSE; }
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
+DWORD WINAPI GetFileSize(HANDLE, LPDWORD) { return ++quiet.calls, INVALID_FILE_SIZE; }
+
+// No sound device.
+MMRESULT WINAPI waveOutOpen(HWAVEOUT*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutWrite(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, MMTIME*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutReset(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 

@@ -198,3 +198,59 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high);
+
+// Playing sound: winmm's waveOut.
+typedef UINT MMRESULT;
+typedef char* LPSTR;
+typedef uintptr_t DWORD_PTR;
+struct HWAVEOUT__;
+typedef HWAVEOUT__* HWAVEOUT;
+#define WAVE_MAPPER ((UINT)-1)
+#define WAVE_FORMAT_PCM 1
+#define CALLBACK_NULL 0x00000000
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_NODRIVER 6
+#define WHDR_DONE 0x00000001
+#define WHDR_PREPARED 0x00000002
+#define TIME_MS 0x0001
+#define TIME_SAMPLES 0x0002
+#define TIME_BYTES 0x0004
+
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+struct WAVEHDR {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+};
+struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+    } u;
+};
+
+MMRESULT WINAPI waveOutOpen(HWAVEOUT* wave_out, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
+                            DWORD_PTR instance, DWORD flags);
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutWrite(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT wave_out, MMTIME* time, UINT size);
+MMRESULT WINAPI waveOutReset(HWAVEOUT wave_out);
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out);
