@@ -48,6 +48,8 @@ float time_at_frame(unsigned long frame);
 void go_to_frame(unsigned long frame);
 void run_time(bool run);
 void advance_time();
+void play_sound(int track);
+void follow_sound();
 
 // File names, compared as Windows compares them.
 bool same_name(const char* name, const char* lower);
@@ -64,15 +66,15 @@ extern const char* const counted_extensions[];
 // --watch, the keys that stop and step the time.
 extern bool named_inputs;
 
-enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_image,
-                  input_pass };
+enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
+                  input_image, input_pass, input_sound };
 
 struct input {
     BYTE kind;
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
-    IDirect3DTexture9* texture;  // an image's
-    int pass;     // a pass's record
+    IDirect3DTexture9* texture;  // an image's, or a sound's picture
+    int pass;     // a pass's record, or a sound's track
     char name[64];
 };
 
@@ -81,12 +83,16 @@ struct stage_inputs {
     input inputs[20];
     int count;
     bool reads_previous_frame;
+    bool reads_keyboard;
     bool failed;
 };
 
 struct ID3DXConstantTable;
 void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
 IDirect3DTexture9* load_image(const char* name);
+bool load_sound_input(input* in);
+void make_keyboard(bool read);
+bool keys_for_shaders();
 void release_inputs(stage_inputs* inputs);
 void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame);
 void bind_texture(const input& in, IDirect3DBaseTexture9* texture);
@@ -125,6 +131,7 @@ struct shader_set {
 extern shader_set* drawn_shaders;
 bool inputs_failed();
 bool carries_state();
+bool shaders_read_keyboard();
 void print_pass_order(const shader_set& set);
 void keep_pass_targets(shader_set* set, shader_set* old);
 bool make_pass_targets(shader_set* set);

@@ -40,6 +40,10 @@ quiet_buffer message_buffer;
 counted<IDirect3DVertexShader9> vertex_shader_object;
 counted<IDirect3DSurface9> surface_object;
 struct quiet_texture : counted<IDirect3DTexture9> {
+    BYTE bytes[512 * 3];
+    HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
+    { return ++quiet.calls, *locked = D3DLOCKED_RECT{512, bytes}, D3D_OK; }
+    HRESULT UnlockRect(UINT) override { return ++quiet.calls, D3D_OK; }
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
 } texture_object;
 const D3DXCONSTANT_DESC declared[] = {{"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},

@@ -152,6 +152,14 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
+    BYTE bytes[512 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row
+    HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
+    {
+        log(record.name + "->LockRect()");
+        *locked = D3DLOCKED_RECT{512, bytes};
+        return D3D_OK;
+    }
+    HRESULT UnlockRect(UINT) override { return log(record.name + "->UnlockRect()"), D3D_OK; }
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override
     {
         *surface = create<surface_object>("surface");

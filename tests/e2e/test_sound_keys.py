@@ -1,0 +1,79 @@
+"""A sampler NAME with NAME.wav beside main.fx reads the sound's spectrum and waveform at the
+frame's time; a sampler named keyboard reads the keys, and the time keys then take Ctrl."""
+
+import wave
+
+import numpy
+import pytest
+
+from support import VERTEX_STAGE, exit_code_kept, pixel_at, shader
+from test_frames import frame_command, saved, time_at
+from test_watch import LOADED, WATCH
+
+RATE, BIN, FRAME = 8192, 64, 90
+fx = lambda declared, body: shader(body, VERTEX_STAGE + declared)
+
+# The picture's first 512 columns show the texels one for one: row 0 above, row 1 below.
+SHOWN = fx("sampler2D music; float4 resolution;", """float2 pixel = floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy);
+    return tex2D(music, float2((pixel.x + 0.5) / 512, pixel.y < 512 ? 0.25 : 0.75));""")
+
+
+def sine_folder(folder):
+    (folder / "main.fx").write_text(SHOWN)
+    samples = 0.5 * numpy.sin(2 * numpy.pi * BIN / 2048 * numpy.arange(2 * RATE))
+    with wave.open(str(folder / "music.wav"), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes((samples * 32767).round().astype("<i2").tobytes())
+    return samples
+
+
+@pytest.mark.only_on("wined3d", "the rows are hotfx's arithmetic; a byte texture's format is the stack's, "
+                     "and both stacks read it in the examples' gallery run")
+def test_a_wav_reads_its_spectrum_and_waveform_at_the_frames_time(hotfx, tmp_path):
+    samples = numpy.round(sine_folder(tmp_path) * 32767) / 32768
+    run = hotfx(sine_folder, command=frame_command("--frame", FRAME, "out.png"))
+    assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
+    img = saved(run, "out.png")
+    spectrum = [pixel_at(img, x, 100)[0] for x in range(512)]
+    waveform = [pixel_at(img, x, 900)[0] for x in range(512)]
+    last = int(numpy.floor(numpy.float64(time_at(FRAME)) * RATE))
+    assert waveform == list(numpy.clip(numpy.round(128 * (samples[last - 511:last + 1] + 1)), 0, 255).astype(int))
+    window = numpy.blackman(2049)[:2048]
+    level = 20 * numpy.log10(abs(numpy.fft.rfft(samples[last - 2047:last + 1] * window)[BIN]) / 2048)
+    assert numpy.argmax(spectrum) == BIN and abs(spectrum[BIN] - (level + 100) * 255 / 70) <= 1
+    assert max(spectrum[:BIN - 3] + spectrum[BIN + 4:]) < spectrum[BIN] - 100
+
+
+@pytest.mark.only_on("wined3d", "what hotfx says of a file does not depend on the stack")
+def test_a_wav_hotfx_cant_read_is_one_line_and_exit_3(hotfx):
+    def folder(path):
+        (path / "main.fx").write_text(SHOWN)
+        (path / "music.wav").write_bytes(b"RIFF\x24\x00\x00\x00WAVEfmt ")
+    run = hotfx(folder, command=exit_code_kept("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 3
+    run.expect(r"Error : sampler music: can't read music\.wav: .*; it reads black$")
+    run.expect(LOADED)
+
+
+# Red while A is down, green once A has been pressed an odd number of times, blue while Space
+# is down; the texels of virtual-key codes 65 and 32 in rows 0 and 2.
+KEYS = fx("sampler2D keyboard;", """return float4(tex2D(keyboard, float2(65.5 / 256, 0.5 / 3)).r,
+    tex2D(keyboard, float2(65.5 / 256, 2.5 / 3)).r, tex2D(keyboard, float2(32.5 / 256, 0.5 / 3)).r, 1);""")
+
+
+@pytest.mark.only_on("wined3d", "the keys reach hotfx through the window's messages, the stack's doing nothing")
+def test_the_keyboard_reads_keys_down_and_toggled_and_the_time_keys_take_ctrl(hotfx):
+    run = hotfx(KEYS, command=WATCH)
+    run.expect(LOADED)
+    run.key("a", action="keydown")
+    run.wait_for_colour((255, 255, 0), label="A down")
+    run.key("a", action="keyup")
+    run.wait_for_colour((0, 255, 0), label="A up")
+    run.key("space", action="keydown")
+    run.wait_for_colour((0, 255, 255), label="space down")
+    run.key("space", action="keyup")
+    assert run.output(settle=0.5) == ["Load Shader."]
+    run.key("ctrl+space")
+    run.expect(r"Stopped at frame \d+\.$")
