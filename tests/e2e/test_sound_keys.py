@@ -29,8 +29,7 @@ def sine_folder(folder):
     return samples
 
 
-@pytest.mark.only_on("wined3d", "the rows are hotfx's arithmetic; a byte texture's format is the stack's, "
-                     "and both stacks read it in the examples' gallery run")
+# On both stacks: the rows are hotfx's arithmetic, but the byte texture's format is the stack's.
 def test_a_wav_reads_its_spectrum_and_waveform_at_the_frames_time(hotfx, tmp_path):
     samples = numpy.round(sine_folder(tmp_path) * 32767) / 32768
     run = hotfx(sine_folder, command=frame_command("--frame", FRAME, "out.png"))
