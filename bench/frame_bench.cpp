@@ -4,6 +4,8 @@
 #include <benchmark/benchmark.h>
 
 #include "loop.h"
+#include "quiet.h"
+#include "render/render.h"
 
 static void pass(benchmark::State& state, const char* mode)
 {
@@ -16,5 +18,28 @@ BENCHMARK_CAPTURE(pass, no_shaders, "none");
 BENCHMARK_CAPTURE(pass, reload_every_frame, "reload");
 BENCHMARK_CAPTURE(pass, watching_the_folder, "watch");
 BENCHMARK_CAPTURE(pass, every_named_input, "inputs");
+BENCHMARK_CAPTURE(pass, reading_a_wav, "sound");
+
+// The sound's picture alone, as each frame asks for it: bench_wav's track at one frame's time
+// after another, going round within the sound.
+static void sound_rows_alone(benchmark::State& state)
+{
+    quiet = quiet_state{};
+    quiet.wav = bench_wav(&quiet.wav_size);
+    int track = load_sound("music");
+    if (track < 0) {
+        state.SkipWithError("the stand-in's music.wav did not load");
+        return;
+    }
+    static BYTE rows[2][sound_width];
+    float time = 0;
+    for (auto _ : state) {
+        sound_rows(track, time, rows);
+        benchmark::DoNotOptimize(rows);
+        time = time > 3.5f ? 0 : time + time_step;
+    }
+    release_sound(track);
+}
+BENCHMARK(sound_rows_alone);
 
 BENCHMARK_MAIN();

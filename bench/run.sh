@@ -2,8 +2,9 @@
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
 # Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
-# save in hotfx.exe --watch beside F5, saved frames, and what view.sh's reader of hotfx's
-# output costs. Takes about twenty minutes; run tools/setup.sh first on a new
+# save in hotfx.exe --watch beside F5, saved frames, what view.sh's reader of hotfx's output
+# costs, the sound's picture, and a WAV heard against the frames that show it. Takes about
+# twenty minutes; run tools/setup.sh first on a new
 # machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,8 @@ cp build/bench/windows/hotfx.exe bench/main.fx build/bench/platform/
 
 python3 bench/size.py build/bench/windows/hotfx.exe "$out/size.json"
 python3 bench/native.py build/bench "$out/native.json"
+# The sound's picture in every frame, against the same stand-in.
+python3 bench/sound_native.py build/bench BENCHMARKS.md
 # The Wine benchmarks on each Direct3D 9 implementation, or on the one HOTFX_D3D9 names.
 wine_results=()
 for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
@@ -44,4 +47,7 @@ HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARK
 # A shader reading previous_frame against the same shader without it.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/feedback.py BENCHMARKS.md
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md
+# A WAV's clicks in a PulseAudio null sink against the frames that show them; Debian's Python,
+# where python3-numpy lives.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" /usr/bin/python3 bench/av_offset.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

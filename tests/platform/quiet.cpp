@@ -51,13 +51,17 @@ const D3DXCONSTANT_DESC declared[] = {{"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC
     {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
     {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
     {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+const D3DXCONSTANT_DESC music[] = {{"music", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
 struct quiet_table : counted<ID3DXConstantTable> {
+    const D3DXCONSTANT_DESC* names;
+    UINT count;
+    quiet_table(const D3DXCONSTANT_DESC* names, UINT count) : names(names), count(count) {}
     LPVOID GetBufferPointer() override { return NULL; }
     DWORD GetBufferSize() override { return 0; }
-    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = 6, D3D_OK; }
-    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&declared[index]; }
+    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = count, D3D_OK; }
+    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&names[index]; }
     HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
-} table_object;
+} table_object(declared, 6), music_table(music, 1);
 counted<IDirect3DPixelShader9> pixel_shader_object;
 
 struct quiet_device : counted<IDirect3DDevice9> {
@@ -163,13 +167,27 @@ DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
 HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found) { return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE; }
 BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }
 BOOL WINAPI FindClose(HANDLE) { return ++quiet.calls, TRUE; }
-HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
+// The one file there is, quiet.wav, is read from the start at each opening.
+static HANDLE const wav_handle = (HANDLE)0x7E00;
+static DWORD wav_read;
+HANDLE WINAPI CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
-    return ++quiet.calls, INVALID_HANDLE_VALUE;
+    size_t length = strlen(path);
+    bool wav = quiet.wav && length > 4 && strcmp(path + length - 4, ".wav") == 0;
+    return ++quiet.calls, wav_read = 0, wav ? wav_handle : INVALID_HANDLE_VALUE;
 }
-BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) { return ++quiet.calls, *read = 0, FALSE; }
+BOOL WINAPI ReadFile(HANDLE file, LPVOID to, DWORD wanted, LPDWORD read, LPOVERLAPPED)
+{
+    ++quiet.calls;
+    if (file != wav_handle)
+        return *read = 0, FALSE;
+    *read = wanted < quiet.wav_size - wav_read ? wanted : quiet.wav_size - wav_read;
+    memcpy(to, quiet.wav + wav_read, *read);
+    wav_read += *read;
+    return TRUE;
+}
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
-DWORD WINAPI GetFileSize(HANDLE, LPDWORD) { return ++quiet.calls, INVALID_FILE_SIZE; }
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD) { return ++quiet.calls, file == wav_handle ? quiet.wav_size : INVALID_FILE_SIZE; }
 
 // No sound device.
 MMRESULT WINAPI waveOutOpen(HWAVEOUT*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, MMSYSERR_NODRIVER; }
@@ -188,15 +206,18 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     static const char tokens[] = "code";
     static const char error[] = "main.fx(1,1): error X3000: syntax error";
     static const char no_photo[] = "main.fx: E5005: Entry point \"ps_photo\" is not defined.";
-    bool missing = strcmp(entry, "ps_photo") == 0;
+    static const char no_music[] = "main.fx: E5005: Entry point \"ps_music\" is not defined.";
+    bool missing = strcmp(entry, "ps_photo") == 0 || strcmp(entry, "ps_music") == 0;
     if (table)
-        *table = quiet.inputs && !missing ? hand_out(table_object) : NULL;
+        *table = quiet.inputs && !missing ? hand_out(table_object)
+                 : quiet.wav && strcmp(entry, "ps_main") == 0 ? hand_out(music_table) : NULL;
     ++quiet.calls;
     *code = NULL;
     *messages = NULL;
     if (quiet.compile_fails || missing) {
-        message_buffer.text = missing ? no_photo : error;
-        message_buffer.size = missing ? sizeof no_photo : sizeof error;
+        bool music = strcmp(entry, "ps_music") == 0;
+        message_buffer.text = !missing ? error : music ? no_music : no_photo;
+        message_buffer.size = !missing ? sizeof error : music ? sizeof no_music : sizeof no_photo;
         *messages = hand_out(message_buffer);
         return E_FAIL;
     }

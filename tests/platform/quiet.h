@@ -13,6 +13,8 @@ struct quiet_state {
     bool device_lost;         // Present and TestCooperativeLevel say so, until a Reset
     bool reset_fails;         // Reset answers D3DERR_DEVICELOST
     bool inputs;              // each stage declares every named input and an image photo.png beside it
+    const BYTE* wav;          // when set, served as any NAME.wav, and ps_main declares a sampler music
+    DWORD wav_size;
 };
 
 extern quiet_state quiet;
