@@ -24,6 +24,8 @@ static IDirect3DSurface9* back_buffer = NULL;
 // they draw no more, a step forward draws the frames stepped over, and a step back starts
 // them again from frame 0, so that what they hold at frame N is what --frame N draws.
 static unsigned long passes_drawn = 0;
+// The time of frame passes_drawn, added up as the clock adds it, step by step.
+static float passes_time = 0;
 
 // Once per device, before the first pass's texture.
 static void choose_pass_format()
@@ -58,6 +60,7 @@ void print_pass_order(const shader_set& set)
 void keep_pass_targets(shader_set* set, shader_set* old)
 {
     passes_drawn = frame_number;
+    passes_time = frame_time;
     for (int i = 1; i < set->pass_count; i++)
         for (int j = 1; j < old->pass_count; j++) {
             pass& to = set->passes[i];
@@ -151,6 +154,7 @@ void release_pass_targets(shader_set* set)
 void clear_passes(shader_set* set)
 {
     passes_drawn = 0;
+    passes_time = 0;
     for (int i = 1; i < set->pass_count; i++)
         for (int which = 0; which < 2; which++)
             if (set->passes[i].surfaces[which])
@@ -204,15 +208,18 @@ void draw_passes(shader_set* set)
     if (set->pass_count < 2 || !back_buffer)
         return;
     // Passes that keep nothing from frame to frame draw the frame shown, and only that.
-    if (!set->carries_state)
+    if (!set->carries_state) {
         passes_drawn = frame_number;
+        passes_time = frame_time;
+    }
     if (passes_drawn > frame_number + 1)
         clear_passes(set);
     device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
-    volatile float time = time_at_frame(passes_drawn);
     for (; passes_drawn <= frame_number; passes_drawn++) {
-        draw_passes_once(set, time, passes_drawn);
-        time = time + time_step;
+        draw_passes_once(set, passes_time, passes_drawn);
+        // As the clock adds it: rounded to a float at each step.
+        volatile float next = passes_time + time_step;
+        passes_time = next;
     }
     device->SetRenderTarget(0, back_buffer);
 }
