@@ -16,5 +16,6 @@ BENCHMARK_CAPTURE(pass, no_shaders, "none");
 BENCHMARK_CAPTURE(pass, reload_every_frame, "reload");
 BENCHMARK_CAPTURE(pass, watching_the_folder, "watch");
 BENCHMARK_CAPTURE(pass, every_named_input, "inputs");
+BENCHMARK_CAPTURE(pass, four_passes, "passes");
 
 BENCHMARK_MAIN();

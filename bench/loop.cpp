@@ -26,9 +26,11 @@ bool run_hotfx(const char* mode, long passes)
 {
     quiet = quiet_state{};
     watch_folder = false;
-    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0)
+    bool four_passes = strcmp(mode, "passes") == 0;
+    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || four_passes)
         watch_folder = true;     // as read_options leaves it for --watch
-    if (strcmp(mode, "inputs") == 0)
+    quiet.passes = four_passes;
+    if (strcmp(mode, "inputs") == 0 || four_passes)
         quiet.inputs = true;     // each stage reads every named input, and an image
     else if (strcmp(mode, "none") == 0)
         quiet.compile_fails = true;

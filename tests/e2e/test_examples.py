@@ -10,6 +10,7 @@ from support import REPO, WINE_ROOT, colour_close_to, pixel_at
 # Whether each example's picture changes from frame to frame. A new example folder fails
 # test_every_example_is_listed until it is added here.
 ANIMATED = {
+    "blur": True,
     "clock": True,
     "filter": True,
     "life": True,
@@ -17,6 +18,7 @@ ANIMATED = {
     "palette": True,
     "pattern": False,
     "raymarch": True,
+    "reaction": True,
     "rings": True,
     "shapes": True,
     "template": True,
@@ -49,7 +51,9 @@ def test_every_example_is_listed():
 
 
 # The examples that read named inputs, which hotfx fills only when it runs with an option.
-WITH_INPUTS = {"filter", "life", "paint"}
+WITH_INPUTS = {"blur", "filter", "life", "paint", "reaction"}
+# What the examples with passes print after "Load Shader.".
+PASSES = {"blur": ["Passes in order: blur_x blur_y"], "reaction": ["Passes in order: chemicals"]}
 
 
 def start_example(hotfx, name):
@@ -73,7 +77,7 @@ def test_example_loads_and_draws(hotfx, name):
         # Long enough for several frames even at the slowest example's rate.
         second = run.wait_for_picture(lambda img: change(img, first) > 0, timeout=5, label="second")
         assert change(second, first) == 0, "a still picture moved"
-    assert run.output(settle=1.0) == ["Load Shader."]
+    assert run.output(settle=1.0) == ["Load Shader."] + PASSES.get(name, [])
 
 
 def test_paint_paints_where_the_button_is_held(hotfx):

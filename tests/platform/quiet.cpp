@@ -42,16 +42,24 @@ counted<IDirect3DSurface9> surface_object;
 struct quiet_texture : counted<IDirect3DTexture9> {
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
 } texture_object;
-const D3DXCONSTANT_DESC declared[] = {{"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
-    {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1},
-    {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
-    {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
-    {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+// Every named input and an image; ps_main with passes adds p0 to p3, and each pass adds itself.
+#define NAMED_INPUTS {"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}, \
+    {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, \
+    {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}, \
+    {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}, \
+    {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}
+#define PASS(NAME, SAMPLER) {NAME, D3DXRS_SAMPLER, SAMPLER, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}
+const D3DXCONSTANT_DESC declared[] = {NAMED_INPUTS};
+const D3DXCONSTANT_DESC declared_with_passes[] = {NAMED_INPUTS, PASS("p0", 2), PASS("p1", 3), PASS("p2", 4), PASS("p3", 5)};
+const D3DXCONSTANT_DESC declared_by_pass[4][7] = {{NAMED_INPUTS, PASS("p0", 2)}, {NAMED_INPUTS, PASS("p1", 2)},
+                                                  {NAMED_INPUTS, PASS("p2", 2)}, {NAMED_INPUTS, PASS("p3", 2)}};
 struct quiet_table : counted<ID3DXConstantTable> {
+    const D3DXCONSTANT_DESC* constants;
+    UINT count;
     LPVOID GetBufferPointer() override { return NULL; }
     DWORD GetBufferSize() override { return 0; }
-    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = 6, D3D_OK; }
-    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&declared[index]; }
+    HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = count, D3D_OK; }
+    D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&constants[index]; }
     HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
 } table_object;
 counted<IDirect3DPixelShader9> pixel_shader_object;
@@ -175,6 +183,16 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     static const char error[] = "main.fx(1,1): error X3000: syntax error";
     static const char no_photo[] = "main.fx: E5005: Entry point \"ps_photo\" is not defined.";
     bool missing = strcmp(entry, "ps_photo") == 0;
+    int pass = strncmp(entry, "ps_p", 4) == 0 && entry[4] >= '0' && entry[4] <= '3' && !entry[5] ? entry[4] - '0' : -1;
+    table_object.constants = declared;
+    table_object.count = sizeof declared / sizeof declared[0];
+    if (quiet.passes && strcmp(entry, "ps_main") == 0) {
+        table_object.constants = declared_with_passes;
+        table_object.count = sizeof declared_with_passes / sizeof declared_with_passes[0];
+    } else if (pass >= 0) {
+        table_object.constants = declared_by_pass[pass];
+        table_object.count = sizeof declared_by_pass[pass] / sizeof declared_by_pass[pass][0];
+    }
     if (table)
         *table = quiet.inputs && !missing ? hand_out(table_object) : NULL;
     ++quiet.calls;

@@ -13,6 +13,7 @@ struct quiet_state {
     bool device_lost;         // Present and TestCooperativeLevel say so, until a Reset
     bool reset_fails;         // Reset answers D3DERR_DEVICELOST
     bool inputs;              // each stage declares every named input and an image photo.png beside it
+    bool passes;              // with inputs: ps_main also reads passes p0 to p3, each of which reads itself
 };
 
 extern quiet_state quiet;
