@@ -7,6 +7,11 @@ const float time_step = 0.016666f;
 unsigned long frame_number = 0;
 bool time_running = true;
 
+// The drawn shaders' sound, which plays from the time on while it runs in the live loop; the
+// time then follows the sound's clock, so no frame drifts from the music.
+static int sound_track = -1;
+static bool sound_wanted = false;
+
 // After each frame drawn.
 void advance_time()
 {
@@ -35,9 +40,35 @@ void go_to_frame(unsigned long frame)
 {
     frame_number = frame;
     frame_time = time_at_frame(frame);
+    stop_playback();
+    sound_wanted = time_running;
 }
 
 void run_time(bool run)
 {
     time_running = run;
+    stop_playback();
+    sound_wanted = run;
+}
+
+// After each load: the track to play, or -1.
+void play_sound(int track)
+{
+    stop_playback();
+    sound_track = track;
+    sound_wanted = time_running;
+}
+
+// The live loop, before each frame: the frame whose time the sound has reached. Frames may be
+// skipped on a slow machine, and one drawn twice on a fast one.
+void follow_sound()
+{
+    if (sound_wanted && sound_track >= 0)
+        start_playback(sound_track, frame_time);
+    sound_wanted = false;
+    float at = playback_time();
+    if (at < 0)
+        return;
+    frame_number = (unsigned long)(at / time_step);
+    frame_time = time_at_frame(frame_number);
 }

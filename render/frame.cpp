@@ -100,6 +100,7 @@ void render_frame()
     }
     if (device_lost && !restore_device())
         return;
+    follow_sound();
 
     draw_scene();
     HRESULT presented = device->Present(NULL, NULL, NULL, NULL);

@@ -8,7 +8,7 @@
 // c0.x alone and the compiler is asked for no constant table, exactly as before.
 bool named_inputs = false;
 
-static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame"};
+static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
 // The last six that a save under --watch counts, in the order they are looked for.
 static const char* const* const image_extensions = counted_extensions + 6;
 static const size_t image_kinds = 6;
@@ -21,12 +21,19 @@ static bool button_held = false;
 // The client area, as the last WM_SIZE gave it: the picture is stretched over it.
 static LPARAM client_size = 0;
 
+// The keys under --watch, one byte a key by its virtual-key code: down, went down this frame,
+// and toggled at each press. A shader that reads keyboard gets them as a 256x3 picture.
+static BYTE key_states[3][256];
+static IDirect3DTexture9* keyboard_texture = NULL;
+
 // The presented picture of the frame before, copied on the GPU; it goes before a Reset.
 static IDirect3DTexture9* previous_texture = NULL;
 static IDirect3DSurface9* previous_surface = NULL;
 static IDirect3DSurface9* back_buffer = NULL;
 
 static char image_path[MAX_PATH];
+
+static void fill_sound(const input& in, float time);
 
 // The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it.
 IDirect3DTexture9* load_image(const char* name)
@@ -56,7 +63,7 @@ IDirect3DTexture9* load_image(const char* name)
     }
     IDirect3DTexture9* texture = NULL;
     if (best == image_kinds) {
-        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds or .tga here, and no function ps_%s in %s; "
+        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds, .tga or .wav here, and no function ps_%s in %s; "
                "it reads black\n", name, name, name, shader_source[0]);
         return NULL;
     }
@@ -112,6 +119,7 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
             strcpy(in.name, desc.Name);
         }
         set.reads_previous_frame |= kind == input_previous_frame;
+        set.reads_keyboard |= kind == input_keyboard;
         in.kind = (BYTE)kind;
         in.stage = (BYTE)stage;
         in.index = (WORD)(desc.RegisterIndex + (sampler && !stage ? D3DVERTEXTEXTURESAMPLER0 : 0));
@@ -158,9 +166,11 @@ void release_inputs(stage_inputs* inputs)
         device->SetTexture(in.index, NULL);
         if (in.texture)
             in.texture->Release();
+        if (in.kind == input_sound)
+            release_sound(in.pass);
     }
     inputs->count = 0;
-    inputs->reads_previous_frame = inputs->failed = false;
+    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = false;
 }
 
 // Sampler states after a complete load, and again after a reset of the device: images and the
@@ -168,7 +178,7 @@ void release_inputs(stage_inputs* inputs)
 void set_input_samplers(const stage_inputs& inputs)
 {
     for (int i = 0; i < inputs.count; i++)
-        if (inputs.inputs[i].kind == input_previous_frame || inputs.inputs[i].kind == input_image)
+        if (inputs.inputs[i].kind >= input_previous_frame && inputs.inputs[i].kind != input_pass)
             set_sampler_states_of(inputs.inputs[i].index);
 }
 
@@ -182,8 +192,70 @@ void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, 
         const input& in = inputs.inputs[i];
         if (in.kind < input_previous_frame)
             memcpy(registers[in.index], input_values[in.kind], sizeof input_values[0]);
-        else if (in.kind < input_pass)
-            bind_texture(in, in.kind == input_image ? in.texture : previous_texture);
+        else if (in.kind == input_previous_frame)
+            bind_texture(in, previous_texture);
+        else if (in.kind == input_keyboard)
+            bind_texture(in, keyboard_texture);
+        else if (in.kind == input_sound)
+            fill_sound(in, time);
+        else if (in.kind == input_image)
+            bind_texture(in, in.texture);
+    }
+}
+
+// Rows of bytes into a texture of one byte a texel, which a managed texture keeps through a
+// reset of the device.
+static void upload(IDirect3DTexture9* texture, const BYTE* rows, int width, int height)
+{
+    D3DLOCKED_RECT locked;
+    if (!texture || texture->LockRect(0, &locked, NULL, 0) != D3D_OK)
+        return;
+    for (int y = 0; y < height; y++)
+        memcpy((BYTE*)locked.pBits + y * locked.Pitch, rows + y * width, width);
+    texture->UnlockRect(0);
+}
+
+static IDirect3DTexture9* make_byte_texture(int width, int height)
+{
+    IDirect3DTexture9* texture = NULL;
+    if (device->CreateTexture(width, height, 1, 0, D3DFMT_L8, D3DPOOL_MANAGED, &texture, NULL) != D3D_OK)
+        return NULL;
+    return texture;
+}
+
+// NAME.wav for a sampler that no pass or image is drawn for: the picture of its sound at each
+// frame's time. Returns false where there is no such file.
+bool load_sound_input(input* in)
+{
+    int track = load_sound(in->name);
+    if (track == no_sound_file)
+        return false;
+    in->kind = input_sound;
+    in->pass = track;
+    if (track >= 0 && !(in->texture = make_byte_texture(sound_width, 2))) {
+        printf("Error : sampler %s: the device refused its texture; it reads black\n", in->name);
+        release_sound(track);
+        in->pass = unreadable_sound;
+    }
+    return true;
+}
+
+static void fill_sound(const input& in, float time)
+{
+    static BYTE rows[2][sound_width];
+    sound_rows(in.pass, time, rows);
+    upload(in.texture, rows[0], sound_width, 2);
+    bind_texture(in, in.texture);
+}
+
+void make_keyboard(bool read)
+{
+    if (read && !keyboard_texture) {
+        keyboard_texture = make_byte_texture(256, 3);
+        upload(keyboard_texture, key_states[0], 256, 3);
+    } else if (!read && keyboard_texture) {
+        keyboard_texture->Release();
+        keyboard_texture = NULL;
     }
 }
 
@@ -243,6 +315,10 @@ void clear_previous_frame()
 void end_frame()
 {
     advance_time();
+    if (keyboard_texture) {
+        memset(key_states[1], 0, sizeof key_states[1]);
+        upload(keyboard_texture, key_states[0], 256, 3);
+    }
     if (mouse[3] > 0)
         mouse[3] = -mouse[3];
     if (previous_surface)
@@ -292,11 +368,21 @@ void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
         }
         button_held = false;
         return;
+    case WM_KEYUP:
+        key_states[0][wParam & 0xFF] = 0;
+        return;
     case WM_KEYDOWN:
+        if (!(lParam & 0x40000000)) {
+            key_states[0][wParam & 0xFF] = key_states[1][wParam & 0xFF] = 255;
+            key_states[2][wParam & 0xFF] ^= 255;
+        }
         break;
     default:
         return;
     }
+    // Shaders that read the keys get Space and the arrows; the time keys then take Ctrl.
+    if (shaders_read_keyboard() && GetKeyState(VK_CONTROL) >= 0)
+        return;
     unsigned long step = GetKeyState(VK_SHIFT) < 0 ? 60 : 1;
     if (wParam == VK_SPACE && !(lParam & 0x40000000)) {
         run_time(!time_running);

@@ -53,9 +53,11 @@ void print_pass_order(const shader_set& set)
     printf("\n");
 }
 
-// A reload keeps what each pass whose name is still there has drawn.
+// A reload keeps what each pass whose name is still there has drawn, and the passes go on
+// from the frame the time is at.
 void keep_pass_targets(shader_set* set, shader_set* old)
 {
+    passes_drawn = frame_number;
     for (int i = 1; i < set->pass_count; i++)
         for (int j = 1; j < old->pass_count; j++) {
             pass& to = set->passes[i];
@@ -201,6 +203,9 @@ void draw_passes(shader_set* set)
 {
     if (set->pass_count < 2 || !back_buffer)
         return;
+    // Passes that keep nothing from frame to frame draw the frame shown, and only that.
+    if (!set->carries_state)
+        passes_drawn = frame_number;
     if (passes_drawn > frame_number + 1)
         clear_passes(set);
     device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);

@@ -48,6 +48,8 @@ float time_at_frame(unsigned long frame);
 void go_to_frame(unsigned long frame);
 void run_time(bool run);
 void advance_time();
+void play_sound(int track);
+void follow_sound();
 
 // File names, compared as Windows compares them.
 bool same_name(const char* name, const char* lower);
@@ -64,15 +66,15 @@ extern const char* const counted_extensions[];
 // --watch, the keys that stop and step the time.
 extern bool named_inputs;
 
-enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_image,
-                  input_pass };
+enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
+                  input_image, input_pass, input_sound };
 
 struct input {
     BYTE kind;
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
-    IDirect3DTexture9* texture;  // an image's
-    int pass;     // a pass's record
+    IDirect3DTexture9* texture;  // an image's, or a sound's picture
+    int pass;     // a pass's record, or a sound's track
     char name[64];
 };
 
@@ -81,12 +83,16 @@ struct stage_inputs {
     input inputs[20];
     int count;
     bool reads_previous_frame;
+    bool reads_keyboard;
     bool failed;
 };
 
 struct ID3DXConstantTable;
 void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
 IDirect3DTexture9* load_image(const char* name);
+bool load_sound_input(input* in);
+void make_keyboard(bool read);
+bool keys_for_shaders();
 void release_inputs(stage_inputs* inputs);
 void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame);
 void bind_texture(const input& in, IDirect3DBaseTexture9* texture);
@@ -125,6 +131,7 @@ struct shader_set {
 extern shader_set* drawn_shaders;
 bool inputs_failed();
 bool carries_state();
+bool shaders_read_keyboard();
 void print_pass_order(const shader_set& set);
 void keep_pass_targets(shader_set* set, shader_set* old);
 bool make_pass_targets(shader_set* set);
@@ -133,3 +140,24 @@ void clear_passes(shader_set* set);
 void draw_passes(shader_set* set);
 void bind_pass_inputs(const shader_set& set, const stage_inputs& reads);
 void unbind_pass_inputs(const stage_inputs& reads);
+
+// Sound (sound.cpp), with any option: a sampler NAME with NAME.wav beside main.fx reads a
+// sound_width x 2 picture of the sound at the frame's time, the spectrum in row 0 and the
+// waveform in row 1, one byte a texel. load_sound gives a track, or no_sound_file (nothing
+// said: the sampler may read an image) or unreadable_sound (one line said: it reads black).
+// A track plays from a time on, and the time may follow it: playback_time is negative while
+// nothing plays.
+const int sound_width = 512;
+enum { no_sound_file = -1, unreadable_sound = -2 };
+int load_sound(const char* name);
+void sound_rows(int track, float time, BYTE rows[2][sound_width]);
+float sound_length(int track);
+DWORD sound_rate(int track);
+DWORD sound_frames(int track);
+const float* sound_mono(int track);
+const short* sound_stereo(int track);
+void release_sound(int track);
+void release_sounds();
+bool start_playback(int track, float time);
+void stop_playback();
+float playback_time();

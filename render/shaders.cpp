@@ -54,6 +54,7 @@ static void release_set(shader_set* set)
 
 void release_shaders()
 {
+    play_sound(-1);
     release_set(drawn_shaders);
     vertex_shader = NULL;
     pixel_shader = NULL;
@@ -207,6 +208,8 @@ static void find_passes(shader_set* set, stage_inputs* reads)
         if (found >= 0) {
             in.kind = input_pass;
             in.pass = found;
+        } else if (found == -1 && load_sound_input(&in)) {
+            reads->failed |= in.pass < 0;
         } else if (found == -1 && !(in.texture = load_image(in.name))) {
             reads->failed = true;
         } else if (found == -2) {
@@ -243,6 +246,16 @@ static void order_passes(shader_set* set)
     int placed = 0;
     visit(set, 0, state, &placed);
     set->carries_state |= set->vertex_reads.reads_previous_frame;
+}
+
+// The track that plays with the time: the first sound a stage reads.
+static int first_sound(const shader_set& set)
+{
+    for (int i = 0; i < set.pass_count; i++)
+        for (int j = 0; j < set.passes[i].reads.count; j++)
+            if (set.passes[i].reads.inputs[j].kind == input_sound && set.passes[i].reads.inputs[j].pass >= 0)
+                return set.passes[i].reads.inputs[j].pass;
+    return -1;
 }
 
 static bool reads_constants(const stage_inputs& reads)
@@ -284,6 +297,7 @@ void load_shaders()
     printf("Load Shader.\n");
     print_pass_order(*set);
     set_sampler_states();
+    play_sound(first_sound(*set));
 }
 
 bool inputs_failed()
@@ -300,6 +314,15 @@ bool carries_state()
     return drawn_shaders->carries_state;
 }
 
+bool shaders_read_keyboard()
+{
+    const shader_set& set = *drawn_shaders;
+    bool read = set.vertex_reads.reads_keyboard;
+    for (int i = 0; i < set.pass_count; i++)
+        read |= set.passes[i].reads.reads_keyboard;
+    return read;
+}
+
 // After a complete load, and again after a reset of the device, which forgets them and the
 // default pool's textures.
 void set_sampler_states()
@@ -314,6 +337,7 @@ void set_sampler_states()
     }
     if (!make_previous_frame(previous))
         set.passes[0].reads.failed = true;
+    make_keyboard(shaders_read_keyboard());
     if (!make_pass_targets(&set))
         set.passes[0].reads.failed = true;
 }

@@ -35,6 +35,8 @@ declare -A frames=(
     [life]=200
     [blur]=0           # the blur at its widest
     [reaction]=800     # rings split into cells; --frame draws the 800 frames before it
+    [music]=123        # 2.05 s: a kick has just struck, the tone halfway up its glide
+    [keys]=0           # every key up, as --frame reads them
 )
 
 names=("$@")

@@ -28,8 +28,11 @@ run_packages=("${wine_packages[@]}" xvfb)
 # X display to pass on F5 from any window.
 screenshot_packages=(xdotool imagemagick)
 live_packages=(python3-xlib)
+# A sound server whose sink records in real time, for hearing what hotfx plays.
+sound_packages=(pulseaudio pulseaudio-utils)
 # And what the tests and benchmarks need besides.
-test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy x11-utils)
+test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy x11-utils
+               "${sound_packages[@]}")
 # What record.sh needs to make a video of the frames.
 record_packages=(ffmpeg)
 # Real editors: their own parsers read view.sh's error lines, and they save the shader of a

@@ -12,7 +12,10 @@
 # second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
 # named by frame number (0000000042.png). For a video hotfx writes its frames' raw pixels into
 # a pipe to ffmpeg (`--frames FIRST LAST -`), so nothing is written but the video, and OUT
-# appears only once the video is whole.
+# appears only once the video is whole. An .mp4 or .webm also gets the sound that the shader
+# reads (the first sampler NAME declared in main.fx, not keyboard, previous_frame or a pass
+# ps_NAME, with NAME.wav beside it), from the first frame's time on, cut to the video's length
+# and padded with silence past its end: AAC in an .mp4, Opus in a .webm, at 48000 a second.
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # records with that build instead), prepares Wine (tools/wine-root.sh) and runs
@@ -76,6 +79,33 @@ exe=${HOTFX_EXE:-$repo/build/windows/hotfx.exe}
 
 shader_folder "$target" record
 show_program "$exe"
+
+# The sound hotfx reads, found as it finds it, though only in main.fx itself, not in what it
+# includes; Windows' names are blind to case.
+sound=
+if [[ $out == *.mp4 || $out == *.webm ]]; then
+    while read -r name; do
+        case $name in keyboard | previous_frame) continue ;; esac
+        ! grep -qE "\bps_$name[[:space:]]*\(" "$folder/main.fx" || continue
+        sound=$(find "$folder" -maxdepth 1 -iname "$name.wav" -print -quit)
+        [ -z "$sound" ] || break
+    done < <(grep -oE '\bsampler(2D)?[[:space:]]+[A-Za-z_][A-Za-z0-9_]*' "$folder/main.fx" | awk '{ print $2 }')
+fi
+audio_in=() audio_out=()
+if [ -n "$sound" ]; then
+    # The first frame's time as hotfx reaches it: one float addition of 0.016666 a frame, which
+    # the double sum in Perl rounds exactly as a float sum does while the time is below 2^19,
+    # where it stops growing.
+    offset=$(perl -e '$s = unpack("f", pack("f", 0.016666)); $t = 0;
+        for (1 .. $ARGV[0]) { $n = unpack("f", pack("f", $t + $s)); last if $n == $t; $t = $n }
+        printf "%.6f", $t' "$first")
+    audio_in=(-ss "$offset" -i "$sound")
+    audio_out=(-map 0:v -map 1:a -af apad -t "$(awk -v n="$((last - first + 1))" 'BEGIN { printf "%.6f", n / 60 }')" -ar 48000)
+    case $out in
+        *.mp4) audio_out+=(-c:a aac -b:a 192k) ;;
+        *.webm) audio_out+=(-c:a libopus -b:a 128k) ;;
+    esac
+fi
 if [ ${#codec[@]} -eq 0 ]; then
     # Wine sees only the folder it runs in, so the pictures go there for the run.
     frames=$(mktemp -d "$folder/.hotfx-frames.XXXXXX")
@@ -124,7 +154,7 @@ progress() {
 
 total=$((last - first + 1))
 cd "$folder"
-echo "record: frames $first to $last of $folder/main.fx" >&2
+echo "record: frames $first to $last of $folder/main.fx${sound:+, with the sound of ${sound##*/} from ${offset} s}" >&2
 if [ -n "${frames:-}" ]; then
     "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" >&2 &
     hotfx_pid=$!
@@ -137,7 +167,7 @@ else
     cat < "$pipes/frames" > "$pipes/video" &
     cat_pid=$!
     ffmpeg -loglevel error -y -f rawvideo -pixel_format bgr0 -video_size 1280x1024 -framerate 60 -i pipe:0 \
-        "${codec[@]}" "$partial" < "$pipes/video" &
+        "${audio_in[@]}" "${codec[@]}" "${audio_out[@]}" "$partial" < "$pipes/video" &
     ffmpeg_pid=$!
 fi
 

@@ -250,11 +250,19 @@ def test_with_watch_the_missing_stages_are_said_once_after_a_loss(injected):
     assert run.output(settle=1.0) == ["Load Shader.", LOST, *MISSING]
 
 
-def test_a_scene_the_device_does_not_begin_ends_the_saving_with_1(injected):
-    run = injected("no_scene=3", command=exit_code_kept("--frames", 0, 4, "f%d.bmp"))
+# The frames before the first, which a shader reading the previous frame draws first, fail alike.
+SCENES = {"saved frames": (solid(GREEN), ("--frames", 0, 4, "f%d.bmp"), ["f0.bmp", "f1.bmp"]),
+          "frames before the first": (shader("return tex2D(previous_frame, uv);", VERTEX_STAGE + "sampler2D previous_frame;"),
+                                      ("--frame", 4, "f.bmp"), [])}
+
+
+@pytest.mark.parametrize("scenes", SCENES, ids=list(SCENES))
+def test_a_scene_the_device_does_not_begin_ends_the_saving_with_1(injected, scenes):
+    source, args, saved = SCENES[scenes]
+    run = injected("no_scene=3", source=source, command=exit_code_kept(*args))
     assert run.wait_exit(timeout=120) == 1
     assert run.output(settle=0.5) == ["Load Shader.", "Error : can't draw frame 2: the device did not begin the scene"]
-    assert sorted(path.name for path in run.folder.glob("*.bmp")) == ["f0.bmp", "f1.bmp"]
+    assert sorted(path.name for path in run.folder.glob("*.bmp")) == saved
     assert released_everything(fault_log(run)) and no_crash(run)
 
 

@@ -1,6 +1,7 @@
 """Every example under examples/ as a user would start from it: it loads, draws a picture, and
 moves when it is meant to."""
 
+import re
 import shutil
 
 import pytest
@@ -13,7 +14,9 @@ ANIMATED = {
     "blur": True,
     "clock": True,
     "filter": True,
+    "keys": False,
     "life": True,
+    "music": True,
     "paint": True,
     "palette": True,
     "pattern": False,
@@ -51,7 +54,9 @@ def test_every_example_is_listed():
 
 
 # The examples that read named inputs, which hotfx fills only when it runs with an option.
-WITH_INPUTS = {"blur", "filter", "life", "paint", "reaction"}
+WITH_INPUTS = {"blur", "filter", "keys", "life", "music", "paint", "reaction"}
+# A line an example may print beside "Load Shader.": the Wine of these tests has no sound device.
+MAY_SAY = {"music": r"Error : no sound device \(waveOutOpen answered \d+\); the time runs without sound"}
 # What the examples with passes print after "Load Shader.".
 PASSES = {"blur": ["Passes in order: blur_x blur_y"], "reaction": ["Passes in order: chemicals"]}
 
@@ -77,7 +82,8 @@ def test_example_loads_and_draws(hotfx, name):
         # Long enough for several frames even at the slowest example's rate.
         second = run.wait_for_picture(lambda img: change(img, first) > 0, timeout=5, label="second")
         assert change(second, first) == 0, "a still picture moved"
-    assert run.output(settle=1.0) == ["Load Shader."] + PASSES.get(name, [])
+    said = run.output(settle=1.0)
+    assert [line for line in said if not re.fullmatch(MAY_SAY.get(name, "$^"), line)] == ["Load Shader."] + PASSES.get(name, []), said
 
 
 def test_paint_paints_where_the_button_is_held(hotfx):

@@ -11,6 +11,7 @@ import pytest
 
 from support import EXE, REPO, shader
 from test_frames import time_at
+from test_sound_keys import sine_folder
 
 RECORD = str(REPO / "tools" / "record.sh")
 GALLERY = str(REPO / "tools" / "gallery.sh")
@@ -28,6 +29,12 @@ def probe(path):
                           capture_output=True, text=True, check=True)
     stream = json.loads(done.stdout)["streams"][0]
     return int(stream["nb_read_frames"]), (stream["width"], stream["height"]), stream["r_frame_rate"]
+
+
+def codecs(path):
+    """The codec of each of a video's streams."""
+    return subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of", "csv=p=0", str(path)],
+                          capture_output=True, text=True, check=True).stdout.split()
 
 
 def mean_reds(path):
@@ -61,7 +68,7 @@ def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, nam
 
 @pytest.mark.parametrize("out", ["pictures", "clip.mp4"])
 def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack, out):
-    (tmp_path / "main.fx").write_text(MOVING)
+    sine_folder(tmp_path)
     command = " ".join([RECORD, str(tmp_path / "main.fx"), "0", "7", str(tmp_path / out)])
     # script(1) gives the run a terminal of its own and copies what reaches it.
     # Bytes, as text mode would turn each carriage return into a line end.
@@ -73,6 +80,8 @@ def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack, out):
     assert bars and re.fullmatch(r"record: \[#{30}\] 8/8 frames, 0:00 left ", bars[-1]), bars
     assert all(re.fullmatch(r"record: \[[#.]{30}\] [1-8]/8 frames, \d+:\d\d left ", bar) for bar in bars), bars
     assert (probe(tmp_path / out)[0] if out == "clip.mp4" else len(list((tmp_path / out).iterdir()))) == 8
+    # The shader reads music.wav, so the video carries it.
+    assert out != "clip.mp4" or codecs(tmp_path / out) == ["h264", "aac"]
 
 
 def test_record_into_a_folder_keeps_the_pictures_as_hotfx_saved_them(tmp_path, stack):

@@ -28,7 +28,7 @@
 
 typedef DWORD D3DCOLOR;
 
-enum D3DFORMAT { D3DFMT_UNKNOWN = 0, D3DFMT_A8R8G8B8 = 21, D3DFMT_X8R8G8B8 = 22, D3DFMT_D24S8 = 75,
+enum D3DFORMAT { D3DFMT_UNKNOWN = 0, D3DFMT_A8R8G8B8 = 21, D3DFMT_L8 = 50, D3DFMT_X8R8G8B8 = 22, D3DFMT_D24S8 = 75,
                  D3DFMT_A16B16G16R16F = 113, D3DFMT_A32B32G32R32F = 116 };
 enum D3DRESOURCETYPE { D3DRTYPE_TEXTURE = 3 };
 enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
@@ -84,7 +84,11 @@ struct IDirect3DSurface9 : IUnknown {  // never locked here: raw frames are show
 };
 typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
 struct IDirect3DBaseTexture9 : IUnknown {};
-struct IDirect3DTexture9 : IDirect3DBaseTexture9 { virtual HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9**) = 0; };
+struct IDirect3DTexture9 : IDirect3DBaseTexture9 {
+    virtual HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9**) = 0;
+    virtual HRESULT LockRect(UINT, D3DLOCKED_RECT*, const RECT*, DWORD) = 0;
+    virtual HRESULT UnlockRect(UINT) = 0;
+};
 
 struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT TestCooperativeLevel() = 0;

@@ -40,6 +40,10 @@ quiet_buffer message_buffer;
 counted<IDirect3DVertexShader9> vertex_shader_object;
 counted<IDirect3DSurface9> surface_object;
 struct quiet_texture : counted<IDirect3DTexture9> {
+    BYTE bytes[512 * 3];
+    HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
+    { return ++quiet.calls, *locked = D3DLOCKED_RECT{512, bytes}, D3D_OK; }
+    HRESULT UnlockRect(UINT) override { return ++quiet.calls, D3D_OK; }
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
 } texture_object;
 // Every named input and an image; ps_main with passes adds p0 to p3, and each pass adds itself.
@@ -173,6 +177,16 @@ HANDLE WINAPI CreateFileA(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DW
 }
 BOOL WINAPI ReadFile(HANDLE, LPVOID, DWORD, LPDWORD read, LPOVERLAPPED) { return ++quiet.calls, *read = 0, FALSE; }
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
+DWORD WINAPI GetFileSize(HANDLE, LPDWORD) { return ++quiet.calls, INVALID_FILE_SIZE; }
+
+// No sound device.
+MMRESULT WINAPI waveOutOpen(HWAVEOUT*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutWrite(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, MMTIME*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutReset(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 

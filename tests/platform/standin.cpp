@@ -152,6 +152,14 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
+    BYTE bytes[512 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row
+    HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
+    {
+        log(record.name + "->LockRect()");
+        *locked = D3DLOCKED_RECT{512, bytes};
+        return D3D_OK;
+    }
+    HRESULT UnlockRect(UINT) override { return log(record.name + "->UnlockRect()"), D3D_OK; }
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override
     {
         *surface = create<surface_object>("surface");
@@ -756,4 +764,81 @@ HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT
 {
     log(format("D3DXCreateTextureFromFileExA(%s, %d, %d, %d, %d)", quoted(file).c_str(), width, height, levels, pool));
     return *texture = create<texture_object>("texture"), D3D_OK;
+}
+
+// The sound device: one at a time, its buffer played only as far as the script says.
+static HWAVEOUT const wave_out_handle = (HWAVEOUT)0x7E00;
+
+static void check_wave_out(HWAVEOUT wave_out, const char* call)
+{
+    if (wave_out != wave_out_handle)
+        fault(std::string(call) + " given a device that is not open");
+}
+
+MMRESULT WINAPI waveOutOpen(HWAVEOUT* wave_out, UINT device, const WAVEFORMATEX* wave_format, DWORD_PTR callback,
+                            DWORD_PTR, DWORD flags)
+{
+    log(format("waveOutOpen(wave_out, 0x%x, {%u, %u channels, %u Hz, %u bytes/s, %u, %u bits}, %s, 0x%x)", device,
+               wave_format->wFormatTag, wave_format->nChannels, wave_format->nSamplesPerSec,
+               wave_format->nAvgBytesPerSec, wave_format->nBlockAlign, wave_format->wBitsPerSample,
+               callback ? "callback" : "0", flags));
+    MMRESULT status = standin().script.wave_out_open_status;
+    *wave_out = status == MMSYSERR_NOERROR ? wave_out_handle : NULL;
+    return status;
+}
+
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size)
+{
+    log(format("waveOutPrepareHeader(wave_out, {%u bytes}, %u)", header->dwBufferLength, size));
+    check_wave_out(wave_out, "waveOutPrepareHeader");
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutWrite(HWAVEOUT wave_out, WAVEHDR* header, UINT)
+{
+    log(format("waveOutWrite(wave_out, {%u bytes})", header->dwBufferLength));
+    check_wave_out(wave_out, "waveOutWrite");
+    if (!(header->dwFlags & WHDR_PREPARED))
+        fault("waveOutWrite of a header not prepared");
+    standin().playing = header;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT wave_out, MMTIME* time, UINT)
+{
+    log("waveOutGetPosition(wave_out, time)");
+    check_wave_out(wave_out, "waveOutGetPosition");
+    time->wType = TIME_SAMPLES;
+    time->u.sample = standin().script.samples_played;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutReset(HWAVEOUT wave_out)
+{
+    log("waveOutReset(wave_out)");
+    check_wave_out(wave_out, "waveOutReset");
+    if (standin().playing)
+        standin().playing->dwFlags |= WHDR_DONE;
+    standin().playing = nullptr;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT)
+{
+    log("waveOutUnprepareHeader(wave_out, header)");
+    check_wave_out(wave_out, "waveOutUnprepareHeader");
+    if (header == standin().playing)
+        fault("waveOutUnprepareHeader of a header still playing");
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out)
+{
+    log("waveOutClose(wave_out)");
+    check_wave_out(wave_out, "waveOutClose");
+    if (standin().playing)
+        fault("waveOutClose while a buffer plays");
+    return MMSYSERR_NOERROR;
 }

@@ -49,6 +49,9 @@ struct standin_script {
     HRESULT create_surface_status = D3D_OK;
     HRESULT read_back_status = D3D_OK;
     std::map<std::string, HRESULT> save_statuses;      // by file name; success when absent
+    // Playing sound: what waveOutOpen answers, and how many samples the device says it played.
+    MMRESULT wave_out_open_status = MMSYSERR_NOERROR;
+    DWORD samples_played = 0;
 };
 
 // The current folder as the program reads it, its change notification and the millisecond
@@ -97,6 +100,7 @@ struct standin_state {
     HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
     int idle_peeks = 0;
     standin_folder folder;
+    WAVEHDR* playing = nullptr;        // the buffer written to the sound device and not yet reset
 };
 
 standin_state& standin();

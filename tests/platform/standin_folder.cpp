@@ -222,6 +222,16 @@ BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD size, LPDWORD read, LPO
     return TRUE;
 }
 
+DWORD WINAPI GetFileSize(HANDLE handle, LPDWORD size_high)
+{
+    log("GetFileSize(" + handle_name(handle) + ", " + (size_high ? "high" : "NULL") + ")");
+    standin_open* open = find_open(handle, "GetFileSize");
+    auto file = open ? folder().files.find(open->name) : folder().files.end();
+    if (size_high)
+        *size_high = 0;
+    return file != folder().files.end() ? DWORD(file->second.bytes.size()) : INVALID_FILE_SIZE;
+}
+
 BOOL WINAPI CloseHandle(HANDLE handle)
 {
     log("CloseHandle(" + handle_name(handle) + ")");

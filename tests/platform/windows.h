@@ -99,6 +99,7 @@ struct WNDCLASSEXA {
 #define WM_CLOSE 0x0010
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
+#define WM_KEYUP 0x0101
 #define WM_SYSCOMMAND 0x0112
 enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTURECHANGED = 0x215, MK_LBUTTON = 1 };
 #define LOWORD(l) ((WORD)((DWORD)(l) & 0xFFFF))
@@ -111,7 +112,7 @@ enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTU
 
 #define VK_ESCAPE 0x1B
 #define VK_F5 0x74
-enum { VK_SHIFT = 0x10, VK_SPACE = 0x20, VK_HOME = 0x24, VK_LEFT, VK_RIGHT = 0x27 };
+enum { VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_SPACE = 0x20, VK_HOME = 0x24, VK_LEFT, VK_RIGHT = 0x27 };
 
 #define IDI_APPLICATION ((LPCSTR)(uintptr_t)32512)
 #define IDC_ARROW ((LPCSTR)(uintptr_t)32512)
@@ -198,3 +199,59 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
                           DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
 BOOL WINAPI CloseHandle(HANDLE object);
+#define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high);
+
+// Playing sound: winmm's waveOut.
+typedef UINT MMRESULT;
+typedef char* LPSTR;
+typedef uintptr_t DWORD_PTR;
+struct HWAVEOUT__;
+typedef HWAVEOUT__* HWAVEOUT;
+#define WAVE_MAPPER ((UINT)-1)
+#define WAVE_FORMAT_PCM 1
+#define CALLBACK_NULL 0x00000000
+#define MMSYSERR_NOERROR 0
+#define MMSYSERR_NODRIVER 6
+#define WHDR_DONE 0x00000001
+#define WHDR_PREPARED 0x00000002
+#define TIME_MS 0x0001
+#define TIME_SAMPLES 0x0002
+#define TIME_BYTES 0x0004
+
+struct WAVEFORMATEX {
+    WORD wFormatTag;
+    WORD nChannels;
+    DWORD nSamplesPerSec;
+    DWORD nAvgBytesPerSec;
+    WORD nBlockAlign;
+    WORD wBitsPerSample;
+    WORD cbSize;
+};
+struct WAVEHDR {
+    LPSTR lpData;
+    DWORD dwBufferLength;
+    DWORD dwBytesRecorded;
+    DWORD_PTR dwUser;
+    DWORD dwFlags;
+    DWORD dwLoops;
+    WAVEHDR* lpNext;
+    DWORD_PTR reserved;
+};
+struct MMTIME {
+    UINT wType;
+    union {
+        DWORD ms;
+        DWORD sample;
+        DWORD cb;
+    } u;
+};
+
+MMRESULT WINAPI waveOutOpen(HWAVEOUT* wave_out, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
+                            DWORD_PTR instance, DWORD flags);
+MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutWrite(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutGetPosition(HWAVEOUT wave_out, MMTIME* time, UINT size);
+MMRESULT WINAPI waveOutReset(HWAVEOUT wave_out);
+MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out);

@@ -1,0 +1,158 @@
+"""A sampler NAME with NAME.wav beside main.fx reads the sound's spectrum and waveform at the
+frame's time; a sampler named keyboard reads the keys, and the time keys then take Ctrl."""
+
+import os
+import subprocess
+import time
+import wave
+
+import numpy
+import pytest
+
+from support import VERTEX_STAGE, die_with_parent, exit_code_kept, pixel_at, shader, wait_until
+from test_frames import frame_command, saved, time_at
+from test_watch import LOADED, WATCH
+
+RATE, BIN, FRAME = 8192, 64, 90
+fx = lambda declared, body: shader(body, VERTEX_STAGE + declared)
+
+# The picture's first 512 columns show the texels one for one: row 0 above, row 1 below.
+SHOWN = fx("sampler2D music; float4 resolution;", """float2 pixel = floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5);
+    return tex2D(music, float2((pixel.x + 0.5) / 512, pixel.y < 512 ? 0.25 : 0.75));""")
+
+
+def write_wav(path, samples):
+    with wave.open(str(path), "wb") as out:
+        out.setnchannels(1)
+        out.setsampwidth(2)
+        out.setframerate(RATE)
+        out.writeframes((samples * 32767).round().astype("<i2").tobytes())
+
+
+def sine_folder(folder):
+    (folder / "main.fx").write_text(SHOWN)
+    samples = 0.25 * numpy.sin(2 * numpy.pi * BIN / 2048 * numpy.arange(2 * RATE))
+    write_wav(folder / "music.wav", samples)
+    return samples
+
+
+# On both stacks: the rows are hotfx's arithmetic, but the byte texture's format is the stack's.
+def test_a_wav_reads_its_spectrum_and_waveform_at_the_frames_time(hotfx, tmp_path):
+    samples = numpy.round(sine_folder(tmp_path) * 32767) / 32768
+    run = hotfx(sine_folder, command=frame_command("--frame", FRAME, "out.png"))
+    assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
+    img = saved(run, "out.png")
+    spectrum = [pixel_at(img, x, 100)[0] for x in range(512)]
+    waveform = [pixel_at(img, x, 900)[0] for x in range(512)]
+    last = int(numpy.floor(numpy.float64(time_at(FRAME)) * RATE))
+    assert waveform == list(numpy.clip(numpy.round(128 * (samples[last - 511:last + 1] + 1)), 0, 255).astype(int))
+    window = numpy.blackman(2049)[:2048]
+    level = 20 * numpy.log10(abs(numpy.fft.rfft(samples[last - 2047:last + 1] * window)[:512]) / 2048)
+    expected = numpy.clip(numpy.round((level + 100) * 255 / 70), 0, 255)
+    # The tone and its window's spread, exact; what lies further off is the samples' rounding.
+    assert all(abs(spectrum[k] - expected[k]) <= 1 for k in range(BIN - 3, BIN + 4)), spectrum[BIN - 3:BIN + 4]
+    assert max(spectrum[:BIN - 8] + spectrum[BIN + 9:]) <= 10
+
+
+@pytest.mark.only_on("wined3d", "what hotfx says of a file does not depend on the stack")
+def test_a_wav_hotfx_cant_read_is_one_line_and_exit_3(hotfx):
+    def folder(path):
+        (path / "main.fx").write_text(SHOWN)
+        (path / "music.wav").write_bytes(b"RIFF\x24\x00\x00\x00WAVEfmt ")
+    run = hotfx(folder, command=exit_code_kept("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 3
+    run.expect(r"Error : sampler music: can't read music\.wav: .*; it reads black$")
+    run.expect(LOADED)
+
+
+# Red while A is down, green once A has been pressed an odd number of times, blue while Space
+# is down; the texels of virtual-key codes 65 and 32 in rows 0 and 2.
+KEYS = fx("sampler2D keyboard;", """return float4(tex2D(keyboard, float2(65.5 / 256, 0.5 / 3)).r,
+    tex2D(keyboard, float2(65.5 / 256, 2.5 / 3)).r, tex2D(keyboard, float2(32.5 / 256, 0.5 / 3)).r, 1);""")
+
+
+@pytest.mark.only_on("wined3d", "the keys reach hotfx through the window's messages, the stack's doing nothing")
+def test_the_keyboard_reads_keys_down_and_toggled_and_the_time_keys_take_ctrl(hotfx):
+    run = hotfx(KEYS, command=WATCH)
+    run.expect(LOADED)
+    run.key("a", action="keydown")
+    run.wait_for_colour((255, 255, 0), label="A down")
+    run.key("a", action="keyup")
+    run.wait_for_colour((0, 255, 0), label="A up")
+    run.key("space", action="keydown")
+    run.wait_for_colour((0, 255, 255), label="space down")
+    run.key("space", action="keyup")
+    assert run.output(settle=0.5) == ["Load Shader."]
+    run.key("ctrl+space")
+    run.expect(r"Stopped at frame \d+\.$")
+
+
+# Noise, so that any stretch of it tells where in the track it was, and smooth, so that
+# resampling keeps it.
+NOISE = numpy.interp(numpy.arange(6 * RATE), numpy.arange(0, 6 * RATE, 8),
+                     numpy.random.default_rng(32).uniform(-0.5, 0.5, 6 * RATE // 8))
+
+
+def recorded_runs(raw):
+    """The stretches of sound in a recording, each as (first sample, its samples)."""
+    left = numpy.frombuffer(raw, "<i2").reshape(-1, 2)[:, 0]
+    loud = numpy.flatnonzero(left)
+    starts = [0] + [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 4)]
+    ends = [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 4)] + [len(loud)]
+    return [(loud[a], left[loud[a]:loud[b - 1] + 1]) for a, b in zip(starts, ends)]
+
+
+@pytest.mark.only_on("wined3d", "what plays goes through Wine's sound, not the Direct3D stack")
+def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_over(hotfx):
+    """Heard in a PulseAudio null sink that keeps real time. Its socket lies in hotfx's folder,
+    the one folder of the host that Wine's root shows."""
+    servers = []
+
+    def folder(path):
+        (path / "main.fx").write_text(SHOWN)
+        write_wav(path / "music.wav", NOISE)
+        servers.append(subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
+             "-L", f"module-native-protocol-unix socket={path / 'pulse.sock'} auth-anonymous=1",
+             "-L", f"module-null-sink sink_name=rec format=s16le rate={RATE} channels=2"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent))
+        assert wait_until((path / "pulse.sock").exists, 10), "PulseAudio did not start"
+        servers.append(subprocess.Popen(["parec", "-d", "rec.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
+                                         "--channels=2", "--latency-msec=10"], stdout=subprocess.PIPE,
+                                        env=dict(os.environ, PULSE_SERVER=f"unix:{path / 'pulse.sock'}"),
+                                        preexec_fn=die_with_parent))
+    try:
+        run = hotfx(folder, command=WATCH, env={"PULSE_SERVER": "unix:/job/pulse.sock"})
+        run.expect(LOADED)
+        time.sleep(2)
+        run.key("space")
+        stopped = int(run.expect(r"Stopped at frame \d+\.$").split()[-1][:-1])
+        time.sleep(1)
+        run.key("Home")
+        run.expect(r"Stopped at frame 0\.$")
+        time.sleep(1)
+        run.key("space")
+        run.expect(r"Running at frame 0\.$")
+        time.sleep(1)
+        servers[1].terminate()
+        raw = servers[1].communicate()[0]
+    finally:
+        for server in servers:
+            server.terminate()
+            server.wait()
+    runs = recorded_runs(raw)
+    assert len(runs) == 2, [(start, len(run)) for start, run in runs]
+    # Each from the track's start, the first as the time began, the second after Home. Wine's
+    # mixer and a loaded machine drop and repeat a few samples, so stretches of it are found
+    # by correlation: most sit where they would from the start, give or take 0.1 s.
+    for _, heard in runs:
+        near = 0
+        for at in range(0, 2048, 256):
+            stretch = heard[at:at + 256].astype(float)
+            fit = numpy.correlate(NOISE[:RATE], stretch, "valid")
+            found = int(numpy.argmax(fit))
+            match = fit[found] / numpy.sqrt(stretch @ stretch * (NOISE[found:found + 256] @ NOISE[found:found + 256]))
+            near += abs(found - at) < RATE // 10 and match > 0.9
+        assert near >= 4
+    # Until Space, give or take what the sound system holds in its buffers.
+    assert abs(len(runs[0][1]) / RATE - stopped * 0.016666) < 0.3, (len(runs[0][1]) / RATE, stopped)
