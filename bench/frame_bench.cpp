@@ -18,6 +18,7 @@ BENCHMARK_CAPTURE(pass, no_shaders, "none");
 BENCHMARK_CAPTURE(pass, reload_every_frame, "reload");
 BENCHMARK_CAPTURE(pass, watching_the_folder, "watch");
 BENCHMARK_CAPTURE(pass, every_named_input, "inputs");
+BENCHMARK_CAPTURE(pass, four_passes, "passes");
 BENCHMARK_CAPTURE(pass, reading_a_wav, "sound");
 
 // The sound's picture alone, as each frame asks for it: bench_wav's track at one frame's time

@@ -74,11 +74,13 @@ bool run_hotfx(const char* mode, long passes)
     quiet = quiet_state{};
     watch_folder = false;
     wrap_time = strcmp(mode, "sound") == 0;
-    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time)
+    bool four_passes = strcmp(mode, "passes") == 0;
+    quiet.passes = four_passes;
+    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time || four_passes)
         watch_folder = true;     // as read_options leaves it for --watch
     if (wrap_time)
         quiet.wav = bench_wav(&quiet.wav_size);  // ps_main reads music.wav through a sampler
-    else if (strcmp(mode, "inputs") == 0)
+    else if (strcmp(mode, "inputs") == 0 || four_passes)
         quiet.inputs = true;     // each stage reads every named input, and an image
     else if (strcmp(mode, "none") == 0)
         quiet.compile_fails = true;

@@ -11,6 +11,7 @@ from support import REPO, WINE_ROOT, colour_close_to, pixel_at
 # Whether each example's picture changes from frame to frame. A new example folder fails
 # test_every_example_is_listed until it is added here.
 ANIMATED = {
+    "blur": True,
     "clock": True,
     "filter": True,
     "keys": False,
@@ -20,6 +21,7 @@ ANIMATED = {
     "palette": True,
     "pattern": False,
     "raymarch": True,
+    "reaction": True,
     "rings": True,
     "shapes": True,
     "template": True,
@@ -52,9 +54,11 @@ def test_every_example_is_listed():
 
 
 # The examples that read named inputs, which hotfx fills only when it runs with an option.
-WITH_INPUTS = {"filter", "keys", "life", "music", "paint"}
+WITH_INPUTS = {"blur", "filter", "keys", "life", "music", "paint", "reaction"}
 # A line an example may print beside "Load Shader.": the Wine of these tests has no sound device.
 MAY_SAY = {"music": r"Error : no sound device \(waveOutOpen answered \d+\); the time runs without sound"}
+# What the examples with passes print after "Load Shader.".
+PASSES = {"blur": ["Passes in order: blur_x blur_y"], "reaction": ["Passes in order: chemicals"]}
 
 
 def start_example(hotfx, name):
@@ -79,7 +83,7 @@ def test_example_loads_and_draws(hotfx, name):
         second = run.wait_for_picture(lambda img: change(img, first) > 0, timeout=5, label="second")
         assert change(second, first) == 0, "a still picture moved"
     said = run.output(settle=1.0)
-    assert [line for line in said if not re.fullmatch(MAY_SAY.get(name, "$^"), line)] == ["Load Shader."], said
+    assert [line for line in said if not re.fullmatch(MAY_SAY.get(name, "$^"), line)] == ["Load Shader."] + PASSES.get(name, []), said
 
 
 def test_paint_paints_where_the_button_is_held(hotfx):

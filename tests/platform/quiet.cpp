@@ -46,11 +46,17 @@ struct quiet_texture : counted<IDirect3DTexture9> {
     HRESULT UnlockRect(UINT) override { return ++quiet.calls, D3D_OK; }
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
 } texture_object;
-const D3DXCONSTANT_DESC declared[] = {{"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
-    {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1},
-    {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1},
-    {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
-    {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+// Every named input and an image; ps_main with passes adds p0 to p3, and each pass adds itself.
+#define NAMED_INPUTS {"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}, \
+    {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, \
+    {"mouse", D3DXRS_FLOAT4, 0, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}, \
+    {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}, \
+    {"photo", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}
+#define PASS(NAME, SAMPLER) {NAME, D3DXRS_SAMPLER, SAMPLER, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}
+const D3DXCONSTANT_DESC declared[] = {NAMED_INPUTS};
+const D3DXCONSTANT_DESC declared_with_passes[] = {NAMED_INPUTS, PASS("p0", 2), PASS("p1", 3), PASS("p2", 4), PASS("p3", 5)};
+const D3DXCONSTANT_DESC declared_by_pass[4][7] = {{NAMED_INPUTS, PASS("p0", 2)}, {NAMED_INPUTS, PASS("p1", 2)},
+                                                  {NAMED_INPUTS, PASS("p2", 2)}, {NAMED_INPUTS, PASS("p3", 2)}};
 const D3DXCONSTANT_DESC music[] = {{"music", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
 struct quiet_table : counted<ID3DXConstantTable> {
     const D3DXCONSTANT_DESC* names;
@@ -208,6 +214,16 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     static const char no_photo[] = "main.fx: E5005: Entry point \"ps_photo\" is not defined.";
     static const char no_music[] = "main.fx: E5005: Entry point \"ps_music\" is not defined.";
     bool missing = strcmp(entry, "ps_photo") == 0 || strcmp(entry, "ps_music") == 0;
+    int pass = strncmp(entry, "ps_p", 4) == 0 && entry[4] >= '0' && entry[4] <= '3' && !entry[5] ? entry[4] - '0' : -1;
+    table_object.names = declared;
+    table_object.count = sizeof declared / sizeof declared[0];
+    if (quiet.passes && strcmp(entry, "ps_main") == 0) {
+        table_object.names = declared_with_passes;
+        table_object.count = sizeof declared_with_passes / sizeof declared_with_passes[0];
+    } else if (pass >= 0) {
+        table_object.names = declared_by_pass[pass];
+        table_object.count = sizeof declared_by_pass[pass] / sizeof declared_by_pass[pass][0];
+    }
     if (table)
         *table = quiet.inputs && !missing ? hand_out(table_object)
                  : quiet.wav && strcmp(entry, "ps_main") == 0 ? hand_out(music_table) : NULL;
