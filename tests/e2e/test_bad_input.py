@@ -14,6 +14,8 @@ import pytest
 
 from support import solid
 
+pytestmark = pytest.mark.default_stack
+
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
 FRAME_ERROR = r"Error : [VP]shader$"

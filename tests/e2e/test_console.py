@@ -1,7 +1,11 @@
 """What hotfx prints reaches a pipe whole, line by line, while it runs: an editor's build
 panel or a log sees each line when it is printed, not when a buffer fills or the program ends."""
 
+import pytest
+
 from support import WINE_ROOT, solid
+
+pytestmark = pytest.mark.default_stack
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 BROKEN = solid(RED).replace("return float4", "return floatx4")

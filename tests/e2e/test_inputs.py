@@ -78,6 +78,7 @@ BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler phot
        "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"])}
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
 def test_an_input_that_cant_be_filled_is_one_line_and_exit_3(hotfx, case):
     declared, read, image, said = BAD[case]
@@ -134,6 +135,7 @@ def stopped(run, line):
     return frame
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("option", [[], ["--watch"]], ids=["no option", "--watch"])
 def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx, option):
     run = hotfx(TIME_IN_COLOUR, command=frame_command(*option))
@@ -154,6 +156,7 @@ def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx, option):
     run.wait_for_picture(lambda img: pixel_at(img, 100, 100) != shown, label="running")
 
 
+@pytest.mark.default_stack
 def test_the_arrows_step_the_stopped_time_by_1_or_60_frames(hotfx):
     run = hotfx(TIME_IN_COLOUR, command=WATCH)
     run.expect(LOADED)

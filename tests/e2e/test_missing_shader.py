@@ -1,3 +1,7 @@
+import pytest
+
+pytestmark = pytest.mark.default_stack
+
 FRAME_ERRORS = ["Error : Vshader", "Error : Pshader"]
 
 

@@ -12,6 +12,8 @@ import pytest
 from support import EXE, REPO, shader
 from test_frames import time_at
 
+pytestmark = pytest.mark.default_stack
+
 RECORD = str(REPO / "tools" / "record.sh")
 GALLERY = str(REPO / "tools" / "gallery.sh")
 MOVING = shader("return float4(frac(t.x), uv * 0.5 + 0.5, 1);")

@@ -11,7 +11,9 @@ import time
 import pytest
 from Xlib import X, XK, display as xdisplay, error as xerror
 
-from support import EXE, REPO, shader, solid, wait_until
+from support import EXE, REPO, descendants, shader, solid, still_running, wait_until
+
+pytestmark = pytest.mark.default_stack
 
 RED, BLUE = (255, 0, 0), (0, 0, 255)
 LOADED = r"Load Shader\.$"
@@ -177,39 +179,6 @@ def test_view_f5_held_in_another_client_reloads_until_let_go(hotfx, editor):
     run.display.run("xdotool", "keyup", "F5")
     settled = len(run.output(settle=1.0))
     assert run.output(settle=1.5)[settled:] == [], "still reloading after F5 was let go"
-
-
-def descendants(pid):
-    """{pid: command line} of every process under pid now."""
-    parents, commands = {}, {}
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
-            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
-                commands[int(entry)] = cmdline.read()
-        except (OSError, ValueError):
-            pass
-    found, pending = {}, [pid]
-    while pending:
-        parent = pending.pop()
-        for child, its_parent in parents.items():
-            if its_parent == parent and child not in found:
-                found[child] = commands.get(child, b"")
-                pending.append(child)
-    return found
-
-
-def still_running(processes):
-    alive = {}
-    for pid, command in processes.items():
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                if cmdline.read() == command:
-                    alive[pid] = command
-        except OSError:
-            pass
-    return alive
 
 
 def f5_grab_refused(display_name):
