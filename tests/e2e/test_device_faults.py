@@ -6,14 +6,12 @@ logs each call it stands before, with its millisecond tick, to faults.log in the
 import os
 import re
 import shutil
-import statistics
 import time
 from pathlib import Path
 
 import pytest
 
-from support import REPO, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid
-from test_endurance import wine_process
+from support import REPO, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid, wine_process
 
 GREEN, BLACK = (0, 255, 0), (0, 0, 0)
 LOADED = r"Load Shader\.$"
