@@ -389,6 +389,10 @@ def shader(pixel_body, vertex_stage=VERTEX_STAGE):
     return vertex_stage + "\nfloat4 ps_main(float2 uv : TEXCOORD0) : COLOR0\n{\n    " + pixel_body + "\n}\n"
 
 
+RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
+LOADED = r"Load Shader\.$"
+
+
 def solid(rgb):
     return shader("return float4(%g, %g, %g, 1);" % tuple(c / 255 for c in rgb))
 

@@ -12,12 +12,10 @@ import re
 
 import pytest
 
-from support import solid
+from support import BLUE, LOADED, RED, solid
 
 pytestmark = pytest.mark.default_stack
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
 FRAME_ERROR = r"Error : [VP]shader$"
 BOTH_MISSING = ["Error : Vshader", "Error : Pshader"]
 PIXEL_MISSING = ["Error : Pshader"]

@@ -3,11 +3,10 @@ panel or a log sees each line when it is printed, not when a buffer fills or the
 
 import pytest
 
-from support import WINE_ROOT, solid
+from support import BLUE, RED, WINE_ROOT, solid
 
 pytestmark = pytest.mark.default_stack
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
 BROKEN = solid(RED).replace("return float4", "return floatx4")
 MESSAGE = 'Error : main.fx:19:8: E5005: Function "floatx4" is not defined.'
 

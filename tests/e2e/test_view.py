@@ -11,12 +11,10 @@ import time
 import pytest
 from Xlib import X, XK, display as xdisplay, error as xerror
 
-from support import EXE, REPO, descendants, shader, solid, still_running, wait_until
+from support import BLUE, EXE, LOADED, RED, REPO, descendants, shader, solid, still_running, wait_until
 
 pytestmark = pytest.mark.default_stack
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
 VIEW = str(REPO / "tools" / "view.sh")
 # What tools/view-live.py says once it has hotfx's window.
 READY = re.compile(r"^view: ready; .* reloads hotfx$", re.M)

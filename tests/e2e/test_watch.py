@@ -7,12 +7,10 @@ import time
 
 import pytest
 
-from support import REPO, WINE_ROOT, TerminalEditor, solid, wait_until
+from support import BLUE, LOADED, RED, REPO, WINE_ROOT, TerminalEditor, solid, wait_until
 
 pytestmark = pytest.mark.default_stack
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
 WATCH = [str(WINE_ROOT), "wine", "hotfx.exe", "--watch"]
 
 
