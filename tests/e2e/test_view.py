@@ -139,16 +139,11 @@ def test_view_ignores_unchanged_saves_and_editors_files(hotfx):
     run.wait_for_colour(RED, timeout=0, label="unchanged")
 
 
-def test_view_no_watch_save_alone_changes_nothing(hotfx):
+def test_view_no_watch_save_alone_changes_nothing_until_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
     run = viewed(hotfx, "--no-watch")
     run.save_shader(solid(BLUE))
     assert run.output(settle=2.0)[run.consumed:] == []
     run.wait_for_colour(RED, timeout=0, label="saved")
-
-
-def test_view_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
-    run = viewed(hotfx, "--no-watch")
-    run.save_shader(solid(BLUE))
     editor()
     run.display.run("xdotool", "key", "F5")
     run.expect(LOADED)
