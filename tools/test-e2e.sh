@@ -3,8 +3,10 @@
 #   tools/test-e2e.sh [PYTEST ARGS...]     e.g. tools/test-e2e.sh -k reload
 # Installs what is missing (as root), builds the program, prepares Wine, then runs pytest.
 # HOTFX_EXE=/path/to/hotfx.exe tests that build instead, and then nothing is built.
-# Every test runs on both Direct3D 9 implementations, wined3d and DXVK (test ids end in
-# [wined3d] or [dxvk]); HOTFX_D3D9=wined3d or HOTFX_D3D9=dxvk runs on that one alone.
+# A test whose outcome a Direct3D 9 implementation decides runs on both, wined3d and DXVK
+# (test ids name it, [wined3d] or [dxvk]); the rest run on wined3d alone (the rule is in
+# tests/e2e/conftest.py). HOTFX_D3D9=wined3d or HOTFX_D3D9=dxvk runs everything on that one;
+# -m dxvk or -m "not dxvk" picks one stack's share. -m endurance: the six-minute memory runs.
 # Screenshots and output of failed tests land in build/e2e-artifacts/<test>/.
 set -euo pipefail
 

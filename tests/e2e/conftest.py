@@ -7,13 +7,16 @@ import pytest
 
 from support import ARTIFACTS, EXE, REPO, STACKS, WINE_ROOT, Display, Hotfx
 
-# Every test that starts hotfx runs on each Direct3D 9 implementation; HOTFX_D3D9 picks one.
+# The Direct3D 9 implementations a run may use; HOTFX_D3D9 picks one.
 CHOSEN = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else list(STACKS)
 
 
 def pytest_configure(config):
     config.addinivalue_line("markers", "endurance: a run of several minutes; -m 'not endurance' skips it")
     config.addinivalue_line("markers", "only_on(stack, why): the test runs on that Direct3D 9 stack alone")
+    config.addinivalue_line("markers", "default_stack: what the test checks is not the stack's doing; it runs on one")
+    for stack in STACKS:
+        config.addinivalue_line("markers", f"{stack}: the test runs on {stack}; -m {stack} picks that stack's share")
 
 
 def pytest_sessionstart(session):
@@ -45,13 +48,34 @@ def prepared_stacks(wine_ready):
     return set()
 
 
-@pytest.fixture(params=CHOSEN)
+# Which stacks a test runs on. Where what it checks is the stack's doing (pixels and saved
+# formats, the calls the device sees, device loss and the injector's failure paths, the
+# inputs' binding, float targets) it runs on every chosen stack, since that is where they
+# differ. Where it is hotfx's or a script's own doing (the logic of record.sh, view.sh,
+# view-reader.py and view-links.py, console text, argument errors, editor integration, the
+# docs' walkthroughs) a second stack only repeats the same run: mark the test default_stack and
+# it runs on the first chosen stack alone, its other ids never collected. A new test takes the
+# side of what it checks. Every id carries its stack as a marker, so `-m dxvk` runs DXVK's share.
+def pytest_generate_tests(metafunc):
+    if "stack" not in metafunc.fixturenames:
+        return
+    only = metafunc.definition.get_closest_marker("only_on")
+    if only:
+        stacks = [stack for stack in CHOSEN if stack == only.args[0]]
+    elif metafunc.definition.get_closest_marker("default_stack"):
+        stacks = CHOSEN[:1]
+    else:
+        stacks = CHOSEN
+    params = [pytest.param(stack, marks=getattr(pytest.mark, stack)) for stack in stacks]
+    if not params:
+        params = [pytest.param(only.args[0], marks=pytest.mark.skip(reason=f"{only.args[0]} only: {only.args[1]}"))]
+    metafunc.parametrize("stack", params, indirect=True)
+
+
+@pytest.fixture
 def stack(request, prepared_stacks):
     """The Direct3D 9 implementation the test runs on: "wined3d" or "dxvk". Its Wine prefix
     is built on first use."""
-    only = request.node.get_closest_marker("only_on")
-    if only and request.param != only.args[0]:
-        pytest.skip(f"{only.args[0]} only: {only.args[1]}")
     if request.param not in prepared_stacks:
         subprocess.run([str(WINE_ROOT), "setup"], cwd=REPO, check=True,
                        env=dict(os.environ, HOTFX_D3D9=request.param))

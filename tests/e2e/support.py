@@ -320,6 +320,51 @@ class Hotfx:
             self.stderr_path.unlink()
 
 
+def descendants(pid):
+    """{pid: command line} of every process under pid now."""
+    parents, commands = {}, {}
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/stat") as stat:
+                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
+            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
+                commands[int(entry)] = cmdline.read()
+        except (OSError, ValueError):
+            pass
+    found, pending = {}, [pid]
+    while pending:
+        parent = pending.pop()
+        for child, its_parent in parents.items():
+            if its_parent == parent and child not in found:
+                found[child] = commands.get(child, b"")
+                pending.append(child)
+    return found
+
+
+def still_running(processes):
+    alive = {}
+    for pid, command in processes.items():
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
+                if cmdline.read() == command:
+                    alive[pid] = command
+        except OSError:
+            pass
+    return alive
+
+
+def wine_process(launcher, name):
+    """The host pid of the Wine process running name: the one called so below the launcher."""
+    for pid in descendants(launcher):
+        try:
+            with open(f"/proc/{pid}/comm") as comm:
+                if comm.read().strip() == name:
+                    return pid
+        except OSError:
+            pass
+    raise AssertionError(f"no process named {name} below the launcher")
+
+
 # HLSL: the vertex stage passes the quad through; each test supplies the pixel stage's body,
 # which sees the texture coordinate as uv and register c0 as t.
 VERTEX_STAGE = """
@@ -342,6 +387,10 @@ vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
 
 def shader(pixel_body, vertex_stage=VERTEX_STAGE):
     return vertex_stage + "\nfloat4 ps_main(float2 uv : TEXCOORD0) : COLOR0\n{\n    " + pixel_body + "\n}\n"
+
+
+RED, GREEN, BLUE = (255, 0, 0), (0, 255, 0), (0, 0, 255)
+LOADED = r"Load Shader\.$"
 
 
 def solid(rgb):

@@ -12,10 +12,10 @@ import re
 
 import pytest
 
-from support import solid
+from support import BLUE, LOADED, RED, solid
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
+pytestmark = pytest.mark.default_stack
+
 FRAME_ERROR = r"Error : [VP]shader$"
 BOTH_MISSING = ["Error : Vshader", "Error : Pshader"]
 PIXEL_MISSING = ["Error : Pshader"]
@@ -144,3 +144,17 @@ def test_editor_saves_between_f5_presses(hotfx):
     f5_draws(RED, "after the gap")
     run.key("Escape")
     assert run.wait_exit() == 0
+
+
+def test_start_without_main_fx(hotfx):
+    run = hotfx(None)
+    assert run.expect(r"Error : ") not in BOTH_MISSING
+    # Then, frame after frame, both stages are reported missing, vertex first.
+    assert [run.expect(r"Error : ") for _ in range(100)] == BOTH_MISSING * 50
+    run.window()
+    assert run.process.poll() is None
+    run.key("Escape")
+    assert run.wait_exit() == 0
+    output = run.output()
+    assert [line for line in output if line.startswith("Error : ") and line not in BOTH_MISSING] == [output[0]]
+    assert "Load Shader." not in output

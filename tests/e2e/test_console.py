@@ -1,9 +1,12 @@
 """What hotfx prints reaches a pipe whole, line by line, while it runs: an editor's build
 panel or a log sees each line when it is printed, not when a buffer fills or the program ends."""
 
-from support import WINE_ROOT, solid
+import pytest
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
+from support import BLUE, RED, WINE_ROOT, solid
+
+pytestmark = pytest.mark.default_stack
+
 BROKEN = solid(RED).replace("return float4", "return floatx4")
 MESSAGE = 'Error : main.fx:19:8: E5005: Function "floatx4" is not defined.'
 

@@ -6,17 +6,15 @@ logs each call it stands before, with its millisecond tick, to faults.log in the
 import os
 import re
 import shutil
-import statistics
 import time
 from pathlib import Path
 
 import pytest
 
-from support import REPO, VERTEX_STAGE, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid, wait_until
-from test_endurance import wine_process
+from support import GREEN, LOADED, REPO, VERTEX_STAGE, WINE_ROOT, colour_close_to, exit_code_kept, pixel_at, shader, solid, \
+    wait_until, wine_process
 
-GREEN, BLACK = (0, 255, 0), (0, 0, 0)
-LOADED = r"Load Shader\.$"
+BLACK = (0, 0, 0)
 LOST = "Error : The Direct3D device was lost, so the shaders were dropped; F5 loads them again"
 DRIVER_FAILED = ("Error : The Direct3D driver failed (D3DERR_DRIVERINTERNALERROR), so the shaders were dropped; "
                  "F5 loads them again")

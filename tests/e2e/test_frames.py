@@ -107,6 +107,7 @@ def test_frames_into_a_pipe_are_the_bitmaps_pixels_and_nothing_else(hotfx):
         assert numpy.array_equal(pixels, rows[::-1]), f"frame {frame}"
 
 
+@pytest.mark.default_stack
 def test_a_reader_that_goes_away_ends_the_frames_with_4_and_one_line(hotfx):
     run = hotfx(TIME_IN_COLOUR, command=["bash", "-c", '"$@" | head -c 1000 >/dev/null; exit ${PIPESTATUS[0]}', "bash",
                                          *exit_code_kept("--frames", 0, 100000, "-")])
@@ -129,6 +130,7 @@ FAILURES = {
 }
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("case", FAILURES, ids=list(FAILURES))
 def test_a_failure_has_its_exit_code_and_line(hotfx, case):
     source, args, code, said = FAILURES[case]
@@ -154,6 +156,7 @@ BAD_ARGUMENTS = {
 }
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("args", BAD_ARGUMENTS.values(), ids=list(BAD_ARGUMENTS))
 def test_bad_arguments_give_one_line_and_2(hotfx, args):
     run = hotfx(TIME_IN_COLOUR, command=frame_command(*args))

@@ -4,6 +4,8 @@ step by step, and the facts it gives about what a shader receives."""
 import re
 import time
 
+import pytest
+
 from support import REPO, shader, wait_until
 
 GUIDE = (REPO / "docs" / "writing-shaders.md").read_text()
@@ -30,6 +32,7 @@ def frozen(run, timeout=30):
     assert shots[-1].pixels.count(0) < len(shots[-1].pixels), "the picture went black"
 
 
+@pytest.mark.default_stack
 def test_the_walkthrough_goes_as_the_guide_says(hotfx):
     colour_line = "    float3 colour = float3(uv * 0.5 + 0.5, 0.5 + 0.5 * sin(time.x));\n"
     assert TEMPLATE.count(colour_line) == 1

@@ -79,6 +79,7 @@ BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler phot
        "a sampler named time": ("sampler2D time;", "tex2D(time, uv)", None, ["time", "float4"])}
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
 def test_an_input_that_cant_be_filled_is_one_line_and_exit_3(hotfx, case):
     declared, read, image, said = BAD[case]
@@ -102,7 +103,7 @@ def kept_folder(folder):
     subprocess.run(["convert", "-size", "8x8", "xc:rgb(0,0,255)", "PNG24:" + str(folder / "photo.png")], check=True)
 
 
-@pytest.mark.only_on("wined3d", "what is bound is hotfx's doing; the stacks' binding is shown by the tests above")
+@pytest.mark.default_stack
 def test_a_failed_reload_leaves_the_last_good_shaders_drawing_with_their_inputs(hotfx):
     run = hotfx(kept_folder, command=WATCH)
     run.expect(LOADED)
@@ -158,6 +159,7 @@ def stopped(run, line):
     return frame
 
 
+@pytest.mark.default_stack
 @pytest.mark.parametrize("option", [[], ["--watch"]], ids=["no option", "--watch"])
 def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx, option):
     run = hotfx(TIME_IN_COLOUR, command=frame_command(*option))
@@ -178,6 +180,7 @@ def test_space_stops_the_time_on_a_frame_that_frame_saves_alike(hotfx, option):
     run.wait_for_picture(lambda img: pixel_at(img, 100, 100) != shown, label="running")
 
 
+@pytest.mark.default_stack
 def test_the_arrows_step_the_stopped_time_by_1_or_60_frames(hotfx):
     run = hotfx(TIME_IN_COLOUR, command=WATCH)
     run.expect(LOADED)

@@ -34,7 +34,7 @@ KEPT = """sampler2D p; float frame;
 float4 ps_p(float2 uv : TEXCOORD0) : COLOR0 { float4 last = tex2D(p, uv); return float4(frame < 1 ? 1 : last.r, last.g + 1.0 / 64, 0, 1); }"""
 
 
-@pytest.mark.only_on("wined3d", "what a pass keeps is hotfx's doing; the stacks' float targets are shown above")
+@pytest.mark.default_stack
 def test_a_reload_keeps_a_pass_by_its_name_and_home_clears_it(hotfx):
     run = hotfx(fx(KEPT, "float4 p4 = tex2D(p, uv); return float4(p4.r, min(p4.g, 1), 0, 1);"), command=WATCH)
     run.expect(LOADED)
@@ -65,7 +65,7 @@ BAD = {"a pass the compiler can't make": (
        "more passes than samplers": (chain(17), r"Error : sampler p16: more passes than ps_3_0 has samplers \(16\)")}
 
 
-@pytest.mark.only_on("wined3d", "what the compiler and hotfx say does not depend on the stack")
+@pytest.mark.default_stack
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
 def test_a_pass_that_cant_be_drawn_reads_black_and_frame_exits_3(hotfx, case):
     source, said = BAD[case]

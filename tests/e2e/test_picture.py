@@ -1,7 +1,5 @@
 from support import colour_close_to, pixel_at, shader
 
-GREEN = (0, 255, 0)
-
 
 def expected_gradient(img, x, y):
     # The 1280x1024 back buffer is stretched over the client area, so the texture coordinate

@@ -13,6 +13,8 @@ from support import EXE, REPO, shader
 from test_frames import time_at
 from test_sound_keys import sine_folder
 
+pytestmark = pytest.mark.default_stack
+
 RECORD = str(REPO / "tools" / "record.sh")
 GALLERY = str(REPO / "tools" / "gallery.sh")
 MOVING = shader("return float4(frac(t.x), uv * 0.5 + 0.5, 1);")

@@ -1,9 +1,7 @@
 import pytest
 
-from support import solid
+from support import BLUE, LOADED, RED, solid
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
 FRAME_ERROR = r"Error : [VP]shader$"
 LOAD_ERROR = r"Error : (?![VP]shader$)"
 

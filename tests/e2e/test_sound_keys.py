@@ -54,7 +54,7 @@ def test_a_wav_reads_its_spectrum_and_waveform_at_the_frames_time(hotfx, tmp_pat
     assert max(spectrum[:BIN - 8] + spectrum[BIN + 9:]) <= 10
 
 
-@pytest.mark.only_on("wined3d", "what hotfx says of a file does not depend on the stack")
+@pytest.mark.default_stack
 def test_a_wav_hotfx_cant_read_is_one_line_and_exit_3(hotfx):
     def folder(path):
         (path / "main.fx").write_text(SHOWN)
@@ -71,7 +71,7 @@ KEYS = fx("sampler2D keyboard;", """return float4(tex2D(keyboard, float2(65.5 / 
     tex2D(keyboard, float2(65.5 / 256, 2.5 / 3)).r, tex2D(keyboard, float2(32.5 / 256, 0.5 / 3)).r, 1);""")
 
 
-@pytest.mark.only_on("wined3d", "the keys reach hotfx through the window's messages, the stack's doing nothing")
+@pytest.mark.default_stack
 def test_the_keyboard_reads_keys_down_and_toggled_and_the_time_keys_take_ctrl(hotfx):
     run = hotfx(KEYS, command=WATCH)
     run.expect(LOADED)
@@ -102,7 +102,7 @@ def recorded_runs(raw):
     return [(loud[a], left[loud[a]:loud[b - 1] + 1]) for a, b in zip(starts, ends)]
 
 
-@pytest.mark.only_on("wined3d", "what plays goes through Wine's sound, not the Direct3D stack")
+@pytest.mark.default_stack
 def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_over(hotfx):
     """Heard in a PulseAudio null sink that keeps real time. Its socket lies in hotfx's folder,
     the one folder of the host that Wine's root shows."""

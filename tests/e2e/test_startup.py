@@ -1,8 +1,6 @@
 import pytest
 
-from support import WINE_ROOT, colour_close_to, pixel_at, shader, solid
-
-BLUE = (0, 0, 255)
+from support import BLUE, WINE_ROOT, colour_close_to, pixel_at, shader, solid
 
 
 def test_window_geometry_single_load_and_escape(hotfx):

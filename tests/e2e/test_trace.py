@@ -8,9 +8,8 @@ import re
 
 import pytest
 
-from support import solid
+from support import GREEN, solid
 
-GREEN = (0, 255, 0)
 RELAY = re.compile(r"(\w{4}):(Call|Ret) +([\w.]+)\((.*)\)(?: retval=(\w+))? ret=(\w+)$")
 D3D9_METHOD = re.compile(r"(\w{4}):trace:d3d9:d3d9_(?:device_)?([A-Z]\w*) (iface .*)$")
 # The program's own calls: its image sits low, Wine's DLLs far above.

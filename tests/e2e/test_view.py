@@ -11,10 +11,10 @@ import time
 import pytest
 from Xlib import X, XK, display as xdisplay, error as xerror
 
-from support import EXE, REPO, shader, solid, wait_until
+from support import BLUE, EXE, LOADED, RED, REPO, descendants, shader, solid, still_running, wait_until
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
+pytestmark = pytest.mark.default_stack
+
 VIEW = str(REPO / "tools" / "view.sh")
 # What tools/view-live.py says once it has hotfx's window.
 READY = re.compile(r"^view: ready; .* reloads hotfx$", re.M)
@@ -139,16 +139,11 @@ def test_view_ignores_unchanged_saves_and_editors_files(hotfx):
     run.wait_for_colour(RED, timeout=0, label="unchanged")
 
 
-def test_view_no_watch_save_alone_changes_nothing(hotfx):
+def test_view_no_watch_save_alone_changes_nothing_until_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
     run = viewed(hotfx, "--no-watch")
     run.save_shader(solid(BLUE))
     assert run.output(settle=2.0)[run.consumed:] == []
     run.wait_for_colour(RED, timeout=0, label="saved")
-
-
-def test_view_f5_in_another_client_reloads_and_reaches_it(hotfx, editor):
-    run = viewed(hotfx, "--no-watch")
-    run.save_shader(solid(BLUE))
     editor()
     run.display.run("xdotool", "key", "F5")
     run.expect(LOADED)
@@ -177,39 +172,6 @@ def test_view_f5_held_in_another_client_reloads_until_let_go(hotfx, editor):
     run.display.run("xdotool", "keyup", "F5")
     settled = len(run.output(settle=1.0))
     assert run.output(settle=1.5)[settled:] == [], "still reloading after F5 was let go"
-
-
-def descendants(pid):
-    """{pid: command line} of every process under pid now."""
-    parents, commands = {}, {}
-    for entry in os.listdir("/proc"):
-        try:
-            with open(f"/proc/{entry}/stat") as stat:
-                parents[int(entry)] = int(stat.read().rsplit(")", 1)[1].split()[1])
-            with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
-                commands[int(entry)] = cmdline.read()
-        except (OSError, ValueError):
-            pass
-    found, pending = {}, [pid]
-    while pending:
-        parent = pending.pop()
-        for child, its_parent in parents.items():
-            if its_parent == parent and child not in found:
-                found[child] = commands.get(child, b"")
-                pending.append(child)
-    return found
-
-
-def still_running(processes):
-    alive = {}
-    for pid, command in processes.items():
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as cmdline:
-                if cmdline.read() == command:
-                    alive[pid] = command
-        except OSError:
-            pass
-    return alive
 
 
 def f5_grab_refused(display_name):

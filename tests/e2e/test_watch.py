@@ -7,10 +7,10 @@ import time
 
 import pytest
 
-from support import REPO, WINE_ROOT, TerminalEditor, solid
+from support import BLUE, LOADED, RED, REPO, WINE_ROOT, TerminalEditor, solid, wait_until
 
-RED, BLUE = (255, 0, 0), (0, 0, 255)
-LOADED = r"Load Shader\.$"
+pytestmark = pytest.mark.default_stack
+
 WATCH = [str(WINE_ROOT), "wine", "hotfx.exe", "--watch"]
 
 

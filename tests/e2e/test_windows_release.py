@@ -10,6 +10,8 @@ import pytest
 
 from support import REPO, WINE_ROOT
 
+pytestmark = pytest.mark.default_stack
+
 VERSION = re.search(r"project\(hotfx VERSION (\S+)", (REPO / "CMakeLists.txt").read_text()).group(1)
 PACKAGE = f"hotfx-{VERSION}-win32"
 SYSTEM_DLLS = ["d3d9.dll", "d3dx9_43.dll", "GDI32.dll", "KERNEL32.dll", "msvcrt.dll", "USER32.dll", "WINMM.DLL"]
