@@ -9,7 +9,8 @@ reloads, give or take the heap's steps (as a reload takes a frame, what drawing 
 alike on both), and once the drawing has settled, its memory may rise no more per frame drawn
 than the reference's, frames counted from Wine's fps channel.
 
-Every run takes the short one: an image under --watch, 20 s of F5, 90 s of drawing. A build
+Every run takes the short one: an image under --watch, 20 s of F5, 90 s of drawing, judged by
+what the reloads keep (its minute of drawing is too short to judge growth by the frame). A build
 that kept each reload's image (640x480) failed it, keeping 228 MB over 71 reloads on wined3d
 where 2.8 MB were allowed, 183 MB over 57 on DXVK where 4.0 MB were; the real one kept 3.8 and
 0.4 kB per reload, the reference 29.8 and 57.6. The six-minute runs, with and without an
@@ -199,7 +200,11 @@ def test_memory_kept_per_reload_and_while_drawing_is_no_more_than_the_platforms(
     assert run.process.poll() is None
     assert set(run.output()) == {"Load Shader."}, "no error line in the whole run"
     assert growth <= platform_per_reload * reloads + SLACK_KB, figures
-    assert (per_frame - platform_per_frame) * frames <= FLAT_KB, figures
+    # A minute of drawing is too short to judge growth by the frame: with the same build, DXVK
+    # grew 201 and 532 bytes a frame in two short runs, the reference beside it 480 and 171.
+    # The six-minute runs judge it over three minutes.
+    if length.running - length.settle >= 180:
+        assert (per_frame - platform_per_frame) * frames <= FLAT_KB, figures
     run.key("F5")
     run.expect(LOADED)
     run.key("Escape")
