@@ -300,13 +300,19 @@ void load_shaders()
     play_sound(first_sound(*set));
 }
 
-bool inputs_failed()
+// Whether any stage of the drawn shaders has the flag set.
+static bool any_stage(bool stage_inputs::*flag)
 {
     const shader_set& set = *drawn_shaders;
-    bool failed = set.vertex_reads.failed;
+    bool found = set.vertex_reads.*flag;
     for (int i = 0; i < set.pass_count; i++)
-        failed |= set.passes[i].reads.failed;
-    return failed;
+        found |= set.passes[i].reads.*flag;
+    return found;
+}
+
+bool inputs_failed()
+{
+    return any_stage(&stage_inputs::failed);
 }
 
 bool carries_state()
@@ -316,11 +322,7 @@ bool carries_state()
 
 bool shaders_read_keyboard()
 {
-    const shader_set& set = *drawn_shaders;
-    bool read = set.vertex_reads.reads_keyboard;
-    for (int i = 0; i < set.pass_count; i++)
-        read |= set.passes[i].reads.reads_keyboard;
-    return read;
+    return any_stage(&stage_inputs::reads_keyboard);
 }
 
 // After a complete load, and again after a reset of the device, which forgets them and the
@@ -330,12 +332,9 @@ void set_sampler_states()
     shader_set& set = *drawn_shaders;
     set_sampler_states_of(0);
     set_input_samplers(set.vertex_reads);
-    bool previous = set.vertex_reads.reads_previous_frame;
-    for (int i = 0; i < set.pass_count; i++) {
+    for (int i = 0; i < set.pass_count; i++)
         set_input_samplers(set.passes[i].reads);
-        previous |= set.passes[i].reads.reads_previous_frame;
-    }
-    if (!make_previous_frame(previous))
+    if (!make_previous_frame(any_stage(&stage_inputs::reads_previous_frame)))
         set.passes[0].reads.failed = true;
     make_keyboard(shaders_read_keyboard());
     if (!make_pass_targets(&set))
