@@ -19,7 +19,7 @@ import subprocess
 import sys
 from pathlib import Path
 
-from frames import LIVE_SECONDS, live_rate
+from frames import LIVE_SECONDS, rates_taking_turns
 from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
@@ -66,10 +66,7 @@ def main():
     try:
         for stack in STACKS:
             subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            rates = {name: [] for name in folders}
-            for _ in range(ROUNDS):
-                for name, folder in folders.items():
-                    rates[name].append(live_rate(display, stack, folder, "--watch"))
+            rates = rates_taking_turns(display, stack, folders, ROUNDS, "--watch")
             with_, without, image = (statistics.mean(rates[name]) for name in ("with", "without", "image"))
             command = f"bench/feedback.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
             table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "

@@ -82,6 +82,15 @@ def live_rate(display, stack, folder=FOLDER, *args):
     return statistics.mean(rates)
 
 
+def rates_taking_turns(display, stack, folders, rounds, *args):
+    """Each folder's live frame rate, one run after another for the given rounds, so that a
+    change in the machine's load falls on all of them alike."""
+    rates = {name: [] for name in folders}
+    for _ in range(rounds):
+        for name, folder in folders.items():
+            rates[name].append(live_rate(display, stack, folder, *args))
+    return rates
+
 def breakdown(display):
     """Medians over a --frames run: the frame, the locked part, and zlib's deflate alone."""
     events = {"d3d9_device_Clear ": [], "d3d9_surface_LockRect ": [], "d3d9_surface_UnlockRect ": []}

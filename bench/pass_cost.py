@@ -20,7 +20,7 @@ import sys
 from pathlib import Path
 
 import frames
-from frames import live_rate
+from frames import rates_taking_turns
 from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
@@ -69,10 +69,7 @@ def main():
     try:
         for stack in STACKS:
             subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            rates = {count: [] for count in COUNTS}
-            for _ in range(ROUNDS):
-                for count, folder in folders.items():
-                    rates[count].append(live_rate(display, stack, folder, "--watch"))
+            rates = rates_taking_turns(display, stack, folders, ROUNDS, "--watch")
             mean = {count: statistics.mean(rates[count]) for count in COUNTS}
             command = f"bench/pass_cost.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
             for count in COUNTS:
