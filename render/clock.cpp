@@ -24,16 +24,21 @@ void advance_time()
 // The time that the frames drawn so far have added up to when this frame begins: each sum is
 // rounded to a float, as the live loop stores it, and from frame 24,986,957 on an addition no
 // longer changes it, which also bounds the work.
-float time_at_frame(unsigned long frame)
+static float time_after(float from, unsigned long frames)
 {
-    volatile float time = 0;
-    for (; frame > 0; frame--) {
+    volatile float time = from;
+    for (; frames > 0; frames--) {
         float before = time;
         time = before + time_step;
         if (time == before)
             break;
     }
     return time;
+}
+
+float time_at_frame(unsigned long frame)
+{
+    return time_after(0, frame);
 }
 
 void go_to_frame(unsigned long frame)
@@ -69,6 +74,9 @@ void follow_sound()
     float at = playback_time();
     if (at < 0)
         return;
-    frame_number = (unsigned long)(at / time_step);
-    frame_time = time_at_frame(frame_number);
+    // Summed on from this frame's time while the sound moves forward, so a long track costs
+    // no more a frame than a short one.
+    unsigned long frame = (unsigned long)(at / time_step);
+    frame_time = frame >= frame_number ? time_after(frame_time, frame - frame_number) : time_at_frame(frame);
+    frame_number = frame;
 }
