@@ -131,7 +131,7 @@ MOUSE = fx("float4 mouse; float4 resolution; sampler2D previous_frame;", """
     return float4(mouse.x / 1280, mouse.y / 1024, clicks, 1);""" % OWN_TEXEL)
 
 
-def test_the_mouse_follows_the_imouse_convention_in_back_buffer_pixels(hotfx):
+def test_the_mouse_follows_its_convention_in_back_buffer_pixels(hotfx):
     run = hotfx(MOUSE, command=WATCH)
     run.expect(LOADED)
     _, _, width, height = run.geometry()

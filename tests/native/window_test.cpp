@@ -74,8 +74,8 @@ TEST_F(window, quit_comes_from_escape_only_among_keys)
     EXPECT_THAT(standin_calls("PostQuitMessage"), IsEmpty());
 }
 
-// Shadertoy's iMouse frame by frame, with a button let go outside the window.
-TEST_F(window, the_mouse_keeps_the_imouse_convention_from_frame_to_frame)
+// The mouse input frame by frame, with a button let go outside the window.
+TEST_F(window, the_mouse_keeps_its_convention_from_frame_to_frame)
 {
     make_device();
     watch_folder = named_inputs = true;
