@@ -2,6 +2,7 @@
 frame's time; a sampler named keyboard reads the keys, and the time keys then take Ctrl."""
 
 import os
+import select
 import subprocess
 import time
 import wave
@@ -97,19 +98,28 @@ def recorded_runs(raw):
     """The stretches of sound in a recording, each as (first sample, its samples)."""
     left = numpy.frombuffer(raw, "<i2").reshape(-1, 2)[:, 0]
     loud = numpy.flatnonzero(left)
-    starts = [0] + [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 4)]
-    ends = [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 4)] + [len(loud)]
+    starts = [0] + [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 2)]
+    ends = [i + 1 for i in numpy.flatnonzero(numpy.diff(loud) > RATE // 2)] + [len(loud)]
     return [(loud[a], left[loud[a]:loud[b - 1] + 1]) for a, b in zip(starts, ends)]
 
 
-# By hand, -m playback: on a loaded machine the recorder joined late or the sink held back half
-# a second, and the run failed though hotfx played as it should.
+def track_at(heard, at):
+    """Where in the track the 256 samples heard from at lie, or None where they aren't in it."""
+    stretch = heard[at:at + 256].astype(float)
+    fit = numpy.correlate(NOISE, stretch, "valid")
+    best = int(numpy.argmax(fit))
+    match = fit[best] / numpy.sqrt(stretch @ stretch * (NOISE[best:best + 256] @ NOISE[best:best + 256]) + 1e-9)
+    return best if match > 0.9 else None
+
+
+# By hand, -m playback: under load about one run in five recorded nothing but silence, while
+# Wine's trace showed the stream written to the sink; it passed in every other run.
 @pytest.mark.playback
 @pytest.mark.default_stack
 def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_over(hotfx):
     """Heard in a PulseAudio null sink that keeps real time. Its socket lies in hotfx's folder,
     the one folder of the host that Wine's root shows."""
-    servers = []
+    servers, before = [], []
 
     def folder(path):
         (path / "main.fx").write_text(SHOWN)
@@ -124,10 +134,13 @@ def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_
                                          "--channels=2", "--latency-msec=10"], stdout=subprocess.PIPE,
                                         env=dict(os.environ, PULSE_SERVER=f"unix:{path / 'pulse.sock'}"),
                                         preexec_fn=die_with_parent))
+        # The sink's silence reaching the recorder: it records before hotfx plays.
+        assert select.select([servers[1].stdout], [], [], 10)[0], "parec recorded nothing"
+        before.append(servers[1].stdout.read(4))
     try:
         run = hotfx(folder, command=WATCH, env={"PULSE_SERVER": "unix:/job/pulse.sock"})
         run.expect(LOADED)
-        time.sleep(2)
+        time.sleep(3)
         run.key("space")
         stopped = int(run.expect(r"Stopped at frame \d+\.$").split()[-1][:-1])
         time.sleep(1)
@@ -136,26 +149,25 @@ def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_
         time.sleep(1)
         run.key("space")
         run.expect(r"Running at frame 0\.$")
-        time.sleep(1)
+        time.sleep(3)
         servers[1].terminate()
-        raw = servers[1].communicate()[0]
+        raw = before[0] + servers[1].communicate()[0]
     finally:
         for server in servers:
             server.terminate()
             server.wait()
     runs = recorded_runs(raw)
     assert len(runs) == 2, [(start, len(run)) for start, run in runs]
-    # Each from the track's start, the first as the time began, the second after Home. Wine's
-    # mixer and a loaded machine drop and repeat a few samples, so stretches of its first second
-    # are found by correlation: one at least sits where it would from the start, give or take 0.2 s.
-    for _, heard in runs:
-        found = []
-        for at in range(0, min(RATE, len(heard) - 256), 256):
-            stretch = heard[at:at + 256].astype(float)
-            fit = numpy.correlate(NOISE[:2 * RATE], stretch, "valid")
-            best = int(numpy.argmax(fit))
-            match = fit[best] / numpy.sqrt(stretch @ stretch * (NOISE[best:best + 256] @ NOISE[best:best + 256]) + 1e-9)
-            found.append((at, best, round(float(match), 3)))
-        assert any(abs(best - at) < RATE // 5 and match > 0.9 for at, best, match in found), found
-    # Until Space, give or take what the sound system holds in its buffers.
-    assert abs(len(runs[0][1]) / RATE - stopped * 0.016666) < 0.3, (len(runs[0][1]) / RATE, stopped)
+    # What played last before Space is the track at the frame Space stopped, give or take what
+    # the sound system holds in its buffers.
+    heard = runs[0][1]
+    last = [(at, track_at(heard, at)) for at in range(len(heard) - 256, max(0, len(heard) - RATE), -256)]
+    at, best = next(((at, best) for at, best in last if best is not None), (None, None))
+    assert best is not None and abs((best + len(heard) - at) / RATE - stopped * 0.016666) < 0.3, (last, stopped)
+    # After Home the track starts over, where without it it would go on from Space. Playing
+    # starts late on a busy machine, and Wine then drops what it is late by (up to a second
+    # was seen) to stay in time, so the first stretch heard may lie that much into the track.
+    heard = runs[1][1]
+    found = [(at, track_at(heard, at)) for at in range(0, min(RATE, len(heard) - 256), 256)]
+    at, best = next(((at, best) for at, best in found if best is not None), (None, None))
+    assert best is not None and best - at < stopped * 0.016666 * RATE / 2, (found, stopped)
