@@ -5,6 +5,16 @@
 #include "render/render.h"
 
 HWND main_window = NULL;
+IDirect3D9* d3d = NULL;
+IDirect3DDevice9* device = NULL;
+
+// What a shader declares by name and hotfx fills, given any option. Without one a shader sees
+// c0.x alone and the compiler is asked for no constant table, exactly as before.
+bool named_inputs = false;
+
+// --watch: a missing stage is said once after each load or loss, not in every frame, or on a
+// Windows console the compiler's message would scroll out of sight within a second.
+bool missing_said_once = false;
 
 // The outer size of the window, frame included; the back buffer is stretched into it. Also the
 // picture's own size, which fit_window gives the client area under --watch.

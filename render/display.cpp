@@ -18,6 +18,3 @@ D3DPRESENT_PARAMETERS present_params = {
     0,                        // FullScreen_RefreshRateInHz
     D3DPRESENT_INTERVAL_ONE,  // PresentationInterval
 };
-
-IDirect3D9* d3d = NULL;
-IDirect3DDevice9* device = NULL;

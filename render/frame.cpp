@@ -18,9 +18,7 @@ static const DWORD quad_fvf = D3DFVF_XYZ | D3DFVF_TEX1;
 float shader_constants[64][4];
 float (*pixel_constants)[4] = shader_constants;
 
-// --watch: a missing stage is said once after each load or loss, not in every frame, or on a
-// Windows console the compiler's message would scroll out of sight within a second.
-bool missing_said_once = false;
+// Whether the missing stages were said since the last load or loss.
 static bool missing_said = false;
 
 // Set when Present says the device is lost (after a GPU reset, for one); until the device is

@@ -4,10 +4,6 @@
 
 #include "render/render.h"
 
-// What a shader declares by name and hotfx fills, given any option. Without one a shader sees
-// c0.x alone and the compiler is asked for no constant table, exactly as before.
-bool named_inputs = false;
-
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
 // The last six that a save under --watch counts, in the order they are looked for.
 static const char* const* const image_extensions = counted_extensions + 6;
