@@ -19,12 +19,12 @@ import subprocess
 import sys
 from pathlib import Path
 
-from frames import LIVE_SECONDS, rates_taking_turns
+from frames import LIVE_SECONDS, watched_rates_on_each_stack
 from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from support import EXE, WINE_ROOT, Display  # noqa: E402
+from support import EXE  # noqa: E402
 FOLDER = REPO / "build" / "bench" / "feedback"
 ROUNDS = 3
 STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
@@ -60,25 +60,18 @@ def prepare():
 
 def main():
     path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")
-    folders = prepare()
-    display = Display()
     table_rows = []
-    try:
-        for stack in STACKS:
-            subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            rates = rates_taking_turns(display, stack, folders, ROUNDS, "--watch")
-            with_, without, image = (statistics.mean(rates[name]) for name in ("with", "without", "image"))
-            command = f"bench/feedback.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
-            table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "
-                                  "without it", f"{with_:.1f} against {without:.1f} ({with_ / without:.2f})",
-                                  "at least 0.9", with_ >= 0.9 * without, command))
-            table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "
-                                  "reading a 1280x1024 image instead (the same read, no copy)",
-                                  f"{with_:.1f} against {image:.1f} ({with_ / image:.2f})", "", None, command))
-            for found in table_rows[-2:]:
-                print(found["figure"], ":", found["value"], flush=True)
-    finally:
-        display.close()
+    for stack, rates in watched_rates_on_each_stack(prepare(), ROUNDS, STACKS).items():
+        with_, without, image = (statistics.mean(rates[name]) for name in ("with", "without", "image"))
+        command = f"bench/feedback.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
+        table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "
+                              "without it", f"{with_:.1f} against {without:.1f} ({with_ / without:.2f})",
+                              "at least 0.9", with_ >= 0.9 * without, command))
+        table_rows.append(row(f"{stack}: frames a second reading previous_frame, against the same shader "
+                              "reading a 1280x1024 image instead (the same read, no copy)",
+                              f"{with_:.1f} against {image:.1f} ({with_ / image:.2f})", "", None, command))
+        for found in table_rows[-2:]:
+            print(found["figure"], ":", found["value"], flush=True)
     write_section(path, (BEGIN, END), "Reading the previous frame (Wine 10, Xvfb, Mesa llvmpipe and lavapipe)",
                   "bench/main.fx drawn by `hotfx.exe --watch`, once as it is and once also reading its pixel's "
                   "own texel of previous_frame, for which hotfx keeps a copy of every presented frame on the "

@@ -91,6 +91,19 @@ def rates_taking_turns(display, stack, folders, rounds, *args):
             rates[name].append(live_rate(display, stack, folder, *args))
     return rates
 
+
+def watched_rates_on_each_stack(folders, rounds, stacks):
+    """{stack: rates_taking_turns of hotfx.exe --watch in the folders} for each stack in turn."""
+    display = Display()
+    try:
+        rates = {}
+        for stack in stacks:
+            subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
+            rates[stack] = rates_taking_turns(display, stack, folders, rounds, "--watch")
+        return rates
+    finally:
+        display.close()
+
 def breakdown(display):
     """Medians over a --frames run: the frame, the locked part, and zlib's deflate alone."""
     events = {"d3d9_device_Clear ": [], "d3d9_surface_LockRect ": [], "d3d9_surface_UnlockRect ": []}

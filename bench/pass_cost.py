@@ -15,17 +15,16 @@ usage: pass_cost.py [BENCHMARKS.md]
 import os
 import shutil
 import statistics
-import subprocess
 import sys
 from pathlib import Path
 
 import frames
-from frames import rates_taking_turns
+from frames import watched_rates_on_each_stack
 from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from support import EXE, WINE_ROOT, Display  # noqa: E402
+from support import EXE  # noqa: E402
 FOLDER = REPO / "build" / "bench" / "pass_cost"
 ROUNDS = 2
 # Longer than frames.py's runs: four passes on a busy machine drew under a frame a second, and
@@ -63,28 +62,21 @@ def prepare():
 
 def main():
     path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")
-    folders = prepare()
-    display = Display()
     table_rows = []
-    try:
-        for stack in STACKS:
-            subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            rates = rates_taking_turns(display, stack, folders, ROUNDS, "--watch")
-            mean = {count: statistics.mean(rates[count]) for count in COUNTS}
-            command = f"bench/pass_cost.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
-            for count in COUNTS:
-                each = ", ".join(f"{rate:.1f}" for rate in rates[count])
-                if count == 0:
-                    value = f"{mean[0]:.1f} ({each})"
-                else:
-                    per_pass = (1000 / mean[count] - 1000 / mean[0]) / count
-                    value = (f"{mean[count]:.1f} ({each}); {mean[count] / mean[0]:.2f} of the rate without; "
-                             f"{per_pass:.2f} ms a pass")
-                table_rows.append(row(f"{stack}: frames a second with {count} pass{'es' if count != 1 else ''}",
-                                      value, "", None, command))
-                print(table_rows[-1]["figure"], ":", table_rows[-1]["value"], flush=True)
-    finally:
-        display.close()
+    for stack, rates in watched_rates_on_each_stack(prepare(), ROUNDS, STACKS).items():
+        mean = {count: statistics.mean(rates[count]) for count in COUNTS}
+        command = f"bench/pass_cost.py: hotfx.exe --watch, +fps over {LIVE_SECONDS} s, {ROUNDS} rounds taking turns"
+        for count in COUNTS:
+            each = ", ".join(f"{rate:.1f}" for rate in rates[count])
+            if count == 0:
+                value = f"{mean[0]:.1f} ({each})"
+            else:
+                per_pass = (1000 / mean[count] - 1000 / mean[0]) / count
+                value = (f"{mean[count]:.1f} ({each}); {mean[count] / mean[0]:.2f} of the rate without; "
+                         f"{per_pass:.2f} ms a pass")
+            table_rows.append(row(f"{stack}: frames a second with {count} pass{'es' if count != 1 else ''}",
+                                  value, "", None, command))
+            print(table_rows[-1]["figure"], ":", table_rows[-1]["value"], flush=True)
     write_section(path, (BEGIN, END), "Passes (Wine 10, Xvfb, Mesa llvmpipe and lavapipe)",
                   "bench/main.fx's pixel stage drawn by `hotfx.exe --watch` with 0, 1, 2 and 4 passes, each pass "
                   "that same stage drawn into its 32-bit float texture of 1280x1024 and ps_main showing the mean "
