@@ -79,9 +79,11 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
     ID3DXBuffer* messages = NULL;
     HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile, compile_flags,
                                                 &code, &messages, named_inputs ? table : NULL);
-    // The text need not end in a zero byte, so it is measured within the buffer's size.
+    // The text need not end in a zero byte, so it is measured within the buffer's size; with
+    // memchr, as mingw-w64 links strnlen into the exe from a library of its own.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
-    int length = text ? (int)strnlen(text, messages->GetBufferSize()) : 0;
+    const char* end = text ? (const char*)memchr(text, 0, messages->GetBufferSize()) : NULL;
+    int length = text ? (int)((end ? end : text + messages->GetBufferSize()) - text) : 0;
     bool absent = missing && status != D3D_OK && says(text, length, entry) &&
                   (says(text, length, entry_missing_codes[0]) || says(text, length, entry_missing_codes[1]));
     if (missing)

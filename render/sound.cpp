@@ -85,9 +85,11 @@ static DWORD read32(const BYTE* at)
     return at[0] | at[1] << 8 | at[2] << 16 | (DWORD)at[3] << 24;
 }
 
+// Every pattern here with ten digits in it fits in why, so the C runtime's own sprintf serves;
+// snprintf would bring mingw-w64's emulation of it into the exe.
 static const char* because(const char* pattern, unsigned value)
 {
-    snprintf(why, sizeof why, pattern, value);
+    sprintf(why, pattern, value);
     return why;
 }
 
