@@ -33,6 +33,29 @@ static IDirect3DSurface9* back_buffer = NULL;
 
 static char image_path[MAX_PATH];
 
+// What the device has bound at each sampler that hotfx binds, by slot_of, so that a frame
+// binds only what changed. A new set's first frame and a reset of the device start it again.
+static IDirect3DBaseTexture9* bound[21];
+static IDirect3DBaseTexture9* const unknown_texture = (IDirect3DBaseTexture9*)&bound;
+
+// The drawn set's samplers that only ever read one image, sound, previous frame or keyboard,
+// whichever stage binds them: bound in its first frame, and again only after a release of any
+// stage or a reset of the device may have unbound them.
+static binding kept[21];
+static int kept_count = 0;
+static bool kept_bound = false;
+
+// A sampler's place in bound: pixel samplers 0 to 15, then vertex samplers 0 to 3, and one
+// place shared by any number the device has no sampler for, whose calls change nothing.
+static int slot_of(DWORD sampler)
+{
+    if (sampler < 16)
+        return (int)sampler;
+    if (sampler - D3DVERTEXTEXTURESAMPLER0 < 4)
+        return 16 + (int)(sampler - D3DVERTEXTEXTURESAMPLER0);
+    return 20;
+}
+
 static void fill_sound(const input& in, float time);
 
 // The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it.
@@ -164,13 +187,17 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind < input_previous_frame)
             continue;
         device->SetTexture(in.index, NULL);
+        bound[slot_of(in.index)] = NULL;
         if (in.texture)
             in.texture->Release();
         if (in.kind == input_sound)
             release_sound(in.pass);
     }
     inputs->count = 0;
-    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = false;
+    // It may have unbound what the drawn set keeps bound.
+    kept_bound = false;
+    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = inputs->planned = false;
+    inputs->read_at_count = 0;
 }
 
 // Sampler states after a complete load, and again after a reset of the device: images and the
@@ -182,24 +209,158 @@ void set_input_samplers(const stage_inputs& inputs)
             set_sampler_states_of(inputs.inputs[i].index);
 }
 
-// The time in c0.x first, then each named input in the stage's registers; images and the
-// previous frame are bound every frame, because a reset of the device forgets them.
-void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame)
+// Where a named constant that a stage doesn't declare is written, every frame, unread; and
+// the target of the stages that draw the picture, which no sampler reads.
+static float unread[4];
+static IDirect3DTexture9* const no_target = NULL;
+
+// A reset of the device forgets what was bound; none of what the device may hold then is
+// taken for a texture, so every sampler is bound again.
+void forget_bound_textures()
 {
-    registers[0][0] = input_values[input_time][0] = time;
-    input_values[input_frame][0] = (float)frame;
-    for (int i = 0; i < inputs.count; i++) {
-        const input& in = inputs.inputs[i];
-        if (in.kind < input_previous_frame)
-            memcpy(registers[in.index], input_values[in.kind], sizeof input_values[0]);
-        else if (in.kind == input_previous_frame)
-            bind_texture(in, previous_texture);
-        else if (in.kind == input_keyboard)
-            bind_texture(in, keyboard_texture);
-        else if (in.kind == input_sound)
-            fill_sound(in, time);
-        else if (in.kind == input_image)
-            bind_texture(in, in.texture);
+    for (int i = 0; i < (int)(sizeof bound / sizeof bound[0]); i++)
+        bound[i] = unknown_texture;
+    kept_bound = false;
+}
+
+static void plan_stage(const shader_set& set, stage_inputs* reads, float (*registers)[4],
+                       IDirect3DTexture9* const* target)
+{
+    stage_inputs& plan = *reads;
+    plan.sound_count = plan.binding_count = plan.read_at_count = 0;
+    plan.target = target;
+    plan.c0 = registers[0];
+    for (int kind = 0; kind < input_previous_frame; kind++)
+        plan.named[kind] = unread;
+    for (int i = 0; i < plan.count; i++) {
+        const input& in = plan.inputs[i];
+        if (in.kind < input_previous_frame) {
+            plan.named[in.kind] = registers[in.index];
+            continue;
+        }
+        if (in.kind == input_sound)
+            plan.sounds[plan.sound_count++] = (BYTE)i;
+        binding& to = plan.bindings[plan.binding_count++];
+        to.sampler = in.index;
+        to.slot = (BYTE)slot_of(in.index);
+        to.pass = in.kind == input_pass;
+        to.texture = in.kind == input_previous_frame ? &previous_texture
+                     : in.kind == input_keyboard     ? &keyboard_texture
+                     : in.kind == input_pass         ? &set.passes[in.pass].targets[0]
+                                                     : &in.texture;
+    }
+    plan.planned = true;
+}
+
+// Only pixel samplers read passes; at any other number the device binds nothing.
+static void note_read_at(stage_inputs* pass_reads, BYTE sampler)
+{
+    for (int i = 0; i < pass_reads->read_at_count; i++)
+        if (pass_reads->read_at[i] == sampler)
+            return;
+    if (pass_reads->read_at_count < sizeof pass_reads->read_at)
+        pass_reads->read_at[pass_reads->read_at_count++] = sampler;
+}
+
+// Once the load has settled what each input is and which registers ps_main has; a load that
+// releases a stage has it planned again. A pass is drawn in every frame, and a sampler that
+// stages read different textures through changes within one, so the stages bind those
+// themselves.
+static void plan_inputs(shader_set* set)
+{
+    // A new set binds every sampler it reads in its first frame, as loads always have.
+    forget_bound_textures();
+    stage_inputs* stages[sizeof set->passes / sizeof set->passes[0] + 1];
+    int stage_count = 0;
+    stages[stage_count++] = &set->vertex_reads;
+    plan_stage(*set, &set->vertex_reads, shader_constants, &no_target);
+    stages[stage_count++] = &set->passes[0].reads;
+    plan_stage(*set, &set->passes[0].reads, pixel_constants, &no_target);
+    for (int i = 1; i < set->pass_count; i++) {
+        pass& p = set->passes[i];
+        stages[stage_count++] = &p.reads;
+        plan_stage(*set, &p.reads, p.registers, &p.targets[p.reads_itself ? 1 : 0]);
+    }
+    IDirect3DTexture9* const* read_through[sizeof kept / sizeof kept[0]] = {};
+    bool changes[sizeof kept / sizeof kept[0]] = {};
+    for (int i = 0; i < stage_count; i++)
+        for (int j = 0; j < stages[i]->binding_count; j++) {
+            const binding& to = stages[i]->bindings[j];
+            changes[to.slot] |= to.pass || (read_through[to.slot] && read_through[to.slot] != to.texture);
+            read_through[to.slot] = to.texture;
+        }
+    kept_count = 0;
+    for (int i = 0; i < stage_count; i++) {
+        stage_inputs& plan = *stages[i];
+        int count = 0;
+        for (int j = 0; j < plan.binding_count; j++) {
+            const binding& to = plan.bindings[j];
+            if (changes[to.slot])
+                plan.bindings[count++] = to;
+            else if (read_through[to.slot]) {
+                kept[kept_count++] = to;
+                read_through[to.slot] = NULL;
+            }
+        }
+        plan.binding_count = (BYTE)count;
+        for (int j = 0; j < plan.count; j++)
+            if (plan.inputs[j].kind == input_pass && plan.inputs[j].index < 16)
+                note_read_at(&set->passes[plan.inputs[j].pass].reads, (BYTE)plan.inputs[j].index);
+    }
+}
+
+// The set is planned first where a load left it to be planned.
+static void bind_kept(shader_set* set, stage_inputs* reads)
+{
+    if (!reads->planned)
+        plan_inputs(set);
+    for (int i = 0; i < kept_count; i++)
+        if (bound[kept[i].slot] != *kept[i].texture) {
+            bound[kept[i].slot] = *kept[i].texture;
+            device->SetTexture(kept[i].sampler, *kept[i].texture);
+        }
+    kept_bound = true;
+}
+
+// At the time just filled in.
+static void fill_sounds(const stage_inputs& plan)
+{
+    for (int i = 0; i < plan.sound_count; i++)
+        fill_sound(plan.inputs[plan.sounds[i]], input_values[input_time][0]);
+}
+
+// The time in c0.x, each named input in the stage's registers; then a pass's target goes from
+// every sampler that a stage may have left it in, as a texture still bound while it is drawn
+// into would be read and written at once; then each sampler's texture where the device
+// doesn't have it bound already. A pass is fed before its target is set, which is none of
+// what it binds.
+void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame)
+{
+    input_values[input_time][0] = time;
+    input_values[input_frame][0] = frame;
+    // A load leaves a set to be planned only after releasing stages, so this is the one test
+    // a frame makes for it, before the registers are known.
+    if (!kept_bound)
+        bind_kept(set, reads);
+    const stage_inputs& plan = *reads;
+    *plan.c0 = input_values[input_time][0];
+    memcpy(plan.named[input_resolution], input_values[input_resolution], sizeof input_values[0]);
+    memcpy(plan.named[input_time], input_values[input_time], sizeof input_values[0]);
+    memcpy(plan.named[input_frame], input_values[input_frame], sizeof input_values[0]);
+    memcpy(plan.named[input_mouse], input_values[input_mouse], sizeof input_values[0]);
+    if (plan.sound_count)
+        fill_sounds(plan);
+    for (const BYTE *at = plan.read_at, *end = at + plan.read_at_count; at != end; at++)
+        if (bound[*at] == *plan.target) {
+            bound[*at] = NULL;
+            device->SetTexture(*at, NULL);
+        }
+    for (const binding *to = plan.bindings, *end = to + plan.binding_count; to != end; to++) {
+        IDirect3DBaseTexture9* texture = *to->texture;
+        if (bound[to->slot] != texture) {
+            bound[to->slot] = texture;
+            device->SetTexture(to->sampler, texture);
+        }
     }
 }
 
@@ -245,7 +406,6 @@ static void fill_sound(const input& in, float time)
     static BYTE rows[2][sound_width];
     sound_rows(in.pass, time, rows);
     upload(in.texture, rows[0], sound_width, 2);
-    bind_texture(in, in.texture);
 }
 
 void make_keyboard(bool read)
@@ -257,11 +417,6 @@ void make_keyboard(bool read)
         keyboard_texture->Release();
         keyboard_texture = NULL;
     }
-}
-
-void bind_texture(const input& in, IDirect3DBaseTexture9* texture)
-{
-    device->SetTexture(in.index, texture);
 }
 
 void release_previous_frame()
