@@ -307,6 +307,20 @@ static void plan_inputs(shader_set* set)
             if (plan.inputs[j].kind == input_pass && plan.inputs[j].index < 16)
                 note_read_at(&set->passes[plan.inputs[j].pass].reads, (BYTE)plan.inputs[j].index);
     }
+    // What a pass binds itself before it draws is never its own target, which goes from those
+    // samplers without being unbound first.
+    for (int i = 1; i < set->pass_count; i++) {
+        stage_inputs& plan = set->passes[i].reads;
+        int count = 0;
+        for (int j = 0; j < plan.read_at_count; j++) {
+            bool bound_here = false;
+            for (int k = 0; k < plan.binding_count; k++)
+                bound_here |= plan.bindings[k].slot == plan.read_at[j];
+            if (!bound_here)
+                plan.read_at[count++] = plan.read_at[j];
+        }
+        plan.read_at_count = (BYTE)count;
+    }
 }
 
 // The set is planned first where a load left it to be planned.
