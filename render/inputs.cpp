@@ -34,7 +34,7 @@ static IDirect3DSurface9* back_buffer = NULL;
 static char image_path[MAX_PATH];
 
 // What the device has bound at each sampler that hotfx binds, by slot_of, so that a frame
-// binds only what changed. A new set's first frame and a reset of the device start it again.
+// binds only what changed; forgotten for a new set's samplers and at a reset of the device.
 static IDirect3DBaseTexture9* bound[21];
 static IDirect3DBaseTexture9* const unknown_texture = (IDirect3DBaseTexture9*)&bound;
 
@@ -243,6 +243,8 @@ static void plan_stage(const shader_set& set, stage_inputs* reads, float (*regis
         binding& to = plan.bindings[plan.binding_count++];
         to.sampler = in.index;
         to.slot = (BYTE)slot_of(in.index);
+        // A new set binds every sampler it reads in its first frame, as loads always have.
+        bound[to.slot] = unknown_texture;
         to.pass = in.kind == input_pass;
         to.texture = in.kind == input_previous_frame ? &previous_texture
                      : in.kind == input_keyboard     ? &keyboard_texture
@@ -268,8 +270,6 @@ static void note_read_at(stage_inputs* pass_reads, BYTE sampler)
 // themselves.
 static void plan_inputs(shader_set* set)
 {
-    // A new set binds every sampler it reads in its first frame, as loads always have.
-    forget_bound_textures();
     stage_inputs* stages[sizeof set->passes / sizeof set->passes[0] + 1];
     int stage_count = 0;
     stages[stage_count++] = &set->vertex_reads;
@@ -281,13 +281,14 @@ static void plan_inputs(shader_set* set)
         stages[stage_count++] = &p.reads;
         plan_stage(*set, &p.reads, p.registers, &p.targets[p.reads_itself ? 1 : 0]);
     }
+    // What each slot reads in every stage that binds it, or changes where that differs.
     IDirect3DTexture9* const* read_through[sizeof kept / sizeof kept[0]] = {};
-    bool changes[sizeof kept / sizeof kept[0]] = {};
+    IDirect3DTexture9* const* const changes = &no_target;
     for (int i = 0; i < stage_count; i++)
         for (int j = 0; j < stages[i]->binding_count; j++) {
             const binding& to = stages[i]->bindings[j];
-            changes[to.slot] |= to.pass || (read_through[to.slot] && read_through[to.slot] != to.texture);
-            read_through[to.slot] = to.texture;
+            IDirect3DTexture9* const* before = read_through[to.slot];
+            read_through[to.slot] = to.pass || (before && before != to.texture) ? changes : to.texture;
         }
     kept_count = 0;
     for (int i = 0; i < stage_count; i++) {
@@ -295,9 +296,9 @@ static void plan_inputs(shader_set* set)
         int count = 0;
         for (int j = 0; j < plan.binding_count; j++) {
             const binding& to = plan.bindings[j];
-            if (changes[to.slot])
+            if (read_through[to.slot] == changes) {
                 plan.bindings[count++] = to;
-            else if (read_through[to.slot]) {
+            } else if (read_through[to.slot]) {
                 kept[kept_count++] = to;
                 read_through[to.slot] = NULL;
             }
