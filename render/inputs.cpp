@@ -215,7 +215,7 @@ static float unread[4];
 static IDirect3DTexture9* const no_target = NULL;
 
 // A reset of the device forgets what was bound; none of what the device may hold then is
-// taken for a texture, so every sampler is bound again.
+// taken for a texture, so every sampler is bound again, and unbound before a pass draws.
 void forget_bound_textures()
 {
     for (int i = 0; i < (int)(sizeof bound / sizeof bound[0]); i++)
@@ -223,79 +223,69 @@ void forget_bound_textures()
     kept_bound = false;
 }
 
-static void plan_stage(const shader_set& set, stage_inputs* reads, float (*registers)[4],
-                       IDirect3DTexture9* const* target)
+// Only pixel samplers read passes; at any other number the device binds nothing. What a pass
+// binds itself before it draws is never its own target, which goes from those samplers
+// without being unbound first.
+static void note_read_at(stage_inputs* pass_reads, int sampler)
 {
-    stage_inputs& plan = *reads;
-    plan.sound_count = plan.binding_count = plan.read_at_count = 0;
-    plan.target = target;
-    plan.c0 = registers[0];
-    for (int kind = 0; kind < input_previous_frame; kind++)
-        plan.named[kind] = unread;
-    for (int i = 0; i < plan.count; i++) {
-        const input& in = plan.inputs[i];
-        if (in.kind < input_previous_frame) {
-            plan.named[in.kind] = registers[in.index];
-            continue;
-        }
-        if (in.kind == input_sound)
-            plan.sounds[plan.sound_count++] = (BYTE)i;
-        binding& to = plan.bindings[plan.binding_count++];
-        to.sampler = in.index;
-        to.slot = (BYTE)slot_of(in.index);
-        // A new set binds every sampler it reads in its first frame, as loads always have.
-        bound[to.slot] = unknown_texture;
-        to.pass = in.kind == input_pass;
-        to.texture = in.kind == input_previous_frame ? &previous_texture
-                     : in.kind == input_keyboard     ? &keyboard_texture
-                     : in.kind == input_pass         ? &set.passes[in.pass].targets[0]
-                                                     : &in.texture;
-    }
-    plan.planned = true;
-}
-
-// Only pixel samplers read passes; at any other number the device binds nothing.
-static void note_read_at(stage_inputs* pass_reads, BYTE sampler)
-{
+    for (int i = 0; i < pass_reads->binding_count; i++)
+        if (pass_reads->bindings[i].slot == sampler)
+            return;
     for (int i = 0; i < pass_reads->read_at_count; i++)
         if (pass_reads->read_at[i] == sampler)
             return;
-    if (pass_reads->read_at_count < sizeof pass_reads->read_at)
-        pass_reads->read_at[pass_reads->read_at_count++] = sampler;
+    if (sampler < 16)
+        pass_reads->read_at[pass_reads->read_at_count++] = (BYTE)sampler;
 }
 
 // Once the load has settled what each input is and which registers ps_main has; a load that
-// releases a stage has it planned again. A pass is drawn in every frame, and a sampler that
-// stages read different textures through changes within one, so the stages bind those
-// themselves.
-static void plan_inputs(shader_set* set)
+// releases a stage has it planned again. Stage 0 is the vertex stage, then ps_main's record,
+// which a frame feeds even in a set that the loss of the device emptied, and the passes'. A
+// pass is drawn in every frame, and a sampler that stages read different textures through
+// changes within one, so the stages bind those themselves.
+void plan_inputs(shader_set* set)
 {
-    stage_inputs* stages[sizeof set->passes / sizeof set->passes[0] + 1];
-    int stage_count = 0;
-    stages[stage_count++] = &set->vertex_reads;
-    plan_stage(*set, &set->vertex_reads, shader_constants, &no_target);
-    stages[stage_count++] = &set->passes[0].reads;
-    plan_stage(*set, &set->passes[0].reads, pixel_constants, &no_target);
-    for (int i = 1; i < set->pass_count; i++) {
-        pass& p = set->passes[i];
-        stages[stage_count++] = &p.reads;
-        plan_stage(*set, &p.reads, p.registers, &p.targets[p.reads_itself ? 1 : 0]);
-    }
+    int last = set->pass_count > 1 ? set->pass_count : 1;
     // What each slot reads in every stage that binds it, or changes where that differs.
     IDirect3DTexture9* const* read_through[sizeof kept / sizeof kept[0]] = {};
     IDirect3DTexture9* const* const changes = &no_target;
-    for (int i = 0; i < stage_count; i++)
-        for (int j = 0; j < stages[i]->binding_count; j++) {
-            const binding& to = stages[i]->bindings[j];
+    for (int stage = 0; stage <= last; stage++) {
+        pass& p = set->passes[stage ? stage - 1 : 0];
+        stage_inputs& plan = stage ? p.reads : set->vertex_reads;
+        float (*registers)[4] = stage == 0 ? shader_constants : stage == 1 ? pixel_constants : p.registers;
+        plan.binding_count = plan.read_at_count = 0;
+        plan.reads_sound = false;
+        plan.target = stage > 1 ? &p.targets[p.reads_itself ? 1 : 0] : &no_target;
+        plan.c0 = registers[0];
+        for (int kind = 0; kind < input_previous_frame; kind++)
+            plan.named[kind] = unread;
+        for (int i = 0; i < plan.count; i++) {
+            const input& in = plan.inputs[i];
+            if (in.kind < input_previous_frame) {
+                plan.named[in.kind] = registers[in.index];
+                continue;
+            }
+            plan.reads_sound |= in.kind == input_sound;
+            binding& to = plan.bindings[plan.binding_count++];
+            to.sampler = in.index;
+            to.slot = (BYTE)slot_of(in.index);
+            to.texture = in.kind == input_previous_frame ? &previous_texture
+                         : in.kind == input_keyboard     ? &keyboard_texture
+                         : in.kind == input_pass         ? &set->passes[in.pass].targets[0]
+                                                         : &in.texture;
             IDirect3DTexture9* const* before = read_through[to.slot];
-            read_through[to.slot] = to.pass || (before && before != to.texture) ? changes : to.texture;
+            read_through[to.slot] = in.kind == input_pass || (before && before != to.texture) ? changes : to.texture;
+            // A new set binds every sampler it reads in its first frame, as loads always have.
+            bound[to.slot] = unknown_texture;
         }
+        plan.planned = true;
+    }
     kept_count = 0;
-    for (int i = 0; i < stage_count; i++) {
-        stage_inputs& plan = *stages[i];
+    for (int stage = 0; stage <= last; stage++) {
+        stage_inputs& plan = stage ? set->passes[stage - 1].reads : set->vertex_reads;
         int count = 0;
-        for (int j = 0; j < plan.binding_count; j++) {
-            const binding& to = plan.bindings[j];
+        for (int i = 0; i < plan.binding_count; i++) {
+            const binding& to = plan.bindings[i];
             if (read_through[to.slot] == changes) {
                 plan.bindings[count++] = to;
             } else if (read_through[to.slot]) {
@@ -304,23 +294,9 @@ static void plan_inputs(shader_set* set)
             }
         }
         plan.binding_count = (BYTE)count;
-        for (int j = 0; j < plan.count; j++)
-            if (plan.inputs[j].kind == input_pass && plan.inputs[j].index < 16)
-                note_read_at(&set->passes[plan.inputs[j].pass].reads, (BYTE)plan.inputs[j].index);
-    }
-    // What a pass binds itself before it draws is never its own target, which goes from those
-    // samplers without being unbound first.
-    for (int i = 1; i < set->pass_count; i++) {
-        stage_inputs& plan = set->passes[i].reads;
-        int count = 0;
-        for (int j = 0; j < plan.read_at_count; j++) {
-            bool bound_here = false;
-            for (int k = 0; k < plan.binding_count; k++)
-                bound_here |= plan.bindings[k].slot == plan.read_at[j];
-            if (!bound_here)
-                plan.read_at[count++] = plan.read_at[j];
-        }
-        plan.read_at_count = (BYTE)count;
+        for (int i = 0; i < plan.count; i++)
+            if (plan.inputs[i].kind == input_pass)
+                note_read_at(&set->passes[plan.inputs[i].pass].reads, plan.inputs[i].index);
     }
 }
 
@@ -340,8 +316,9 @@ static void bind_kept(shader_set* set, stage_inputs* reads)
 // At the time just filled in.
 static void fill_sounds(const stage_inputs& plan)
 {
-    for (int i = 0; i < plan.sound_count; i++)
-        fill_sound(plan.inputs[plan.sounds[i]], input_values[input_time][0]);
+    for (int i = 0; i < plan.count; i++)
+        if (plan.inputs[i].kind == input_sound)
+            fill_sound(plan.inputs[i], input_values[input_time][0]);
 }
 
 // The time in c0.x, each named input in the stage's registers; then a pass's target goes from
@@ -363,10 +340,10 @@ void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame)
     memcpy(plan.named[input_time], input_values[input_time], sizeof input_values[0]);
     memcpy(plan.named[input_frame], input_values[input_frame], sizeof input_values[0]);
     memcpy(plan.named[input_mouse], input_values[input_mouse], sizeof input_values[0]);
-    if (plan.sound_count)
+    if (plan.reads_sound)
         fill_sounds(plan);
     for (const BYTE *at = plan.read_at, *end = at + plan.read_at_count; at != end; at++)
-        if (bound[*at] == *plan.target) {
+        if (bound[*at] == *plan.target || bound[*at] == unknown_texture) {
             bound[*at] = NULL;
             device->SetTexture(*at, NULL);
         }

@@ -83,7 +83,6 @@ struct input {
 struct binding {
     WORD sampler;
     BYTE slot;
-    bool pass;
     IDirect3DTexture9* const* texture;
 };
 
@@ -96,16 +95,16 @@ struct stage_inputs {
     bool failed;
     // Worked out for the whole set on the first frame that draws it, so that a frame neither
     // walks the inputs' kinds nor tests them: where the stage has c0.x and each named constant
-    // (a name is declared once; one that isn't goes where nothing reads it), the sounds whose
-    // pictures are drawn, the samplers it binds itself (not those that read one texture in
+    // (a name is declared once; one that isn't goes where nothing reads it), whether it draws
+    // the picture of a sound, the samplers it binds itself (not those that read one texture in
     // every stage, which the set binds once), and, in a pass's record, the target it draws
-    // into and the samplers that any stage of the set reads the pass through.
+    // into and the samplers that stages read the pass through and it doesn't bind itself.
     bool planned;
-    BYTE sound_count, binding_count, read_at_count;
+    bool reads_sound;
+    BYTE binding_count, read_at_count;
     IDirect3DTexture9* const* target;
     float* c0;
     float* named[4];
-    BYTE sounds[20];        // in inputs
     binding bindings[20];
     BYTE read_at[20];
 };
@@ -118,6 +117,7 @@ void make_keyboard(bool read);
 bool keys_for_shaders();
 void release_inputs(stage_inputs* inputs);
 struct shader_set;
+void plan_inputs(shader_set* set);
 void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame);
 void forget_bound_textures();
 void set_input_samplers(const stage_inputs& inputs);
