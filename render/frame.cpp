@@ -82,6 +82,7 @@ static bool restore_device()
     if (status != D3D_OK)
         return false;
     device_lost = false;
+    forget_bound_textures();
     // A reset forgets the sampler states that a load made while the device was lost set.
     if (pixel_shader)
         set_sampler_states();
@@ -120,7 +121,8 @@ bool draw_scene()
     bool began = device->BeginScene() == D3D_OK;
     if (began) {
         shader_set& set = *drawn_shaders;
-        fill_inputs(set.vertex_reads, shader_constants, frame_time, frame_number);
+        float frame = (float)frame_number;
+        feed_stage(&set, &set.vertex_reads, frame_time, frame);
         if (vertex_shader) {
             device->SetVertexShaderConstantF(0, shader_constants[0], 64);
             device->SetVertexShader(vertex_shader);
@@ -128,8 +130,7 @@ bool draw_scene()
         } else if (!missing_said) {
             printf("Error : Vshader\n");
         }
-        fill_inputs(set.passes[0].reads, pixel_constants, frame_time, frame_number);
-        bind_pass_inputs(set, set.passes[0].reads);
+        feed_stage(&set, &set.passes[0].reads, frame_time, frame);
         if (pixel_shader) {
             device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
             device->SetPixelShader(pixel_shader);
@@ -139,7 +140,6 @@ bool draw_scene()
         missing_said = missing_said_once;
         device->SetFVF(quad_fvf);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-        unbind_pass_inputs(set.passes[0].reads);
         device->EndScene();
         end_frame();
     }

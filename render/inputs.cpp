@@ -29,6 +29,29 @@ static IDirect3DSurface9* back_buffer = NULL;
 
 static char image_path[MAX_PATH];
 
+// What the device has bound at each sampler that hotfx binds, by slot_of, so that a frame
+// binds only what changed; forgotten for a new set's samplers and at a reset of the device.
+static IDirect3DBaseTexture9* bound[21];
+static IDirect3DBaseTexture9* const unknown_texture = (IDirect3DBaseTexture9*)&bound;
+
+// The drawn set's samplers that only ever read one image, sound, previous frame or keyboard,
+// whichever stage binds them: bound in its first frame, and again only after a release of any
+// stage or a reset of the device may have unbound them.
+static binding kept[21];
+static int kept_count = 0;
+static bool kept_bound = false;
+
+// A sampler's place in bound: pixel samplers 0 to 15, then vertex samplers 0 to 3, and one
+// place shared by any number the device has no sampler for, whose calls change nothing.
+static int slot_of(DWORD sampler)
+{
+    if (sampler < 16)
+        return (int)sampler;
+    if (sampler - D3DVERTEXTEXTURESAMPLER0 < 4)
+        return 16 + (int)(sampler - D3DVERTEXTEXTURESAMPLER0);
+    return 20;
+}
+
 static void fill_sound(const input& in, float time);
 
 // The image NAME.png, .jpg, ... beside main.fx, the name compared as Windows compares it.
@@ -160,13 +183,17 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind < input_previous_frame)
             continue;
         device->SetTexture(in.index, NULL);
+        bound[slot_of(in.index)] = NULL;
         if (in.texture)
             in.texture->Release();
         if (in.kind == input_sound)
             release_sound(in.pass);
     }
     inputs->count = 0;
-    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = false;
+    // It may have unbound what the drawn set keeps bound.
+    kept_bound = false;
+    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = inputs->planned = false;
+    inputs->read_at_count = 0;
 }
 
 // Sampler states after a complete load, and again after a reset of the device: images and the
@@ -178,24 +205,150 @@ void set_input_samplers(const stage_inputs& inputs)
             set_sampler_states_of(inputs.inputs[i].index);
 }
 
-// The time in c0.x first, then each named input in the stage's registers; images and the
-// previous frame are bound every frame, because a reset of the device forgets them.
-void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame)
+// Where a named constant that a stage doesn't declare is written, every frame, unread; and
+// the target of the stages that draw the picture, which no sampler reads.
+static float unread[4];
+static IDirect3DTexture9* const no_target = NULL;
+
+// A reset of the device forgets what was bound; none of what the device may hold then is
+// taken for a texture, so every sampler is bound again, and unbound before a pass draws.
+void forget_bound_textures()
 {
-    registers[0][0] = input_values[input_time][0] = time;
-    input_values[input_frame][0] = (float)frame;
-    for (int i = 0; i < inputs.count; i++) {
-        const input& in = inputs.inputs[i];
-        if (in.kind < input_previous_frame)
-            memcpy(registers[in.index], input_values[in.kind], sizeof input_values[0]);
-        else if (in.kind == input_previous_frame)
-            bind_texture(in, previous_texture);
-        else if (in.kind == input_keyboard)
-            bind_texture(in, keyboard_texture);
-        else if (in.kind == input_sound)
-            fill_sound(in, time);
-        else if (in.kind == input_image)
-            bind_texture(in, in.texture);
+    for (int i = 0; i < (int)(sizeof bound / sizeof bound[0]); i++)
+        bound[i] = unknown_texture;
+    kept_bound = false;
+}
+
+// Only pixel samplers read passes; at any other number the device binds nothing. What a pass
+// binds itself before it draws is never its own target, which goes from those samplers
+// without being unbound first.
+static void note_read_at(stage_inputs* pass_reads, int sampler)
+{
+    for (int i = 0; i < pass_reads->binding_count; i++)
+        if (pass_reads->bindings[i].slot == sampler)
+            return;
+    for (int i = 0; i < pass_reads->read_at_count; i++)
+        if (pass_reads->read_at[i] == sampler)
+            return;
+    if (sampler < 16)
+        pass_reads->read_at[pass_reads->read_at_count++] = (BYTE)sampler;
+}
+
+// Once the load has settled what each input is and which registers ps_main has; a load that
+// releases a stage has it planned again. Stage 0 is the vertex stage, then ps_main's record,
+// which a frame feeds even in a set that the loss of the device emptied, and the passes'. A
+// pass is drawn in every frame, and a sampler that stages read different textures through
+// changes within one, so the stages bind those themselves.
+void plan_inputs(shader_set* set)
+{
+    int last = set->pass_count > 1 ? set->pass_count : 1;
+    // What each slot reads in every stage that binds it, or changes where that differs.
+    IDirect3DTexture9* const* read_through[sizeof kept / sizeof kept[0]] = {};
+    IDirect3DTexture9* const* const changes = &no_target;
+    for (int stage = 0; stage <= last; stage++) {
+        pass& p = set->passes[stage ? stage - 1 : 0];
+        stage_inputs& plan = stage ? p.reads : set->vertex_reads;
+        float (*registers)[4] = stage == 0 ? shader_constants : stage == 1 ? pixel_constants : p.registers;
+        plan.binding_count = plan.read_at_count = 0;
+        plan.reads_sound = false;
+        plan.target = stage > 1 ? &p.targets[p.reads_itself ? 1 : 0] : &no_target;
+        plan.c0 = registers[0];
+        for (int kind = 0; kind < input_previous_frame; kind++)
+            plan.named[kind] = unread;
+        for (int i = 0; i < plan.count; i++) {
+            const input& in = plan.inputs[i];
+            if (in.kind < input_previous_frame) {
+                plan.named[in.kind] = registers[in.index];
+                continue;
+            }
+            plan.reads_sound |= in.kind == input_sound;
+            binding& to = plan.bindings[plan.binding_count++];
+            to.sampler = in.index;
+            to.slot = (BYTE)slot_of(in.index);
+            to.texture = in.kind == input_previous_frame ? &previous_texture
+                         : in.kind == input_keyboard     ? &keyboard_texture
+                         : in.kind == input_pass         ? &set->passes[in.pass].targets[0]
+                                                         : &in.texture;
+            IDirect3DTexture9* const* before = read_through[to.slot];
+            read_through[to.slot] = in.kind == input_pass || (before && before != to.texture) ? changes : to.texture;
+            // A new set binds every sampler it reads in its first frame, as loads always have.
+            bound[to.slot] = unknown_texture;
+        }
+        plan.planned = true;
+    }
+    kept_count = 0;
+    for (int stage = 0; stage <= last; stage++) {
+        stage_inputs& plan = stage ? set->passes[stage - 1].reads : set->vertex_reads;
+        int count = 0;
+        for (int i = 0; i < plan.binding_count; i++) {
+            const binding& to = plan.bindings[i];
+            if (read_through[to.slot] == changes) {
+                plan.bindings[count++] = to;
+            } else if (read_through[to.slot]) {
+                kept[kept_count++] = to;
+                read_through[to.slot] = NULL;
+            }
+        }
+        plan.binding_count = (BYTE)count;
+        for (int i = 0; i < plan.count; i++)
+            if (plan.inputs[i].kind == input_pass)
+                note_read_at(&set->passes[plan.inputs[i].pass].reads, plan.inputs[i].index);
+    }
+}
+
+// The set is planned first where a load left it to be planned.
+static void bind_kept(shader_set* set, stage_inputs* reads)
+{
+    if (!reads->planned)
+        plan_inputs(set);
+    for (int i = 0; i < kept_count; i++)
+        if (bound[kept[i].slot] != *kept[i].texture) {
+            bound[kept[i].slot] = *kept[i].texture;
+            device->SetTexture(kept[i].sampler, *kept[i].texture);
+        }
+    kept_bound = true;
+}
+
+// At the time just filled in.
+static void fill_sounds(const stage_inputs& plan)
+{
+    for (int i = 0; i < plan.count; i++)
+        if (plan.inputs[i].kind == input_sound)
+            fill_sound(plan.inputs[i], input_values[input_time][0]);
+}
+
+// The time in c0.x, each named input in the stage's registers; then a pass's target goes from
+// every sampler that a stage may have left it in, as a texture still bound while it is drawn
+// into would be read and written at once; then each sampler's texture where the device
+// doesn't have it bound already. A pass is fed before its target is set, which is none of
+// what it binds.
+void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame)
+{
+    input_values[input_time][0] = time;
+    input_values[input_frame][0] = frame;
+    // A load leaves a set to be planned only after releasing stages, so this is the one test
+    // a frame makes for it, before the registers are known.
+    if (!kept_bound)
+        bind_kept(set, reads);
+    const stage_inputs& plan = *reads;
+    *plan.c0 = input_values[input_time][0];
+    memcpy(plan.named[input_resolution], input_values[input_resolution], sizeof input_values[0]);
+    memcpy(plan.named[input_time], input_values[input_time], sizeof input_values[0]);
+    memcpy(plan.named[input_frame], input_values[input_frame], sizeof input_values[0]);
+    memcpy(plan.named[input_mouse], input_values[input_mouse], sizeof input_values[0]);
+    if (plan.reads_sound)
+        fill_sounds(plan);
+    for (const BYTE *at = plan.read_at, *end = at + plan.read_at_count; at != end; at++)
+        if (bound[*at] == *plan.target || bound[*at] == unknown_texture) {
+            bound[*at] = NULL;
+            device->SetTexture(*at, NULL);
+        }
+    for (const binding *to = plan.bindings, *end = to + plan.binding_count; to != end; to++) {
+        IDirect3DBaseTexture9* texture = *to->texture;
+        if (bound[to->slot] != texture) {
+            bound[to->slot] = texture;
+            device->SetTexture(to->sampler, texture);
+        }
     }
 }
 
@@ -241,7 +394,6 @@ static void fill_sound(const input& in, float time)
     static BYTE rows[2][sound_width];
     sound_rows(in.pass, time, rows);
     upload(in.texture, rows[0], sound_width, 2);
-    bind_texture(in, in.texture);
 }
 
 void make_keyboard(bool read)
@@ -253,11 +405,6 @@ void make_keyboard(bool read)
         keyboard_texture->Release();
         keyboard_texture = NULL;
     }
-}
-
-void bind_texture(const input& in, IDirect3DBaseTexture9* texture)
-{
-    device->SetTexture(in.index, texture);
 }
 
 void release_previous_frame()

@@ -69,7 +69,6 @@ void keep_pass_targets(shader_set* set, shader_set* old)
                 continue;
             memcpy(to.targets, from.targets, sizeof to.targets);
             memcpy(to.surfaces, from.surfaces, sizeof to.surfaces);
-            to.latest = from.latest;
             memset(from.targets, 0, sizeof from.targets);
             memset(from.surfaces, 0, sizeof from.surfaces);
         }
@@ -110,8 +109,8 @@ bool make_pass_targets(shader_set* set)
     for (int i = 1; i < set->pass_count; i++) {
         pass* p = &set->passes[i];
         for (int which = 0; which < (p->reads_itself ? 2 : 1); which++)
-            if (!p->targets[which ^ p->latest])
-                made &= make_target(p, which ^ p->latest);
+            if (!p->targets[which])
+                made &= make_target(p, which);
     }
     if (!back_buffer)
         device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back_buffer);
@@ -143,7 +142,6 @@ void release_pass_targets(shader_set* set)
             p.surfaces[which] = NULL;
             p.targets[which] = NULL;
         }
-        p.latest = 0;
     }
     if (back_buffer)
         back_buffer->Release();
@@ -161,43 +159,30 @@ void clear_passes(shader_set* set)
                 device->ColorFill(set->passes[i].surfaces[which], NULL, 0);
 }
 
-// What a stage reads of the passes: each one's latest picture, which is this frame's for a
-// pass drawn before it and the frame before's for itself or a pass drawn after it.
-void bind_pass_inputs(const shader_set& set, const stage_inputs& reads)
+// Each pass in order into its own target, as frame number frame at that time. A stage reads
+// each pass's first target, which is this frame's picture for a pass drawn before it and the
+// frame before's for itself or a pass drawn after it. A pass that reads itself draws into its
+// other target, and the two swap: nothing is copied.
+static void draw_passes_once(shader_set* set, float time, float frame)
 {
-    for (int i = 0; i < reads.count; i++) {
-        const input& in = reads.inputs[i];
-        if (in.kind == input_pass)
-            bind_texture(in, set.passes[in.pass].targets[set.passes[in.pass].latest]);
-    }
-}
-
-// A texture still bound while it is drawn into would be read and written at once.
-void unbind_pass_inputs(const stage_inputs& reads)
-{
-    for (int i = 0; i < reads.count; i++)
-        if (reads.inputs[i].kind == input_pass)
-            bind_texture(reads.inputs[i], NULL);
-}
-
-// Each pass in order into its own target, as frame number frame at that time. A pass that
-// reads itself draws into its other target and reads the one it drew last; the two swap, and
-// nothing is copied.
-static void draw_passes_once(shader_set* set, float time, unsigned long frame)
-{
-    for (int i = 0; i < set->pass_count - 1; i++) {
-        pass& p = set->passes[set->order[i]];
-        int into = p.reads_itself ? 1 - p.latest : p.latest;
+    for (const int *at = set->order, *end = at + set->pass_count - 1; at != end; at++) {
+        pass& p = set->passes[*at];
+        int into = p.reads_itself;
         if (!p.surfaces[into])
             continue;
+        feed_stage(set, &p.reads, time, frame);
         device->SetRenderTarget(0, p.surfaces[into]);
-        fill_inputs(p.reads, p.registers, time, frame);
-        bind_pass_inputs(*set, p.reads);
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-        unbind_pass_inputs(p.reads);
-        p.latest = into;
+        if (into) {
+            IDirect3DTexture9* drawn = p.targets[1];
+            IDirect3DSurface9* drawn_surface = p.surfaces[1];
+            p.targets[1] = p.targets[0];
+            p.surfaces[1] = p.surfaces[0];
+            p.targets[0] = drawn;
+            p.surfaces[0] = drawn_surface;
+        }
     }
 }
 
@@ -216,7 +201,7 @@ void draw_passes(shader_set* set)
         clear_passes(set);
     device->SetFVF(D3DFVF_XYZ | D3DFVF_TEX1);
     for (; passes_drawn <= frame_number; passes_drawn++) {
-        draw_passes_once(set, passes_time, passes_drawn);
+        draw_passes_once(set, passes_time, (float)passes_drawn);
         // As the clock adds it: rounded to a float at each step.
         volatile float next = passes_time + time_step;
         passes_time = next;

@@ -78,6 +78,14 @@ struct input {
     char name[64];
 };
 
+// A sampler, its place among those whose texture hotfx keeps track of, and where the texture
+// it reads is kept, which may change between frames.
+struct binding {
+    WORD sampler;
+    BYTE slot;
+    IDirect3DTexture9* const* texture;
+};
+
 // What one pixel stage reads: four named constants and ps_3_0's sixteen samplers at most.
 struct stage_inputs {
     input inputs[20];
@@ -85,6 +93,20 @@ struct stage_inputs {
     bool reads_previous_frame;
     bool reads_keyboard;
     bool failed;
+    // Worked out for the whole set on the first frame that draws it, so that a frame neither
+    // walks the inputs' kinds nor tests them: where the stage has c0.x and each named constant
+    // (a name is declared once; one that isn't goes where nothing reads it), whether it draws
+    // the picture of a sound, the samplers it binds itself (not those that read one texture in
+    // every stage, which the set binds once), and, in a pass's record, the target it draws
+    // into and the samplers that stages read the pass through and it doesn't bind itself.
+    bool planned;
+    bool reads_sound;
+    BYTE binding_count, read_at_count;
+    IDirect3DTexture9* const* target;
+    float* c0;
+    float* named[4];
+    binding bindings[20];
+    BYTE read_at[20];
 };
 
 struct ID3DXConstantTable;
@@ -94,8 +116,10 @@ bool load_sound_input(input* in);
 void make_keyboard(bool read);
 bool keys_for_shaders();
 void release_inputs(stage_inputs* inputs);
-void fill_inputs(const stage_inputs& inputs, float (*registers)[4], float time, unsigned long frame);
-void bind_texture(const input& in, IDirect3DBaseTexture9* texture);
+struct shader_set;
+void plan_inputs(shader_set* set);
+void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame);
+void forget_bound_textures();
 void set_input_samplers(const stage_inputs& inputs);
 bool make_previous_frame(bool read);
 void release_previous_frame();
@@ -114,9 +138,10 @@ struct pass {
     stage_inputs reads;
     float registers[64][4];
     bool reads_itself;
-    IDirect3DTexture9* targets[2];  // two when it reads itself: it reads one and draws the other
+    // Two when it reads itself: it reads the first, what it drew last, and draws into the
+    // second, and the two swap.
+    IDirect3DTexture9* targets[2];
     IDirect3DSurface9* surfaces[2];
-    int latest;                     // the target that holds what it drew last
 };
 
 struct shader_set {
@@ -138,8 +163,6 @@ bool make_pass_targets(shader_set* set);
 void release_pass_targets(shader_set* set);
 void clear_passes(shader_set* set);
 void draw_passes(shader_set* set);
-void bind_pass_inputs(const shader_set& set, const stage_inputs& reads);
-void unbind_pass_inputs(const stage_inputs& reads);
 
 // Sound (sound.cpp), with any option: a sampler NAME with NAME.wav beside main.fx reads a
 // sound_width x 2 picture of the sound at the frame's time, the spectrum in row 0 and the

@@ -1,3 +1,7 @@
+#include <stdio.h>
+
+#include <map>
+
 #include "program.h"
 
 using ::testing::ElementsAre;
@@ -205,5 +209,72 @@ TEST_F(shaders, a_vertex_sampler_named_as_a_constant_input_is_refused_and_reads_
     EXPECT_THAT(standin_calls("device->SetTexture"), ElementsAre("device->SetTexture(258, NULL)"));
     release_shaders();
 }
+
+// A frame binds only what changed, so what each sampler holds is followed through the calls of
+// several frames: at every draw, the target drawn into is bound at no sampler, and each
+// sampler that a stage reads a pass through holds that pass's last picture.
+struct pass_binding_row {
+    const char* what;
+    bool reads_itself;
+};
+
+struct pass_bindings : shaders, ::testing::WithParamInterface<pass_binding_row> {};
+
+TEST_P(pass_bindings, no_draw_reads_its_own_target_and_each_reads_the_latest_picture)
+{
+    named_inputs = true;
+    const D3DXCONSTANT_DESC p0_at_1 = {"p0", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
+    const D3DXCONSTANT_DESC p0_at_0 = {"p0", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
+    pixel_compile().constants = {p0_at_1};
+    standin().script.compile["ps_p0"].constants.clear();
+    if (GetParam().reads_itself)
+        standin().script.compile["ps_p0"].constants = {p0_at_0};
+    EXPECT_EQ(load(), "Load Shader.\nPasses in order: p0\n");
+    ASSERT_EQ(drawn_shaders->pass_count, 2);
+    const pass& p0 = drawn_shaders->passes[1];
+    std::map<std::string, std::string> texture_of;
+    for (int which = 0; which < (GetParam().reads_itself ? 2 : 1); which++)
+        texture_of[standin_name_of(p0.surfaces[which])] = standin_name_of(p0.targets[which]);
+    std::map<std::string, std::string> held;
+    std::string target;
+    size_t seen = standin().calls.size();
+    for (int frame = 0; frame < 4; frame++) {
+        std::string drawn_into = standin_name_of(p0.targets[GetParam().reads_itself ? 1 : 0]);
+        std::string latest = standin_name_of(p0.targets[0]);
+        EXPECT_TRUE(draw_scene());
+        int draws = 0;
+        for (const std::string& call : std::vector<std::string>(standin().calls.begin() + seen, standin().calls.end())) {
+            char sampler[16], texture[64];
+            if (sscanf(call.c_str(), "device->SetTexture(%15[^,], %63[^)])", sampler, texture) == 2)
+                held[sampler] = texture;
+            else if (sscanf(call.c_str(), "device->SetRenderTarget(0, %63[^)])", texture) == 1)
+                target = texture_of.count(texture) ? texture_of[texture] : texture;
+            if (call.compare(0, 22, "device->DrawPrimitiveU") != 0)
+                continue;
+            for (const auto& sampler_texture : held)
+                EXPECT_NE(sampler_texture.second, target) << "frame " << frame << ", sampler " << sampler_texture.first;
+            if (draws++ == 0) {
+                EXPECT_EQ(target, drawn_into) << "frame " << frame;
+                if (GetParam().reads_itself) {
+                    EXPECT_EQ(held["0"], latest) << "frame " << frame;
+                }
+            } else {
+                EXPECT_EQ(held["1"], drawn_into) << "frame " << frame;
+            }
+        }
+        EXPECT_EQ(draws, 2) << "frame " << frame;
+        seen = standin().calls.size();
+    }
+    release_shaders();
+}
+
+const pass_binding_row pass_binding_rows[] = {{"a pass that reads itself", true}, {"a pass that reads nothing", false}};
+
+void PrintTo(const pass_binding_row& row, std::ostream* out)
+{
+    *out << row.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(shaders, pass_bindings, ::testing::ValuesIn(pass_binding_rows));
 
 }  // namespace
