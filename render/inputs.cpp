@@ -10,7 +10,7 @@ static const char* const* const image_extensions = counted_extensions + 6;
 static const size_t image_kinds = 6;
 
 // A register's worth for each named constant: the back buffer's size and its inverse, the
-// time, the frame, and the mouse as Shadertoy's iMouse has it.
+// time, the frame, and the mouse: where the left button is and where it went down.
 static float input_values[4][4] = {{1280, 1024, 1.0f / 1280, 1.0f / 1024}};
 static float* const mouse = input_values[input_mouse];
 static bool button_held = false;
