@@ -15,7 +15,6 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "endurance: a run of several minutes; -m 'not endurance' skips it")
     config.addinivalue_line("markers", "only_on(stack, why): the test runs on that Direct3D 9 stack alone")
     config.addinivalue_line("markers", "default_stack: what the test checks is not the stack's doing; it runs on one")
-    config.addinivalue_line("markers", "playback: what hotfx plays, heard in a recording sink; run by hand with -m playback")
     for stack in STACKS:
         config.addinivalue_line("markers", f"{stack}: the test runs on {stack}; -m {stack} picks that stack's share")
 
