@@ -47,7 +47,7 @@ from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from support import EXE, VERTEX_STAGE, WINE_ROOT, Display, Hotfx, die_with_parent, wait_until  # noqa: E402
+from support import EXE, VERTEX_STAGE, WINE_ROOT, Display, Hotfx, RecordingSink  # noqa: E402
 
 FOLDER = REPO / "build" / "bench" / "av"
 BEGIN, END = "<!-- sound and picture: written by bench/av_offset.py -->", "<!-- end of sound and picture -->"
@@ -91,30 +91,6 @@ def level_of(value):
     """The nearest of LEVELS to an amplitude of 0 to 1, or None if none is near."""
     nearest = min(LEVELS, key=lambda level: abs(level - value))
     return nearest if abs(nearest - value) < 0.02 else None
-
-
-class Recorder:
-    """parec on the null sink's monitor, every read stamped as it arrives."""
-
-    def __init__(self, folder):
-        self.reads, self.data = [], bytearray()
-        env = dict(os.environ, PULSE_SERVER=f"unix:{folder / 'pulse.sock'}")
-        self.process = subprocess.Popen(["parec", "-d", "rec.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-                                         "--channels=2", "--latency-msec=2"], stdout=subprocess.PIPE, env=env,
-                                        preexec_fn=die_with_parent)
-        self.thread = threading.Thread(target=self._read, daemon=True)
-        self.thread.start()
-
-    def _read(self):
-        fd = self.process.stdout.fileno()
-        while chunk := os.read(fd, 1 << 16):
-            self.reads.append((time.monotonic(), len(self.data) // 4, len(chunk) // 4))
-            self.data += chunk
-
-    def stop(self):
-        self.process.terminate()
-        self.thread.join(timeout=10)
-        self.process.wait()
 
 
 class Watcher:
@@ -189,15 +165,9 @@ def main():
     subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9="wined3d"))
 
     display = Display()
-    server = subprocess.Popen(
-        ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
-         "-L", f"module-native-protocol-unix socket={folder / 'pulse.sock'} auth-anonymous=1",
-         "-L", f"module-null-sink sink_name=rec format=s16le rate={RATE} channels=2"],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
-    run = recorder = watcher = None
+    run = sink = watcher = None
     try:
-        assert wait_until((folder / "pulse.sock").exists, 10), "PulseAudio did not start"
-        recorder = Recorder(folder)
+        sink = RecordingSink(folder, RATE, latency_msec=2)
         run = Hotfx(folder, display, FOLDER / "artifacts", command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"],
                     env={"PULSE_SERVER": "unix:/job/pulse.sock"})
         run.expect(r"Load Shader\.$")
@@ -209,10 +179,10 @@ def main():
         time.sleep(SECONDS - FIRST_CLICK)
         deadline = time.monotonic() + SECONDS / 2
         while time.monotonic() < deadline:
-            heard = heard_clicks(recorder.data)
+            heard = heard_clicks(sink.data)
             # The sink never plays the track faster than it is: the last click lies at least as far
             # after the first as in the WAV.
-            if heard and heard[-1][1] == clicks[-1][1] and len(recorder.data) / 4 > heard[-1][0] + RATE and \
+            if heard and heard[-1][1] == clicks[-1][1] and len(sink.data) / 4 > heard[-1][0] + RATE and \
                     heard[-1][0] - heard[0][0] > 0.99 * RATE * (clicks[-1][0] - clicks[0][0]):
                 break
             time.sleep(2)
@@ -221,21 +191,19 @@ def main():
     finally:
         if watcher:
             watcher.stop()
-        if recorder:
-            recorder.stop()
         if run:
             run.close(failed=False)
-        server.terminate()
-        server.wait()
+        if sink:
+            sink.stop()
         display.close()
 
     stderr = stderr_text.splitlines()
     fps = [float(rate) for line in stderr if "trace:fps:wined3d_cs_exec_present" in line
            for rate in re.findall(r"approx ([0-9.]+)fps", line)][2:]
     # When the sink played the recording's first sample, by the host's clock.
-    anchors = numpy.array([at - before / RATE for at, before, _ in recorder.reads])
+    anchors = numpy.array([at - before / RATE for at, before, _ in sink.reads])
     t0 = anchors.min()
-    heard = heard_clicks(recorder.data)
+    heard = heard_clicks(sink.data)
     # Each heard click is the next in the WAV of its brightness, so a few lost ones are skipped.
     matched, next_click = [], 0
     for sample, level in heard:
@@ -251,9 +219,9 @@ def main():
             offsets[second] = seen[0] - when
     read_rate = watcher.reads / (watcher.stopped - watcher.started)
     heard_span = (matched[-1][2] - matched[0][2]) / (matched[-1][0] - matched[0][0]) if len(matched) > 1 else 0
-    (FOLDER / "recording.raw").write_bytes(recorder.data)
+    (FOLDER / "recording.raw").write_bytes(sink.data)
     (FOLDER / "av.json").write_text(json.dumps({
-        "t0": t0, "loaded": loaded, "reads": recorder.reads, "changes": watcher.changes, "heard": heard,
+        "t0": t0, "loaded": loaded, "reads": sink.reads, "changes": watcher.changes, "heard": heard,
         "matched": matched, "offsets": offsets, "fps": fps, "printed": printed}))
     print(f"clicks in the WAV {len(clicks)}, heard {len(heard)}, matched {len(matched)}, shown {len(offsets)}; "
           f"pixel reads {read_rate:.0f} a second; anchors {1000 * (numpy.median(anchors) - t0):.1f} ms (median) "

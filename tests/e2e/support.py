@@ -385,6 +385,53 @@ vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
 """
 
 
+class RecordingSink:
+    """A PulseAudio server of our own whose socket lies in folder, with one null sink at rate
+    that keeps real time by the host's clock, and parec recording its monitor (stereo s16le).
+    What parec writes is read as it comes, each read stamped with time.monotonic(): parec
+    blocked on a full pipe loses what the sink plays meanwhile. hotfx reaches it through
+    PULSE_SERVER=unix:/job/pulse.sock, the folder being the one of the host that Wine's root
+    shows."""
+
+    def __init__(self, folder, rate, latency_msec):
+        self.rate, self.reads, self.data = rate, [], bytearray()
+        socket = folder / "pulse.sock"
+        self.server = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
+             "-L", f"module-native-protocol-unix socket={socket} auth-anonymous=1",
+             "-L", f"module-null-sink sink_name=rec format=s16le rate={rate} channels=2"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
+        self.recorder = None
+        try:
+            assert wait_until(socket.exists, 10), "PulseAudio did not start"
+            self.recorder = subprocess.Popen(
+                ["parec", "-d", "rec.monitor", "--raw", "--format=s16le", f"--rate={rate}", "--channels=2",
+                 f"--latency-msec={latency_msec}"], stdout=subprocess.PIPE,
+                env=dict(os.environ, PULSE_SERVER=f"unix:{socket}"), preexec_fn=die_with_parent)
+            self.thread = threading.Thread(target=self._read, daemon=True)
+            self.thread.start()
+            # The sink's silence reaching the recorder: it records before anything plays.
+            assert wait_until(lambda: self.data, 10), "parec recorded nothing"
+        except BaseException:
+            self.stop()
+            raise
+
+    def _read(self):
+        fd = self.recorder.stdout.fileno()
+        while chunk := os.read(fd, 1 << 16):
+            self.reads.append((time.monotonic(), len(self.data) // 4, len(chunk) // 4))
+            self.data += chunk
+
+    def stop(self):
+        """Ends the recording and the server; data then holds all that was recorded."""
+        if self.recorder:
+            self.recorder.terminate()
+            self.thread.join(timeout=10)
+            self.recorder.wait()
+        self.server.terminate()
+        self.server.wait()
+
+
 def shader(pixel_body, vertex_stage=VERTEX_STAGE):
     return vertex_stage + "\nfloat4 ps_main(float2 uv : TEXCOORD0) : COLOR0\n{\n    " + pixel_body + "\n}\n"
 

@@ -1,17 +1,13 @@
 """A sampler NAME with NAME.wav beside main.fx reads the sound's spectrum and waveform at the
 frame's time; a sampler named keyboard reads the keys, and the time keys then take Ctrl."""
 
-import os
-import select
-import subprocess
-import threading
 import time
 import wave
 
 import numpy
 import pytest
 
-from support import VERTEX_STAGE, die_with_parent, exit_code_kept, pixel_at, shader, wait_until
+from support import VERTEX_STAGE, RecordingSink, exit_code_kept, pixel_at, shader
 from test_frames import frame_command, saved, time_at
 from test_watch import LOADED, WATCH
 
@@ -115,28 +111,13 @@ def track_at(heard, at):
 
 @pytest.mark.default_stack
 def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_over(hotfx):
-    """Heard in a PulseAudio null sink that keeps real time. Its socket lies in hotfx's folder,
-    the one folder of the host that Wine's root shows."""
-    servers, reader, recorded = [], [], []
+    """Heard in a PulseAudio null sink that keeps real time."""
+    sinks = []
 
     def folder(path):
         (path / "main.fx").write_text(SHOWN)
         write_wav(path / "music.wav", NOISE)
-        servers.append(subprocess.Popen(
-            ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
-             "-L", f"module-native-protocol-unix socket={path / 'pulse.sock'} auth-anonymous=1",
-             "-L", f"module-null-sink sink_name=rec format=s16le rate={RATE} channels=2"],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent))
-        assert wait_until((path / "pulse.sock").exists, 10), "PulseAudio did not start"
-        servers.append(subprocess.Popen(["parec", "-d", "rec.monitor", "--raw", "--format=s16le", f"--rate={RATE}",
-                                         "--channels=2", "--latency-msec=10"], stdout=subprocess.PIPE,
-                                        env=dict(os.environ, PULSE_SERVER=f"unix:{path / 'pulse.sock'}"),
-                                        preexec_fn=die_with_parent))
-        # The sink's silence reaching the recorder: it records before hotfx plays. Read as it
-        # comes, since parec blocked on a full pipe loses what the sink plays meanwhile.
-        assert select.select([servers[1].stdout], [], [], 10)[0], "parec recorded nothing"
-        reader.append(threading.Thread(target=lambda: recorded.extend(iter(lambda: servers[1].stdout.read1(1 << 16), b""))))
-        reader[0].start()
+        sinks.append(RecordingSink(path, RATE, latency_msec=10))
     try:
         run = hotfx(folder, command=WATCH, env={"PULSE_SERVER": "unix:/job/pulse.sock"})
         run.expect(LOADED)
@@ -150,13 +131,10 @@ def test_the_wav_plays_from_the_time_shown_space_silences_it_and_home_starts_it_
         run.key("space")
         run.expect(r"Running at frame 0\.$")
         time.sleep(3)
-        servers[1].terminate()
-        reader[0].join()
-        raw = b"".join(recorded)
     finally:
-        for server in servers:
-            server.terminate()
-            server.wait()
+        for sink in sinks:
+            sink.stop()
+    raw = bytes(sinks[0].data)
     runs = recorded_runs(raw)
     assert len(runs) == 2, [(start, len(run)) for start, run in runs]
     # What played last before Space is the track at the frame Space stopped, give or take what
