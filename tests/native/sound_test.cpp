@@ -230,4 +230,27 @@ TEST_F(sound, the_waveform_ends_at_the_sample_of_the_time_and_silence_reads_128_
     EXPECT_THAT(row(quiet, 0.3f, 1), Each(128));
 }
 
+// The live loop's time follows the device's count of samples played: each frame is the one whose
+// time the sound has reached, its time summed as the frames' own, skipping frames forward and
+// going back where the device says so (a stack's count can't be set; the stand-in's can).
+TEST_F(sound, the_time_is_the_frame_the_samples_played_have_reached)
+{
+    int track = load(float_wave(std::vector<float>(80000)));
+    frame_time = 0;
+    frame_number = 0;
+    time_running = true;
+    play_sound(track);
+    const struct {
+        DWORD played;
+        unsigned long frame;
+    } steps[] = {{0, 0}, {133, 0}, {134, 1}, {8000, 60}, {40000, 300}, {4000, 30}, {79999, 600}};
+    for (const auto& step : steps) {
+        standin().script.samples_played = step.played;
+        follow_sound();
+        EXPECT_EQ(frame_number, step.frame) << step.played << " samples";
+        EXPECT_EQ(frame_time, time_at_frame(step.frame)) << step.played << " samples";
+    }
+    play_sound(-1);
+}
+
 }  // namespace
