@@ -299,7 +299,10 @@ class Hotfx:
         try:
             return self.process.wait(timeout=timeout)
         except subprocess.TimeoutExpired:
-            raise AssertionError(f"hotfx still running {timeout}s later; {self.stderr_tail()}")
+            # What the command and each process under it wait in, so that a hang seen once says where.
+            waiting = [f"{pid} {waits_in(pid)} {command[:100]!r}" for pid, command in
+                       {self.process.pid: b"", **descendants(self.process.pid)}.items()]
+            raise AssertionError(f"hotfx still running {timeout}s later; {waiting}; {self.stderr_tail()}")
 
     def close(self, failed):
         if self.process.poll() is None:
@@ -339,6 +342,14 @@ def descendants(pid):
                 found[child] = commands.get(child, b"")
                 pending.append(child)
     return found
+
+
+def waits_in(pid):
+    """The kernel function a process sleeps in, or gone."""
+    try:
+        return Path(f"/proc/{pid}/wchan").read_text()
+    except OSError:
+        return "gone"
 
 
 def still_running(processes):
