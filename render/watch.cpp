@@ -45,8 +45,11 @@ static bool busy = false;
 static unsigned long long left_out[32];
 static int left_out_count = 0;
 // Of the counted files as last loaded: 64-bit FNV-1a of each file's name and bytes, summed.
-// Which images count follows the shaders, so it is taken again once they have loaded.
+// Which images count follows the shaders, so it is taken again once they have loaded; the
+// sources' part of it, as the reload was decided on, tells whether a save came meanwhile.
 static unsigned long long loaded_hash = 0;
+static unsigned long long loaded_sources = 0;
+static bool sources_decided = false;
 static bool hash_after_load = false;
 static const unsigned long long fnv_basis = 14695981039346656037ull;
 static BYTE read_buffer[4096];
@@ -72,14 +75,17 @@ const char* extension_of(const char* name)
     return extension;
 }
 
-static bool counts(const char* name)
+static bool is_source(const char* name)
 {
-    if (strchr(uncounted_starts, name[0]))
-        return false;
     for (size_t i = 0; i < source_kinds; i++)
         if (same_name(extension_of(name), counted_extensions[i]))
             return true;
-    return image_read_by_shaders(name);
+    return false;
+}
+
+static bool counts(const char* name)
+{
+    return !strchr(uncounted_starts, name[0]) && (is_source(name) || image_read_by_shaders(name));
 }
 
 static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWORD count)
@@ -120,9 +126,9 @@ static save_state hash_file(const char* name, unsigned long long own, unsigned l
 
 // A save is complete once main.fx is there, holds something, and every counted file reads
 // or may be left out. Only a complete look says which held files are still held.
-static save_state hash_folder(unsigned long long* hash, bool give_up)
+static save_state hash_folder(unsigned long long* hash, unsigned long long* sources, bool give_up)
 {
-    *hash = 0;
+    *hash = *sources = 0;
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA("*", &found);
     if (search == INVALID_HANDLE_VALUE)
@@ -136,7 +142,10 @@ static save_state hash_folder(unsigned long long* hash, bool give_up)
             continue;
         unsigned long long own = fnv1a(fnv_basis, (const BYTE*)name, (DWORD)strlen(name));
         DWORD size = 0;
+        unsigned long long before = *hash;
         save_state file = hash_file(name, own, hash, &size);
+        if (is_source(name))
+            *sources += *hash - before;
         bool shader = same_name(name, shader_source[0]);
         bool known = held_before(own);
         if (file == save_busy && (shader || !(give_up || known))) {
@@ -168,7 +177,7 @@ void start_watching()
                (unsigned long)GetLastError());
         return;
     }
-    change_pending = busy = false;
+    change_pending = busy = sources_decided = false;
     left_out_count = 0;
     loaded_hash = 0;
     hash_after_load = true;
@@ -182,6 +191,14 @@ void stop_watching()
     }
 }
 
+static void note_change()
+{
+    hash_after_load = false;
+    change_pending = true;
+    last_change_at = GetTickCount();
+    look_after_ms = save_quiet_ms;
+}
+
 // True once a save that changed a counted file is complete. A busy file is tried again a pause
 // later; an empty or missing main.fx waits for the next change.
 bool saved_shaders_changed()
@@ -191,10 +208,7 @@ bool saved_shaders_changed()
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
         // A change since the load: what was loaded is no longer on disk to be hashed, so the
         // save is compared with the hash before the load.
-        hash_after_load = false;
-        change_pending = true;
-        last_change_at = GetTickCount();
-        look_after_ms = save_quiet_ms;
+        note_change();
         if (!FindNextChangeNotification(folder_change)) {
             printf("Error : stopped watching this folder for saves (error %lu); F5 still reloads\n",
                    (unsigned long)GetLastError());
@@ -202,11 +216,17 @@ bool saved_shaders_changed()
         }
         return false;
     }
-    unsigned long long hash;
+    unsigned long long hash, sources;
     if (hash_after_load) {
         hash_after_load = false;
-        if (hash_folder(&hash, true) == save_complete)
+        // Wine signals a change a moment after its bytes can be read: sources that differ from
+        // those the reload was decided on are a save that came as the shaders loaded, still due.
+        if (hash_folder(&hash, &sources, true) != save_complete)
+            return false;
+        if (!sources_decided || sources == loaded_sources)
             loaded_hash = hash;
+        else
+            note_change();
         return false;
     }
     if (!change_pending)
@@ -216,7 +236,7 @@ bool saved_shaders_changed()
         return false;
     if (!busy)
         busy_since = now;
-    save_state state = hash_folder(&hash, now - busy_since >= busy_give_up_ms);
+    save_state state = hash_folder(&hash, &sources, now - busy_since >= busy_give_up_ms);
     busy = state == save_busy;
     if (busy) {
         last_change_at = now;
@@ -227,6 +247,7 @@ bool saved_shaders_changed()
     if (state != save_complete || hash == loaded_hash)
         return false;
     loaded_hash = hash;
-    hash_after_load = true;
+    loaded_sources = sources;
+    sources_decided = hash_after_load = true;
     return true;
 }
