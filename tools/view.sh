@@ -129,12 +129,8 @@ cleanup() {
     return 0
 }
 # Ends view.sh with hotfx's exit code once it has ended of itself (Escape, closing the window).
-# Looked at between short sleeps, not waited for: bash once held a Ctrl+C that came as it
-# waited back until hotfx ended, which hotfx then never did; a sleep in the foreground ends
-# with the Ctrl+C, and the trap runs at once.
 end_with_hotfx() {
     local status=0
-    while kill -0 "$hotfx_pid" 2>/dev/null; do sleep 0.2; done
     wait "$hotfx_pid" || status=$?
     hotfx_pid=
     # The reader ends once it has shown all that hotfx printed.
