@@ -135,10 +135,13 @@ class Hotfx:
         # a line per DLL loaded, and one per second and a half of presents.
         env = dict(display.env(), **(env or {}), WINEDEBUG=winedebug + ",+loaddll,+fps", HOTFX_D3D9=stack)
         with open(self.stderr_path, "wb") as stderr:
-            # A session of its own, so the whole group can be ended by its id at cleanup.
+            # A session of its own, so the whole group can be ended by its id at cleanup; and
+            # Ctrl+C at its default, as a terminal's shell starts a command, whatever the suite
+            # was started with (a shell's background job ignores it, and a script can't trap it).
             self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
                                             env=env, stdout=subprocess.PIPE, stderr=stderr,
-                                            start_new_session=True)
+                                            start_new_session=True,
+                                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
