@@ -45,8 +45,8 @@ static bool busy = false;
 static unsigned long long left_out[32];
 static int left_out_count = 0;
 // Of the counted files as last loaded: 64-bit FNV-1a of each file's name and bytes, summed.
-// Which images count follows the shaders, so it is taken again once they have loaded; the
-// sources' part of it, as the reload was decided on, tells whether a save came meanwhile.
+// Which images count follows the shaders, so their part is taken again once they have loaded;
+// the sources' part stays as the reload was decided on.
 static unsigned long long loaded_hash = 0;
 static unsigned long long loaded_sources = 0;
 static bool sources_decided = false;
@@ -191,14 +191,6 @@ void stop_watching()
     }
 }
 
-static void note_change()
-{
-    hash_after_load = false;
-    change_pending = true;
-    last_change_at = GetTickCount();
-    look_after_ms = save_quiet_ms;
-}
-
 // True once a save that changed a counted file is complete. A busy file is tried again a pause
 // later; an empty or missing main.fx waits for the next change.
 bool saved_shaders_changed()
@@ -208,7 +200,10 @@ bool saved_shaders_changed()
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
         // A change since the load: what was loaded is no longer on disk to be hashed, so the
         // save is compared with the hash before the load.
-        note_change();
+        hash_after_load = false;
+        change_pending = true;
+        last_change_at = GetTickCount();
+        look_after_ms = save_quiet_ms;
         if (!FindNextChangeNotification(folder_change)) {
             printf("Error : stopped watching this folder for saves (error %lu); F5 still reloads\n",
                    (unsigned long)GetLastError());
@@ -219,14 +214,11 @@ bool saved_shaders_changed()
     unsigned long long hash, sources;
     if (hash_after_load) {
         hash_after_load = false;
-        // Wine signals a change a moment after its bytes can be read: sources that differ from
-        // those the reload was decided on are a save that came as the shaders loaded, still due.
-        if (hash_folder(&hash, &sources, true) != save_complete)
-            return false;
-        if (!sources_decided || sources == loaded_sources)
-            loaded_hash = hash;
-        else
-            note_change();
+        // Wine signals a change a moment after its bytes can be read, so the sources here may
+        // already be a save that came as the shaders loaded: what loaded is the sources the
+        // reload was decided on, with the images the new shaders name.
+        if (hash_folder(&hash, &sources, true) == save_complete)
+            loaded_hash = hash - sources + (sources_decided ? loaded_sources : sources);
         return false;
     }
     if (!change_pending)

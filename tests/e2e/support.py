@@ -408,7 +408,7 @@ class RecordingSink:
     shows."""
 
     def __init__(self, folder, rate, latency_msec):
-        self.rate, self.reads, self.data = rate, [], bytearray()
+        self.reads, self.data = [], bytearray()
         socket = folder / "pulse.sock"
         self.server = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--disable-shm=yes",
