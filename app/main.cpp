@@ -8,14 +8,6 @@ HWND main_window = NULL;
 IDirect3D9* d3d = NULL;
 IDirect3DDevice9* device = NULL;
 
-// What a shader declares by name and hotfx fills, given any option. Without one a shader sees
-// c0.x alone and the compiler is asked for no constant table, exactly as before.
-bool named_inputs = false;
-
-// --watch: a missing stage is said once after each load or loss, not in every frame, or on a
-// Windows console the compiler's message would scroll out of sight within a second.
-bool missing_said_once = false;
-
 // The outer size of the window, frame included; the back buffer is stretched into it. Also the
 // picture's own size, which fit_window gives the client area under --watch.
 static const int window_width = 1280;
@@ -105,7 +97,7 @@ static int save_frames_asked()
     if (strcmp(frame_path, "-") == 0)
         send_frames_to_stdout();
     load_shaders();
-    if (!vertex_shader || !pixel_shader || inputs_failed())
+    if (!shaders_loaded() || inputs_failed())
         return 3;
     unsigned long frame = carries_state() ? 0 : first_frame;
     go_to_frame(frame);
@@ -134,7 +126,9 @@ int main(int argc, char* argv[])
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!read_options(argc, argv))
         return 2;
-    named_inputs = watch_folder || save_frames;
+    // What a shader declares by name and hotfx fills, given any option. Without one a shader
+    // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
+    use_options(watch_folder || save_frames, watch_folder);
     if (!create_main_window())
         return 1;
 
@@ -149,12 +143,11 @@ int main(int argc, char* argv[])
     if (device && save_frames) {
         exit_code = save_frames_asked();
     } else if (device) {
-        missing_said_once = watch_folder;
         if (watch_folder)
             start_watching();
         load_shaders();
         run_main_loop();
-        if (device_failed)
+        if (device_gave_up())
             exit_code = 1;
     } else {
         OutputDebugStringA("ERROR : CreateDevice");
@@ -163,7 +156,7 @@ int main(int argc, char* argv[])
 
     stop_watching();
     release_shaders();
-    release_previous_frame();
+    release_device_resources(false);
     if (device) {
         device->Release();
         device = NULL;

@@ -27,19 +27,19 @@ static void sound_rows_alone(benchmark::State& state)
 {
     quiet = quiet_state{};
     quiet.wav = bench_wav(&quiet.wav_size);
-    int track = load_sound("music");
-    if (track < 0) {
+    track music = {};
+    if (load_sound("music", &music) != sound_loaded) {
         state.SkipWithError("the stand-in's music.wav did not load");
         return;
     }
     static BYTE rows[2][sound_width];
     float time = 0;
     for (auto _ : state) {
-        sound_rows(track, time, rows);
+        sound_rows(&music, time, rows);
         benchmark::DoNotOptimize(rows);
         time = time > 3.5f ? 0 : time + time_step;
     }
-    release_sound(track);
+    release_sound(&music);
 }
 BENCHMARK(sound_rows_alone);
 

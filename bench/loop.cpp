@@ -8,6 +8,8 @@
 #include "render/render.h"
 
 int hotfx_main(int argc, char* argv[]);
+// The clock's time, which the sound mode sets back within the sound.
+extern float frame_time;
 
 static long passes_left;
 static bool wrap_time;

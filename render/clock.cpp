@@ -1,25 +1,34 @@
 #include "render/render.h"
 
-// The time the shaders get: 0 in the first frame, one step more in every frame drawn while it
-// runs, so it counts frames, not seconds. The keys under --watch stop it and move it.
-float frame_time = 0;
+// The one clock: the frame shown and its time, 0 in the first frame and one step more in every
+// frame drawn while it runs, so it counts frames, not seconds. The keys under --watch stop and
+// move it, and a playing sound leads it; nothing else does, and a reload never moves it.
 const float time_step = 0.016666f;
 unsigned long frame_number = 0;
+float frame_time = 0;
 bool time_running = true;
+// Set by a key; the frame that first shows where it moved the time says so.
+static bool arrival = false;
 
-// The drawn shaders' sound, which plays from the time on while it runs in the live loop; the
-// time then follows the sound's clock, so no frame drifts from the music.
-static int sound_track = -1;
+// What the shaders carry from frame to frame (a pass that reads itself, the previous frame)
+// holds the frames before chain_next: drawing frame N needs chain_next == N, a step back
+// starts the chain again from 0, and a step forward draws the frames stepped over.
+static unsigned long chain_next = 0;
+static float chain_next_time = 0;
+
+// The drawn shaders' sound plays from the time on while it runs in the live loop, and the time
+// then follows the sound's clock, counted from the frame it started at, so no frame drifts
+// from the music and none goes back.
+static const track* sound_track = NULL;
 static bool sound_wanted = false;
+static bool following = false;
+static unsigned long played_from = 0;
 
-// After each frame drawn.
-void advance_time()
-{
-    if (time_running) {
-        frame_time += time_step;
-        frame_number++;
-    }
-}
+unsigned long clock_frame() { return frame_number; }
+float clock_time() { return frame_time; }
+bool clock_running() { return time_running; }
+unsigned long chain_frame() { return chain_next; }
+float chain_time() { return chain_next_time; }
 
 // The time that the frames drawn so far have added up to when this frame begins: each sum is
 // rounded to a float, as the live loop stores it, and from frame 24,986,957 on an addition no
@@ -41,42 +50,72 @@ float time_at_frame(unsigned long frame)
     return time_after(0, frame);
 }
 
+// --frame and --frames: the frame to draw.
 void go_to_frame(unsigned long frame)
 {
+    frame_time = frame >= frame_number ? time_after(frame_time, frame - frame_number) : time_at_frame(frame);
     frame_number = frame;
-    frame_time = time_at_frame(frame);
-    stop_playback();
-    sound_wanted = time_running;
 }
 
-void run_time(bool run)
+// The keys: where the time is and whether it runs; the sound starts again from there.
+void key_moved_time(unsigned long frame, bool run)
 {
+    go_to_frame(frame);
     time_running = run;
+    arrival = true;
     stop_playback();
+    following = false;
     sound_wanted = run;
 }
 
-// After each load: the track to play, or -1.
-void play_sound(int track)
+bool take_arrival()
+{
+    bool arrived = arrival;
+    arrival = false;
+    return arrived;
+}
+
+// After each frame shown. While a sound leads, the time is its.
+void advance_time()
+{
+    if (time_running && !following) {
+        frame_time += time_step;
+        frame_number++;
+    }
+}
+
+// After frame N is drawn whole, at its time.
+void chain_drawn(unsigned long frame, float time)
+{
+    volatile float next = time + time_step;
+    chain_next_time = next;
+    chain_next = frame + 1;
+}
+
+void restart_chain()
+{
+    chain_next = 0;
+    chain_next_time = 0;
+}
+
+// After each load that made every stage: the track to play, or NULL.
+void play_sound(const track* sound)
 {
     stop_playback();
-    sound_track = track;
+    following = false;
+    sound_track = sound;
     sound_wanted = time_running;
 }
 
 // The live loop, before each frame: the frame whose time the sound has reached. Frames may be
-// skipped on a slow machine, and one drawn twice on a fast one.
+// skipped on a slow machine, and one shown twice on a fast one.
 void follow_sound()
 {
-    if (sound_wanted && sound_track >= 0)
-        start_playback(sound_track, frame_time);
+    if (sound_wanted && sound_track && start_playback(sound_track, frame_time))
+        played_from = frame_number;
     sound_wanted = false;
-    float at = playback_time();
-    if (at < 0)
-        return;
-    // Summed on from this frame's time while the sound moves forward, so a long track costs
-    // no more a frame than a short one.
-    unsigned long frame = (unsigned long)(at / time_step);
-    frame_time = frame >= frame_number ? time_after(frame_time, frame - frame_number) : time_at_frame(frame);
-    frame_number = frame;
+    double played = played_seconds();
+    following = played >= 0;
+    if (following)
+        go_to_frame(played_from + (unsigned long)(played / time_step));
 }

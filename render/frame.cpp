@@ -14,26 +14,38 @@ const quad_vertex quad_vertices[4] = {
 static const DWORD quad_fvf = D3DFVF_XYZ | D3DFVF_TEX1;
 
 // c0.x is the time; every other component of the 64 registers stays 0, but for the named
-// inputs, which the pixel stage has in registers of its own.
+// inputs, which ps_main has in registers of its own where it declares any.
 float shader_constants[64][4];
-float (*pixel_constants)[4] = shader_constants;
 
-// Whether the missing stages were said since the last load or loss.
+// --watch: a missing stage is said once after each load or loss, not in every frame, or on a
+// Windows console the compiler's message would scroll out of sight within a second.
+static bool missing_said_once = false;
 static bool missing_said = false;
 
-// Set when Present says the device is lost (after a GPU reset, for one); until the device is
-// reset, frames wait instead of drawing.
-bool device_lost = false;
 // A lost device's Present returns at once, so each frame waits this long before asking it
 // again: the loop neither spins nor stops draining messages, and Escape still ends it.
 static const DWORD lost_device_wait_ms = 50;
-
 // Set when the driver reports an internal error, or fails to test or reset a lost device,
-// until a frame is shown again.
+// until a frame is shown again; then a second failure ends hotfx.
 bool driver_failing = false;
-// Set when the driver fails a second time with no frame shown in between: the device can't
-// come back, so hotfx asks to end and draws no more.
 bool device_failed = false;
+
+// A frame of shaders that carry state needs every frame before it drawn first, from 0 after a
+// step back. The live loop draws about this long of them in a frame, shows the frame reached
+// and handles its messages, and goes on in the next frame.
+static const DWORD catch_up_ms = 50;
+static bool catching_up = false;
+
+void use_options(bool options, bool watching)
+{
+    use_named_inputs(options);
+    missing_said_once = watching;
+}
+
+bool device_gave_up()
+{
+    return device_failed;
+}
 
 // The shaders go at once: one of them may be what made the GPU reset, and drawing it again
 // after the reset could reset it again. They are unbound first, because some devices keep
@@ -41,13 +53,12 @@ bool device_failed = false;
 // with F5.
 static void lose_device(const char* what_happened)
 {
-    device_lost = true;
     missing_said = false;
-    bool passes = drawn_shaders->pass_count > 1;
+    bool passes = drawn_set()->pass_count > 1;
     device->SetVertexShader(NULL);
     device->SetPixelShader(NULL);
     release_shaders();
-    release_previous_frame();
+    release_device_resources(true);
     printf("Error : %s, so the shaders were dropped%s; F5 loads them again\n", what_happened,
            passes ? ", and what the passes held with them" : "");
 }
@@ -69,8 +80,9 @@ static void driver_failed(HRESULT status)
     PostQuitMessage(0);
 }
 
-// Returns true once the device can draw again. A Reset that finds the device lost again is
-// tried again a wait later; any other failure is the driver's.
+// Returns true once the device can draw again, with what the drawn set needs of it; what the
+// passes carried is gone, so their frames are drawn again from 0. A Reset that finds the device
+// lost again is tried again a wait later; any other failure is the driver's.
 static bool restore_device()
 {
     Sleep(lost_device_wait_ms);
@@ -81,27 +93,133 @@ static bool restore_device()
         driver_failed(status);
     if (status != D3D_OK)
         return false;
-    device_lost = false;
-    forget_bound_textures();
-    // A reset forgets the sampler states that a load made while the device was lost set.
-    if (pixel_shader)
+    release_device_resources(false);
+    forget_bindings(false);
+    restart_chain();
+    if (shaders_loaded()) {
+        make_device_resources(drawn_set());
         set_sampler_states();
+    }
     return true;
+}
+
+// Each pass in order into its own target, then the back buffer is the target again for
+// ps_main. A stage reads each pass's first target, which is this frame's picture for a pass
+// drawn before it and the frame before's for itself or a pass drawn after it.
+static void draw_passes(shader_set* set, float time, float frame, const frame_events* events)
+{
+    device->SetFVF(quad_fvf);
+    for (const int *at = set->order, *end = at + set->pass_count - 1; at != end; at++) {
+        pass& p = set->passes[*at];
+        IDirect3DTexture9* target = pass_target(*at);
+        if (!target)
+            continue;
+        feed_stage(set, &p.reads, p.registers, time, frame, events);
+        unbind(target);
+        draw_into_pass(*at);
+        device->SetPixelShaderConstantF(0, p.registers[0], 64);
+        device->SetPixelShader(p.shader);
+        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
+        pass_drawn(*at);
+    }
+    draw_into_picture();
+}
+
+// Clears, feeds each stage that has a shader the constants, and draws the passes and the quad
+// of one frame at its time. A fresh frame is the next of what the shaders carry: its passes
+// draw and its picture is kept for the frame after. Any other is the last one again (the time
+// stands still), whose passes have drawn already. Returns false when the device would not
+// begin the scene, which then neither drew nor counted.
+static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh)
+{
+    device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
+    if (device->BeginScene() != D3D_OK)
+        return false;
+    const frame_events* events = take_events();
+    give_keys(set, events);
+    if (fresh)
+        begin_previous_frame();
+    float frame_number = (float)frame;
+    feed_stage(set, &set->vertex_reads, shader_constants, time, frame_number, events);
+    if (set->vertex) {
+        device->SetVertexShaderConstantF(0, shader_constants[0], 64);
+        device->SetVertexShader(set->vertex);
+        if (fresh && set->pass_count > 1)
+            draw_passes(set, time, frame_number, events);
+    } else if (!missing_said) {
+        printf("Error : Vshader\n");
+    }
+    float (*pixel_constants)[4] = set->reads_constants ? set->passes[0].registers : shader_constants;
+    feed_stage(set, &set->passes[0].reads, pixel_constants, time, frame_number, events);
+    if (set->passes[0].shader) {
+        device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
+        device->SetPixelShader(set->passes[0].shader);
+    } else if (!missing_said) {
+        printf("Error : Pshader\n");
+    }
+    missing_said = missing_said_once;
+    device->SetFVF(quad_fvf);
+    device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
+    device->EndScene();
+    if (fresh) {
+        keep_picture();
+        chain_drawn(frame, time);
+    }
+    return true;
+}
+
+// The clock's frame, drawn as the live loop draws it, and the time moves on: a saved frame is
+// a live one. Returns false when the device would not begin the scene.
+bool draw_scene()
+{
+    shader_set* set = drawn_set();
+    unsigned long frame = clock_frame();
+    if (!draw_frame(set, frame, clock_time(), !set->carries_state || chain_frame() == frame))
+        return false;
+    if (take_arrival())
+        printf("%s at frame %lu.\n", clock_running() ? "Running" : "Stopped", frame);
+    advance_time();
+    return true;
+}
+
+// Draws the frames before the clock's that the shaders carry and haven't drawn, for about
+// catch_up_ms. Returns true once the clock's frame is next, false to show the frame reached.
+static bool catch_up(shader_set* set)
+{
+    unsigned long target = clock_frame();
+    if (chain_frame() > target + 1) {
+        clear_device_state();
+        restart_chain();
+    }
+    if (chain_frame() >= target) {
+        catching_up = false;
+        return true;
+    }
+    if (!catching_up)
+        printf("Drawing frames %lu to %lu to reach frame %lu.\n", chain_frame(), target - 1, target);
+    catching_up = true;
+    DWORD start = GetTickCount();
+    while (chain_frame() < target && GetTickCount() - start < catch_up_ms)
+        if (!draw_frame(set, chain_frame(), chain_time(), true))
+            return false;
+    return chain_frame() >= target;
 }
 
 void render_frame()
 {
     if (device_failed)
         return;
-    if (GetAsyncKeyState(VK_F5) || saved_shaders_changed()) {
+    if (GetAsyncKeyState(VK_F5) || saved_files_changed()) {
         load_shaders();
         missing_said = false;
     }
-    if (device_lost && !restore_device())
+    if (device_is_lost() && !restore_device())
         return;
     follow_sound();
 
-    draw_scene();
+    shader_set* set = drawn_set();
+    if (!set->carries_state || catch_up(set))
+        draw_scene();
     HRESULT presented = device->Present(NULL, NULL, NULL, NULL);
     if (presented == D3DERR_DEVICELOST)
         lose_device("The Direct3D device was lost");
@@ -109,39 +227,4 @@ void render_frame()
         driver_failed(presented);
     else if (presented == D3D_OK)
         driver_failing = false;
-}
-
-// Clears, feeds each stage that has a shader the constants, draws the passes and the quad and
-// advances the time: all of a frame but the F5 poll and the presentation, so a saved frame is
-// a live one. Returns false when the device would not begin the scene, which then neither drew
-// nor counted.
-bool draw_scene()
-{
-    device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
-    bool began = device->BeginScene() == D3D_OK;
-    if (began) {
-        shader_set& set = *drawn_shaders;
-        float frame = (float)frame_number;
-        feed_stage(&set, &set.vertex_reads, frame_time, frame);
-        if (vertex_shader) {
-            device->SetVertexShaderConstantF(0, shader_constants[0], 64);
-            device->SetVertexShader(vertex_shader);
-            draw_passes(&set);
-        } else if (!missing_said) {
-            printf("Error : Vshader\n");
-        }
-        feed_stage(&set, &set.passes[0].reads, frame_time, frame);
-        if (pixel_shader) {
-            device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
-            device->SetPixelShader(pixel_shader);
-        } else if (!missing_said) {
-            printf("Error : Pshader\n");
-        }
-        missing_said = missing_said_once;
-        device->SetFVF(quad_fvf);
-        device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-        device->EndScene();
-        end_frame();
-    }
-    return began;
 }

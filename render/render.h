@@ -1,5 +1,6 @@
-// The renderer as the shell sees it: the display settings, the two Direct3D objects that
-// start-up creates, the shaders, and the frame.
+// The renderer. The shell sees the first part: the display settings, the two Direct3D objects
+// that start-up creates, and the procedures it calls. The rest is how render/'s files meet,
+// each thing kept by the one file that owns it for its lifetime.
 #pragma once
 
 #include <windows.h>
@@ -9,63 +10,94 @@ extern D3DPRESENT_PARAMETERS present_params;
 extern IDirect3D9* d3d;
 extern IDirect3DDevice9* device;
 
+// The file, then the vertex and pixel entry points.
 extern const char* const shader_source[3];
+extern const float time_step;
 
-// The drawn pair, vs_main and ps_main.
-extern IDirect3DVertexShader9* vertex_shader;
-extern IDirect3DPixelShader9* pixel_shader;
-
+// What the shell asks for. With an option, a shader gets the named inputs; under --watch a
+// missing stage is said once after each load.
+void use_options(bool named_inputs, bool watching);
+struct shader_set;
 void load_shaders();
-void release_shaders();
+bool shaders_loaded();
+shader_set* drawn_set();
 void set_sampler_states();
-void set_sampler_states_of(DWORD sampler);
+void use_named_inputs(bool use);
+bool inputs_failed();
+bool carries_state();
+void release_shaders();
+void release_device_resources(bool device_lost);
+void render_frame();
+bool device_gave_up();
+bool draw_scene();
+void go_to_frame(unsigned long frame);
+void send_frames_to_stdout();
+int save_picture(const char* path);
+void release_picture_copy();
+void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+void start_watching();
+void stop_watching();
 
 struct quad_vertex {
     float x, y, z;
     float u, v;
 };
-
 extern const quad_vertex quad_vertices[4];
-extern float shader_constants[64][4];
-extern float (*pixel_constants)[4];
-extern bool device_lost;
-extern bool driver_failing;
-extern bool device_failed;
-extern bool missing_said_once;
 
-void render_frame();
-bool draw_scene();
-void send_frames_to_stdout();
-int save_picture(const char* path);
-void release_picture_copy();
-
-// The time: c0.x, counted in frames drawn, which the keys under --watch stop and step.
-extern float frame_time;
-extern const float time_step;
-extern unsigned long frame_number;
-extern bool time_running;
-float time_at_frame(unsigned long frame);
-void go_to_frame(unsigned long frame);
-void run_time(bool run);
-void advance_time();
-void play_sound(int track);
-void follow_sound();
-
-// File names, compared as Windows compares them.
+// File names, compared as Windows compares them (watch.cpp).
 bool same_name(const char* name, const char* lower);
 const char* extension_of(const char* name);
 
-// Reload on save (--watch): the current folder is watched from start to shutdown.
-void start_watching();
-void stop_watching();
-bool saved_shaders_changed();
-extern const char* const counted_extensions[];
+// --- Inside render/ ---
 
-// Named inputs, with any option: the back buffer's size, the time, the frame, the mouse, the
-// previous frame, images and passes, each where the stage that declares it has it; and, under
-// --watch, the keys that stop and step the time.
-extern bool named_inputs;
+// Sound (sound.cpp): a track is NAME.wav read whole, owned by the input that reads it.
+const int sound_width = 512;
+struct track {
+    float* mono;     // the channels' average, -1 to 1; the one allocation, freed with the track
+    short* stereo;   // left and right after one another, for the sound device; in the same block
+    DWORD frames;
+    DWORD rate;
+};
+enum sound_found { sound_loaded, no_sound_file, unreadable_sound };
+sound_found load_sound(const char* name, track* into);
+void sound_rows(const track* sound, float time, BYTE rows[2][sound_width]);
+void release_sound(track* sound);
+bool start_playback(const track* sound, float time);
+void stop_playback();
+double played_seconds();
 
+// The clock (clock.cpp): the frame shown and its time, whether it runs, and the frame that
+// what the shaders carry from frame to frame (passes, the previous frame) has reached.
+unsigned long clock_frame();
+float clock_time();
+bool clock_running();
+unsigned long chain_frame();
+float chain_time();
+float time_at_frame(unsigned long frame);
+void run_time(bool run);
+void key_moved_time(unsigned long frame, bool run);
+void advance_time();
+void chain_drawn(unsigned long frame, float time);
+void restart_chain();
+bool take_arrival();
+void play_sound(const track* sound);
+void follow_sound();
+
+// Keys and the mouse (events.cpp), given to the shaders at the start of each frame drawn.
+struct frame_events {
+    float mouse[4];
+    BYTE keys[3][256];
+    bool keys_changed;
+};
+const frame_events* take_events();
+void give_keys_to_shaders(bool give);
+
+// The files the last load read (watch.cpp), each with the hash of the bytes it read.
+void begin_listing_files();
+BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error);
+bool saved_files_changed();
+
+// What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
                   input_image, input_pass, input_sound };
 
@@ -74,76 +106,31 @@ struct input {
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;  // an image's, or a sound's picture
-    int pass;     // a pass's record, or a sound's track
+    int pass;     // a pass's record
+    track sound;
     char name[64];
 };
 
-// A sampler, its place among those whose texture hotfx keeps track of, and where the texture
-// it reads is kept, which may change between frames.
-struct binding {
-    WORD sampler;
-    BYTE slot;
-    IDirect3DTexture9* const* texture;
-};
-
-// What one pixel stage reads: four named constants and ps_3_0's sixteen samplers at most.
+// What one stage reads: four named constants and ps_3_0's sixteen samplers at most.
 struct stage_inputs {
     input inputs[20];
     int count;
     bool reads_previous_frame;
     bool reads_keyboard;
     bool failed;
-    // Worked out for the whole set on the first frame that draws it, so that a frame neither
-    // walks the inputs' kinds nor tests them: where the stage has c0.x and each named constant
-    // (a name is declared once; one that isn't goes where nothing reads it), whether it draws
-    // the picture of a sound, the samplers it binds itself (not those that read one texture in
-    // every stage, which the set binds once), and, in a pass's record, the target it draws
-    // into and the samplers that stages read the pass through and it doesn't bind itself.
-    bool planned;
-    bool reads_sound;
-    BYTE binding_count, read_at_count;
-    IDirect3DTexture9* const* target;
-    float* c0;
-    float* named[4];
-    binding bindings[20];
-    BYTE read_at[20];
 };
 
-struct ID3DXConstantTable;
-void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
-IDirect3DTexture9* load_image(const char* name);
-bool load_sound_input(input* in);
-void make_keyboard(bool read);
-bool keys_for_shaders();
-void release_inputs(stage_inputs* inputs);
-struct shader_set;
-void plan_inputs(shader_set* set);
-void feed_stage(shader_set* set, stage_inputs* reads, float time, float frame);
-void forget_bound_textures();
-void set_input_samplers(const stage_inputs& inputs);
-bool make_previous_frame(bool read);
-void release_previous_frame();
-void clear_previous_frame();
-void end_frame();
-void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-// NAME.png, .jpg, .jpeg, .bmp, .dds or .tga, compared as Windows compares file names, where a
-// sampler of the drawn shaders reads the image NAME: what a save under --watch counts.
-bool image_read_by_shaders(const char* file_name);
-
-// Passes: a sampler NAME that main.fx has a function ps_NAME for reads what that function
-// draws, into a float texture of the back buffer's size, before ps_main draws the picture.
+// A sampler NAME that main.fx has a function ps_NAME for reads what that function draws, in a
+// float texture of the back buffer's size (device.cpp), before ps_main draws the picture.
 struct pass {
     char name[64];
     IDirect3DPixelShader9* shader;
     stage_inputs reads;
     float registers[64][4];
     bool reads_itself;
-    // Two when it reads itself: it reads the first, what it drew last, and draws into the
-    // second, and the two swap.
-    IDirect3DTexture9* targets[2];
-    IDirect3DSurface9* surfaces[2];
 };
 
+// Everything one load makes, built beside the drawn set and swapped whole.
 struct shader_set {
     IDirect3DVertexShader9* vertex;
     stage_inputs vertex_reads;
@@ -151,36 +138,34 @@ struct shader_set {
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
     bool carries_state;  // a frame depends on the frames before it
+    bool reads_constants;  // ps_main has named constants, in its record's registers
+    IDirect3DTexture9* keyboard;
+    bool keys_given;
 };
 
-extern shader_set* drawn_shaders;
-bool inputs_failed();
-bool carries_state();
-bool shaders_read_keyboard();
-void print_pass_order(const shader_set& set);
-void keep_pass_targets(shader_set* set, shader_set* old);
-bool make_pass_targets(shader_set* set);
-void release_pass_targets(shader_set* set);
-void clear_passes(shader_set* set);
-void draw_passes(shader_set* set);
+// Inputs (inputs.cpp): what a compiled stage declares, and what each frame gives it.
+struct ID3DXConstantTable;
+void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
+bool load_sampler_file(input* in);
+bool make_keyboard(shader_set* set);
+void release_inputs(stage_inputs* inputs);
+void give_keys(shader_set* set, const frame_events* events);
+void feed_stage(const shader_set* set, const stage_inputs* reads, float (*registers)[4], float time,
+                float frame, const frame_events* events);
+void unbind(IDirect3DBaseTexture9* texture);
+void forget_bindings(bool unbind_all);
 
-// Sound (sound.cpp), with any option: a sampler NAME with NAME.wav beside main.fx reads a
-// sound_width x 2 picture of the sound at the frame's time, the spectrum in row 0 and the
-// waveform in row 1, one byte a texel. load_sound gives a track, or no_sound_file (nothing
-// said: the sampler may read an image) or unreadable_sound (one line said: it reads black).
-// A track plays from a time on, and the time may follow it: playback_time is negative while
-// nothing plays.
-const int sound_width = 512;
-enum { no_sound_file = -1, unreadable_sound = -2 };
-int load_sound(const char* name);
-void sound_rows(int track, float time, BYTE rows[2][sound_width]);
-float sound_length(int track);
-DWORD sound_rate(int track);
-DWORD sound_frames(int track);
-const float* sound_mono(int track);
-const short* sound_stereo(int track);
-void release_sound(int track);
-void release_sounds();
-bool start_playback(int track, float time);
-void stop_playback();
-float playback_time();
+// The device's resources (device.cpp): everything in the default pool, made for the drawn
+// set after each swap and each reset, and released before a reset.
+bool make_device_resources(const shader_set* set);
+bool device_is_lost();
+void clear_device_state();
+bool passes_filtered();
+IDirect3DTexture9* pass_texture(int pass);
+IDirect3DTexture9* pass_target(int pass);
+void draw_into_pass(int pass);
+void pass_drawn(int pass);
+void draw_into_picture();
+IDirect3DTexture9* previous_texture();
+void begin_previous_frame();
+void keep_picture();

@@ -1,4 +1,5 @@
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <d3dx9.h>
 
@@ -23,14 +24,76 @@ static const struct {
     {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
 };
 
+// With an option: what a shader declares by name, the last good set drawn on through a failed
+// load, and the files a load reads listed for --watch.
+static bool named_inputs = false;
+
 // The drawn set and the one a load builds beside it: only a load that made every stage
 // replaces the drawn one, so a typo leaves the last good shaders drawing, fed and bound.
 static shader_set sets[2];
-shader_set* drawn_shaders = &sets[0];
+static shader_set* drawn = &sets[0];
 static shader_set* loading = &sets[1];
-// The drawn set's vs_main and ps_main, for the frame.
-IDirect3DVertexShader9* vertex_shader = NULL;
-IDirect3DPixelShader9* pixel_shader = NULL;
+
+// The compiler's include callback, laid out as its C binding is: the object is a pointer to a
+// table of the two calls. Every file the compiler reads comes through the list of files the
+// load read, an include relative to the folder of the file that includes it.
+struct open_file {
+    LPCVOID data;
+    char path[MAX_PATH];
+};
+static open_file open_files[16];
+
+static HRESULT WINAPI open_include(ID3DXInclude*, D3DXINCLUDE_TYPE, LPCSTR name, LPCVOID parent, LPCVOID* data,
+                                   UINT* bytes)
+{
+    open_file* slot = NULL;
+    const char* folder_of = "";
+    size_t folder_length = 0;
+    for (open_file& file : open_files) {
+        if (!file.data && !slot)
+            slot = &file;
+        if (parent && file.data == parent)
+            folder_of = file.path;
+    }
+    for (const char* at = folder_of; *at; at++)
+        if (*at == '/' || *at == '\\')
+            folder_length = at + 1 - folder_of;
+    bool absolute = name[0] == '/' || name[0] == '\\' || (name[0] && name[1] == ':');
+    if (absolute)
+        folder_length = 0;
+    if (!slot || folder_length + strlen(name) >= sizeof slot->path)
+        return E_FAIL;
+    memcpy(slot->path, folder_of, folder_length);
+    strcpy(slot->path + folder_length, name);
+    DWORD size = 0, error = 0;
+    slot->data = *data = read_listed_file(slot->path, &size, &error);
+    *bytes = size;
+    return *data ? S_OK : HRESULT_FROM_WIN32(error);
+}
+
+static HRESULT WINAPI close_include(ID3DXInclude*, LPCVOID data)
+{
+    for (open_file& file : open_files)
+        if (file.data == data)
+            file.data = NULL;
+    free((void*)data);
+    return S_OK;
+}
+
+static const struct {
+    HRESULT(WINAPI* open)(ID3DXInclude*, D3DXINCLUDE_TYPE, LPCSTR, LPCVOID, LPCVOID*, UINT*);
+    HRESULT(WINAPI* close)(ID3DXInclude*, LPCVOID);
+} include_calls = {open_include, close_include};
+static const void* const include_object = &include_calls;
+
+static void print_pass_order(const shader_set& set);
+
+// Images, passes and the previous frame are read as sampler 0 is.
+static void set_sampler_states_of(DWORD sampler)
+{
+    for (const auto& setting : sampler_settings)
+        device->SetSamplerState(sampler, setting.state, setting.value);
+}
 
 static void release_set(shader_set* set)
 {
@@ -47,21 +110,20 @@ static void release_set(shader_set* set)
         memset(p.registers, 0, sizeof p.registers);
     }
     release_inputs(&set->vertex_reads);
-    release_pass_targets(set);
+    if (set->keyboard)
+        set->keyboard->Release();
+    set->keyboard = NULL;
     set->pass_count = 0;
-    set->carries_state = false;
+    set->carries_state = set->reads_constants = set->keys_given = false;
 }
 
+// The drawn set goes: its sound stops first, and what the device holds of it is unbound.
 void release_shaders()
 {
-    play_sound(-1);
-    release_set(drawn_shaders);
-    vertex_shader = NULL;
-    pixel_shader = NULL;
-    memset(shader_constants, 0, sizeof shader_constants);
-    pixel_constants = shader_constants;
+    play_sound(NULL);
+    forget_bindings(true);
+    release_set(drawn);
 }
-
 static bool says(const char* text, int length, const char* word)
 {
     for (int at = 0, size = (int)strlen(word); at + size <= length; at++)
@@ -77,8 +139,10 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
 {
     ID3DXBuffer* code = NULL;
     ID3DXBuffer* messages = NULL;
-    HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL, NULL, entry, profile, compile_flags,
-                                                &code, &messages, named_inputs ? table : NULL);
+    HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL,
+                                                named_inputs ? (ID3DXInclude*)&include_object : NULL, entry,
+                                                profile, compile_flags, &code, &messages,
+                                                named_inputs ? table : NULL);
     // The text need not end in a zero byte, so it is measured within the buffer's size; with
     // memchr, as mingw-w64 links strnlen into the exe from a library of its own.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
@@ -210,12 +274,8 @@ static void find_passes(shader_set* set, stage_inputs* reads)
         if (found >= 0) {
             in.kind = input_pass;
             in.pass = found;
-        } else if (found == -1 && load_sound_input(&in)) {
-            reads->failed |= in.pass < 0;
-        } else if (found == -1 && !(in.texture = load_image(in.name))) {
-            reads->failed = true;
-        } else if (found == -2) {
-            reads->failed = true;
+        } else {
+            reads->failed |= found == -2 || !load_sampler_file(&in);
         }
     }
 }
@@ -251,13 +311,13 @@ static void order_passes(shader_set* set)
 }
 
 // The track that plays with the time: the first sound a stage reads.
-static int first_sound(const shader_set& set)
+static const track* first_sound(const shader_set& set)
 {
     for (int i = 0; i < set.pass_count; i++)
         for (int j = 0; j < set.passes[i].reads.count; j++)
-            if (set.passes[i].reads.inputs[j].kind == input_sound && set.passes[i].reads.inputs[j].pass >= 0)
-                return set.passes[i].reads.inputs[j].pass;
-    return -1;
+            if (set.passes[i].reads.inputs[j].kind == input_sound && set.passes[i].reads.inputs[j].sound.mono)
+                return &set.passes[i].reads.inputs[j].sound;
+    return NULL;
 }
 
 static bool reads_constants(const stage_inputs& reads)
@@ -268,16 +328,26 @@ static bool reads_constants(const stage_inputs& reads)
     return false;
 }
 
+// Whether any stage of the set has the flag set.
+static bool any_stage(const shader_set& set, bool stage_inputs::*flag)
+{
+    bool found = set.vertex_reads.*flag;
+    for (int i = 0; i < set.pass_count; i++)
+        found |= set.passes[i].reads.*flag;
+    return found;
+}
+
 // Every stage is rebuilt from the file every time. Without options a load starts from
 // nothing, so a failed stage, and every stage after it, stays without a shader until the next
 // load. With one, the last good set draws on, with its inputs and passes, until a load makes
-// every stage; the passes it keeps by name keep what they drew.
+// every stage; the passes it keeps by name keep what they drew, and the clock stays where it is.
 void load_shaders()
 {
     if (!named_inputs)
         release_shaders();
+    else
+        begin_listing_files();
     shader_set* set = loading;
-    release_set(set);
     set->pass_count = 1;
     set->passes[0].name[0] = 0;
     bool complete = create_vertex_shader(set) && create_pixel_shader(set, &set->passes[0], shader_source[2], NULL);
@@ -286,66 +356,74 @@ void load_shaders()
         return;
     }
     order_passes(set);
-    keep_pass_targets(set, drawn_shaders);
+    set->reads_constants = reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads);
+    if (any_stage(*set, &stage_inputs::reads_keyboard) && !make_keyboard(set))
+        set->passes[0].reads.failed = true;
     release_shaders();
-    loading = drawn_shaders;
-    drawn_shaders = set;
-    vertex_shader = set->vertex;
-    pixel_shader = set->passes[0].shader;
-    if (reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads))
-        pixel_constants = set->passes[0].registers;
+    loading = drawn;
+    drawn = set;
     if (!complete)
         return;
     printf("Load Shader.\n");
     print_pass_order(*set);
+    if (!make_device_resources(set))
+        set->passes[0].reads.failed = true;
     set_sampler_states();
+    give_keys_to_shaders(set->keyboard != NULL);
     play_sound(first_sound(*set));
 }
 
-// Whether any stage of the drawn shaders has the flag set.
-static bool any_stage(bool stage_inputs::*flag)
+shader_set* drawn_set()
 {
-    const shader_set& set = *drawn_shaders;
-    bool found = set.vertex_reads.*flag;
-    for (int i = 0; i < set.pass_count; i++)
-        found |= set.passes[i].reads.*flag;
-    return found;
+    return drawn;
+}
+
+bool shaders_loaded()
+{
+    return drawn->vertex && drawn->passes[0].shader;
 }
 
 bool inputs_failed()
 {
-    return any_stage(&stage_inputs::failed);
+    return any_stage(*drawn, &stage_inputs::failed);
 }
 
 bool carries_state()
 {
-    return drawn_shaders->carries_state;
+    return drawn->carries_state;
 }
 
-bool shaders_read_keyboard()
-{
-    return any_stage(&stage_inputs::reads_keyboard);
-}
-
-// After a complete load, and again after a reset of the device, which forgets them and the
-// default pool's textures.
+// After a complete load, and again after a reset of the device, which forgets them.
 void set_sampler_states()
 {
-    shader_set& set = *drawn_shaders;
     set_sampler_states_of(0);
-    set_input_samplers(set.vertex_reads);
-    for (int i = 0; i < set.pass_count; i++)
-        set_input_samplers(set.passes[i].reads);
-    if (!make_previous_frame(any_stage(&stage_inputs::reads_previous_frame)))
-        set.passes[0].reads.failed = true;
-    make_keyboard(shaders_read_keyboard());
-    if (!make_pass_targets(&set))
-        set.passes[0].reads.failed = true;
+    for (int stage = 0; stage <= drawn->pass_count; stage++) {
+        const stage_inputs& reads = stage ? drawn->passes[stage - 1].reads : drawn->vertex_reads;
+        for (int i = 0; i < reads.count; i++) {
+            const input& in = reads.inputs[i];
+            if (in.kind < input_previous_frame)
+                continue;
+            set_sampler_states_of(in.index);
+            if (in.kind == input_pass && !passes_filtered()) {
+                device->SetSamplerState(in.index, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+                device->SetSamplerState(in.index, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+                device->SetSamplerState(in.index, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+            }
+        }
+    }
 }
 
-// Images, passes and the previous frame are read as sampler 0 is.
-void set_sampler_states_of(DWORD sampler)
+static void print_pass_order(const shader_set& set)
 {
-    for (const auto& setting : sampler_settings)
-        device->SetSamplerState(sampler, setting.state, setting.value);
+    if (set.pass_count < 2)
+        return;
+    printf("Passes in order:");
+    for (int i = 0; i < set.pass_count - 1; i++)
+        printf(" %s", set.passes[set.order[i]].name);
+    printf("\n");
+}
+
+void use_named_inputs(bool use)
+{
+    named_inputs = use;
 }

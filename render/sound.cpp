@@ -17,16 +17,8 @@
 static const int fft_size = 2048;
 // The levels mapped to 0 and to 1, as a Web Audio analyser maps them by default.
 static const double quietest_db = -100, loudest_db = -30;
-// Four for the drawn shaders and four for a load made beside them.
-static const int max_tracks = 8;
-
-struct track {
-    float* mono;     // the channels' average, -1 to 1; the one allocation, freed with the track
-    short* stereo;   // left and right after one another, for the sound device; in the same block
-    DWORD frames;
-    DWORD rate;
-};
-static track tracks[max_tracks];
+// The rates a sound device plays, and a bound on what a file may claim.
+static const DWORD lowest_rate = 1000, highest_rate = 384000;
 
 // Made at the first load.
 static float window[fft_size];
@@ -37,7 +29,7 @@ static float fft_re[fft_size], fft_im[fft_size];
 
 // What the fmt and data chunks say.
 struct wave_file {
-    WORD format, channels, bits;
+    WORD format, channels, block_align, bits;
     DWORD rate;
     const BYTE* data;
     DWORD data_size;
@@ -49,8 +41,7 @@ static char why[96];
 // nothing is done for it in a frame and a long compile can't starve it.
 static HWAVEOUT wave_out = NULL;
 static WAVEHDR wave_header;
-static int playing = -1;
-static DWORD played_from;
+static const track* playing = NULL;
 static bool no_device_said = false;
 
 // Blackman's window over the whole transform, as periodic as the transform itself, so that a
@@ -112,6 +103,7 @@ static const char* find_chunks(const BYTE* file, DWORD size, wave_file* wave)
             wave->format = (WORD)read16(chunk + 8);
             wave->channels = (WORD)read16(chunk + 10);
             wave->rate = read32(chunk + 12);
+            wave->block_align = (WORD)read16(chunk + 20);
             wave->bits = (WORD)read16(chunk + 22);
             // The extensible header carries the real format in the first two bytes of its GUID.
             if (wave->format == extensible_format) {
@@ -143,9 +135,12 @@ static const char* check_format(const wave_file& wave)
                        wave.bits);
     if (wave.channels < 1 || wave.channels > 2)
         return because("%u channels; hotfx reads mono and stereo", wave.channels);
-    if (wave.rate == 0)
-        return "a rate of 0 samples a second";
-    if (wave.data_size < (DWORD)wave.channels * wave.bits / 8)
+    if (wave.rate < lowest_rate || wave.rate > highest_rate)
+        return because("a rate of %u samples a second; hotfx reads 1,000 to 384,000", wave.rate);
+    // The samples of one frame lie at the start of a block of the size the header gives.
+    if (wave.block_align < wave.channels * wave.bits / 8)
+        return because("blocks of %u bytes, too small for one sample of each channel", wave.block_align);
+    if (wave.data_size < wave.block_align)
         return "no samples";
     return NULL;
 }
@@ -178,7 +173,7 @@ static short to_short(float value)
 // The samples as the track holds them, in memory allocated here; false if there's too little.
 static bool convert(const wave_file& wave, track* to)
 {
-    DWORD frame_size = (DWORD)wave.channels * wave.bits / 8;
+    DWORD frame_size = wave.block_align;
     DWORD frames = wave.data_size / frame_size;
     size_t per_frame = sizeof(float) + 2 * sizeof(short);
     if (frames > (size_t)-1 / per_frame || !(to->mono = (float*)malloc(frames * per_frame)))
@@ -197,34 +192,9 @@ static bool convert(const wave_file& wave, track* to)
     return true;
 }
 
-// The whole file, in memory allocated here, or NULL with the reason in *reason (none when
-// there is no such file).
-static BYTE* read_file(const char* path, DWORD* size, const char** reason)
-{
-    *reason = NULL;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
-            *reason = because("can't open it (error %u)", error);
-        return NULL;
-    }
-    DWORD expected = GetFileSize(file, NULL);
-    BYTE* bytes = expected != INVALID_FILE_SIZE ? (BYTE*)malloc(expected + 1) : NULL;
-    DWORD got = 0;
-    *size = 0;
-    while (bytes && *size < expected && ReadFile(file, bytes + *size, expected - *size, &got, NULL) && got)
-        *size += got;
-    CloseHandle(file);
-    if (!bytes)
-        *reason = "too large to hold in memory";
-    return bytes;
-}
-
-// The track of NAME.wav; no_sound_file, saying nothing, when there's no such file (the sampler
-// may read an image); unreadable_sound after one line saying why.
-int load_sound(const char* name)
+// NAME.wav into the track: no_sound_file, saying nothing, when there's no such file (the
+// sampler may read an image); unreadable_sound after one line saying why.
+sound_found load_sound(const char* name, track* into)
 {
     char path[MAX_PATH];
     size_t length = strlen(name);
@@ -232,33 +202,23 @@ int load_sound(const char* name)
         return no_sound_file;  // too long a name for a file: none is found
     memcpy(path, name, length);
     memcpy(path + length, ".wav", 5);
-    int slot = 0;
-    while (slot < max_tracks && tracks[slot].mono)
-        slot++;
     const char* reason = NULL;
-    DWORD size = 0;
-    BYTE* file = read_file(path, &size, &reason);
-    if (!file && !reason)
+    DWORD size = 0, error = 0;
+    BYTE* file = read_listed_file(path, &size, &error);
+    if (!file && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND))
         return no_sound_file;
     wave_file wave = {};
-    if (file && !(reason = find_chunks(file, size, &wave)) && !(reason = check_format(wave))) {
-        if (slot == max_tracks)
-            reason = because("more than %u sounds at once", max_tracks);
-        else if (!convert(wave, &tracks[slot]))
-            reason = "too large to hold in memory";
-    }
+    if (!file)
+        reason = error == ERROR_NOT_ENOUGH_MEMORY ? "too large to hold in memory" : because("can't open it (error %u)", error);
+    else if (!(reason = find_chunks(file, size, &wave)) && !(reason = check_format(wave)) && !convert(wave, into))
+        reason = "too large to hold in memory";
     free(file);
     if (reason) {
         printf("Error : sampler %s: can't read %s: %s; it reads black\n", name, path, reason);
         return unreadable_sound;
     }
     make_tables();
-    return slot;
-}
-
-static const track* track_of(int number)
-{
-    return number >= 0 && number < max_tracks && tracks[number].mono ? &tracks[number] : NULL;
+    return sound_loaded;
 }
 
 // A level of 0 to 255, rounded; what is no number at all reads 0.
@@ -292,11 +252,10 @@ static void transform()
 // samples, each |X|/fft_size in decibels, -100 to -30 dB mapped to 0 to 255. Row 1 holds the
 // last sound_width samples, 128 * (1 + sample) rounded and clamped, so that silence reads
 // 128/255 and -1 reads 0. No track reads 0 as well.
-void sound_rows(int number, float time, BYTE rows[2][sound_width])
+void sound_rows(const track* sound, float time, BYTE rows[2][sound_width])
 {
-    const track* sound = track_of(number);
     double at = sound ? floor((double)time * sound->rate) : 0;
-    if (!sound || !(at < sound->frames)) {
+    if (!sound->mono || !(at < sound->frames)) {
         memset(rows, 0, 2 * sound_width);
         return;
     }
@@ -318,60 +277,21 @@ void sound_rows(int number, float time, BYTE rows[2][sound_width])
     }
 }
 
-float sound_length(int number)
+void release_sound(track* sound)
 {
-    const track* sound = track_of(number);
-    return sound ? (float)((double)sound->frames / sound->rate) : 0;
-}
-
-DWORD sound_rate(int number)
-{
-    const track* sound = track_of(number);
-    return sound ? sound->rate : 0;
-}
-
-DWORD sound_frames(int number)
-{
-    const track* sound = track_of(number);
-    return sound ? sound->frames : 0;
-}
-
-const float* sound_mono(int number)
-{
-    const track* sound = track_of(number);
-    return sound ? sound->mono : NULL;
-}
-
-const short* sound_stereo(int number)
-{
-    const track* sound = track_of(number);
-    return sound ? sound->stereo : NULL;
-}
-
-void release_sound(int number)
-{
-    if (!track_of(number))
-        return;
-    if (number == playing)
+    if (sound == playing)
         stop_playback();
-    free(tracks[number].mono);
-    memset(&tracks[number], 0, sizeof tracks[number]);
-}
-
-void release_sounds()
-{
-    for (int i = 0; i < max_tracks; i++)
-        release_sound(i);
+    free(sound->mono);
+    memset(sound, 0, sizeof *sound);
 }
 
 // Plays the track from the time on, as 16-bit stereo at its own rate; false when there is
 // nothing left to play or no device to play it on (said once, until a device takes a track).
-bool start_playback(int number, float time)
+bool start_playback(const track* sound, float time)
 {
     stop_playback();
-    const track* sound = track_of(number);
     double at = sound ? floor((double)time * sound->rate) : 0;
-    if (!sound || !(at < sound->frames))
+    if (!sound->mono || !(at < sound->frames))
         return false;
     DWORD first = at > 0 ? (DWORD)at : 0;
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, sound->rate, sound->rate * 4, 4, 16, 0};
@@ -395,8 +315,7 @@ bool start_playback(int number, float time)
         return false;
     }
     no_device_said = false;
-    playing = number;
-    played_from = first;
+    playing = sound;
     return true;
 }
 
@@ -409,12 +328,12 @@ void stop_playback()
         waveOutUnprepareHeader(wave_out, &wave_header, sizeof wave_header);
     waveOutClose(wave_out);
     wave_out = NULL;
-    playing = -1;
+    playing = NULL;
 }
 
-// Where the device is in the track, in seconds, for the time to follow; negative when nothing
-// plays: never started, stopped, or played to its end.
-float playback_time()
+// How long the device has played since playback started, in seconds, for the time to follow;
+// negative when nothing plays: never started, stopped, or played to its end.
+double played_seconds()
 {
     if (!wave_out || (wave_header.dwFlags & WHDR_DONE))
         return -1;
@@ -423,15 +342,12 @@ float playback_time()
     if (waveOutGetPosition(wave_out, &position, sizeof position) != MMSYSERR_NOERROR)
         return -1;
     // A device that can't count samples answers in another unit.
-    DWORD rate = tracks[playing].rate;
-    double played;
+    double rate = playing->rate;
     if (position.wType == TIME_SAMPLES)
-        played = position.u.sample;
-    else if (position.wType == TIME_BYTES)
-        played = position.u.cb / 4;
-    else if (position.wType == TIME_MS)
-        played = position.u.ms / 1000.0 * rate;
-    else
-        return -1;
-    return (float)((played_from + played) / rate);
+        return position.u.sample / rate;
+    if (position.wType == TIME_BYTES)
+        return position.u.cb / 4 / rate;
+    if (position.wType == TIME_MS)
+        return position.u.ms / 1000.0;
+    return -1;
 }

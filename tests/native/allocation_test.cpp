@@ -51,7 +51,7 @@ struct allocation : quiet_program_test {
 TEST_F(allocation, none_in_frames_that_draw_with_both_shaders)
 {
     load_shaders();
-    ASSERT_NE(pixel_shader, nullptr);
+    ASSERT_NE(drawn_pixel_shader(), nullptr);
     EXPECT_EQ(per_thousand_frames(), 0);
 }
 
@@ -59,7 +59,7 @@ TEST_F(allocation, none_in_frames_that_report_missing_shaders)
 {
     quiet.compile_fails = true;
     load_shaders();
-    ASSERT_EQ(vertex_shader, nullptr);
+    ASSERT_EQ(drawn_vertex_shader(), nullptr);
     EXPECT_EQ(per_thousand_frames(), 0);
 }
 
@@ -67,7 +67,7 @@ TEST_F(allocation, none_of_the_programs_own_in_a_reload_every_frame)
 {
     quiet.f5 = (SHORT)0x8000;
     EXPECT_EQ(per_thousand_frames(), 0);
-    EXPECT_NE(vertex_shader, nullptr);
+    EXPECT_NE(drawn_vertex_shader(), nullptr);
 }
 
 TEST_F(allocation, none_in_frames_that_wait_for_a_lost_device)
@@ -77,7 +77,7 @@ TEST_F(allocation, none_in_frames_that_wait_for_a_lost_device)
     quiet.reset_fails = true;
     EXPECT_EQ(per_thousand_frames(), 0);
     EXPECT_TRUE(device_lost);
-    EXPECT_EQ(vertex_shader, nullptr);
+    EXPECT_EQ(drawn_vertex_shader(), nullptr);
 }
 
 TEST_F(allocation, the_counter_sees_an_allocation)

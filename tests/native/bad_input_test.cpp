@@ -63,7 +63,7 @@ struct bad_file {
     compile_result vertex, pixel;
     std::string printed;       // by the load
     std::string each_frame;    // by every frame after it
-    bool vertex_shader, pixel_shader;
+    bool vertex_shader_made, pixel_shader_made;
 };
 
 const std::string both_missing = "Error : Vshader\nError : Pshader\n";
@@ -122,12 +122,12 @@ TEST_P(bad_input, prints_the_compiler_answer_keeps_running_and_loads_the_next_go
     standin().script.compile["ps_main"] = row.pixel;
 
     EXPECT_EQ(captured(load_shaders), row.printed);
-    EXPECT_EQ(vertex_shader != nullptr, row.vertex_shader);
-    EXPECT_EQ(pixel_shader != nullptr, row.pixel_shader);
+    EXPECT_EQ(drawn_vertex_shader() != nullptr, row.vertex_shader_made);
+    EXPECT_EQ(drawn_pixel_shader() != nullptr, row.pixel_shader_made);
     std::vector<std::string> live = {"d3d", "device"};
-    if (row.vertex_shader)
+    if (row.vertex_shader_made)
         live.push_back("vs1");
-    if (row.pixel_shader)
+    if (row.pixel_shader_made)
         live.push_back("ps1");
     EXPECT_EQ(standin_live_objects(), live) << "no compiler buffer outlives the load";
 
@@ -139,8 +139,8 @@ TEST_P(bad_input, prints_the_compiler_answer_keeps_running_and_loads_the_next_go
     standin().script.compile.clear();
     standin().script.key_polls[VK_F5] = {1};
     EXPECT_EQ(captured(render_frame), "Load Shader.\n");
-    EXPECT_NE(vertex_shader, nullptr);
-    EXPECT_NE(pixel_shader, nullptr);
+    EXPECT_NE(drawn_vertex_shader(), nullptr);
+    EXPECT_NE(drawn_pixel_shader(), nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(main_fx, bad_input, ::testing::ValuesIn(bad_files), row_name<bad_file>);
@@ -177,8 +177,8 @@ TEST_F(editor_saves, each_f5_compiles_the_file_as_it_stands_then)
                                      "Error : main.fx: vs_main (vs_3_0) failed to compile, status 0x88760B59, "
                                      "no message from the compiler\n" + both_missing,
                                      both_missing, "Load Shader.\n", ""));
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs2");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps2");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs2");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps2");
     EXPECT_THAT(vs, IsEmpty());
     EXPECT_THAT(ps, IsEmpty());
 }

@@ -63,8 +63,8 @@ TEST_F(device_loss, the_frame_that_finds_it_lost_drops_the_shaders_and_says_so_o
                                         "device->SetPixelShader(NULL)", "vs1->Release()", "ps1->Release()"}));
     EXPECT_EQ(standin_refs("vs1"), 0);
     EXPECT_EQ(standin_refs("ps1"), 0);
-    EXPECT_EQ(vertex_shader, nullptr);
-    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(drawn_vertex_shader(), nullptr);
+    EXPECT_EQ(drawn_pixel_shader(), nullptr);
     EXPECT_EQ(standin_releases("vs1"), 1);
     EXPECT_EQ(standin_releases("ps1"), 1);
     EXPECT_TRUE(device_lost);
@@ -133,8 +133,8 @@ TEST_F(device_loss, f5_held_through_the_loss_reloads_every_frame_and_the_reset_k
     for (int i = 0; i < 4; ++i)
         printed += frame();
     EXPECT_EQ(printed, "Load Shader.\nLoad Shader.\n" + lost_line + "Load Shader.\nLoad Shader.\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs5");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps5");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs5");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps5");
     // The last frame: the reload, the wait, the reset, the samplers again (the reset forgot
     // those the reload set), then a frame drawn with the new pair.
     const std::vector<std::string>& calls = standin().calls;
@@ -167,7 +167,7 @@ TEST_F(device_loss, f5_held_through_the_loss_reloads_every_frame_and_the_reset_k
 // pool, and a Reset fails while any such resource lives.
 TEST_F(device_loss, f5_held_through_the_loss_makes_the_previous_frame_only_after_the_reset)
 {
-    named_inputs = true;
+    use_named_inputs(true);
     standin().script.compile["ps_main"].constants = {
         {"previous_frame", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     captured(load_shaders);
@@ -185,7 +185,7 @@ TEST_F(device_loss, f5_held_through_the_loss_makes_the_previous_frame_only_after
     EXPECT_EQ(std::count(reset, calls.end(), "device->CreateTexture()"), 1);
     EXPECT_THAT(standin_calls("device->StretchRect"), ElementsAre("device->StretchRect(backbuffer2, surface2)"));
     release_shaders();
-    release_previous_frame();
+    release_device_resources(false);
 }
 
 TEST_F(device_loss, a_reset_that_fails_is_tried_again_a_wait_later_until_it_succeeds)

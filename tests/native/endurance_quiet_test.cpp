@@ -98,10 +98,11 @@ TEST_F(endurance, a_thousand_failing_reloads_with_f5_held)
 TEST_F(endurance, a_thousand_reloads_with_every_input_and_an_image)
 {
     quiet.f5 = (SHORT)0x8000;
-    quiet.inputs = named_inputs = true;
+    quiet.inputs = true;
+    use_named_inputs(true);
     frames(1000);
-    named_inputs = false;
-    release_previous_frame();
+    use_named_inputs(false);
+    release_device_resources(false);
     EXPECT_EQ(references_before, 9);  // and an image per stage, the previous frame, its surface, the back buffer
     EXPECT_EQ(references_after, references_before);
     EXPECT_EQ(heap_after, heap_before);

@@ -65,7 +65,7 @@ TEST_F(endurance, a_thousand_reloads_leave_every_reference_count_where_it_starte
     }
     EXPECT_EQ(printed, expected);
 
-    const std::string vs = standin_name_of(vertex_shader), ps = standin_name_of(pixel_shader);
+    const std::string vs = standin_name_of(drawn_vertex_shader()), ps = standin_name_of(drawn_pixel_shader());
     EXPECT_EQ(standin_live_objects(), (std::vector<std::string>{"d3d", "device", vs, ps}));
     EXPECT_EQ((std::vector<long>{standin_refs("d3d"), standin_refs("device"), standin_refs(vs), standin_refs(ps)}),
               at_start);

@@ -125,8 +125,8 @@ TEST_F(frame, f5_held_reloads_in_every_frame_before_the_clear)
     for (int i = 0; i < 3; ++i)
         printed += draw();
     EXPECT_EQ(printed, "Load Shader.\nLoad Shader.\nLoad Shader.\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs4");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps4");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs4");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps4");
     EXPECT_EQ(standin().calls[1], "vs1->Release()");
     EXPECT_EQ(standin().calls[standin().calls.size() - 10], "device->Clear(0, NULL, 0x7, 0x00000000, 1, 0)");
 }

@@ -11,9 +11,11 @@
 
 #include "app/app.h"
 #include "render/render.h"
+#include "state.h"
 #include "standin.h"
 
 int hotfx_main(int argc, char* argv[]);
+
 
 struct program_test : ::testing::Test {
     void SetUp() override
@@ -22,8 +24,6 @@ struct program_test : ::testing::Test {
         main_window = NULL;
         d3d = NULL;
         device = NULL;
-        vertex_shader = NULL;
-        pixel_shader = NULL;
         device_lost = false;
         watch_folder = false;
         save_frames = false;
@@ -32,7 +32,7 @@ struct program_test : ::testing::Test {
         frame_path = NULL;
         driver_failing = false;
         device_failed = false;
-        named_inputs = false;
+        use_options(false, false);
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");

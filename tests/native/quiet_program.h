@@ -7,6 +7,7 @@
 
 #include "quiet.h"
 #include "render/render.h"
+#include "state.h"
 
 struct quiet_program_test : ::testing::Test {
     void SetUp() override

@@ -5,6 +5,7 @@
 #include "program.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
@@ -27,8 +28,8 @@ const char pixel_error[] = "main.fx(20,12): error X3014: incorrect number of arg
 TEST_F(shaders, a_complete_load_creates_both_then_sets_sampler_0_in_table_order)
 {
     EXPECT_EQ(load(), "Load Shader.\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps1");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs1");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps1");
     EXPECT_THAT(standin_calls("device->SetSamplerState"),
                 ElementsAre("device->SetSamplerState(0, 5, 2)", "device->SetSamplerState(0, 6, 2)",
                             "device->SetSamplerState(0, 7, 2)", "device->SetSamplerState(0, 1, 1)",
@@ -68,13 +69,13 @@ TEST_P(shader_failure, prints_one_line_and_keeps_only_the_stages_before_it)
     const failure_row& row = GetParam();
     row.script(standin().script);
     EXPECT_EQ(load(), row.printed);
-    EXPECT_EQ(standin_name_of(vertex_shader), row.vertex);
-    EXPECT_EQ(standin_name_of(pixel_shader), row.pixel);
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), row.vertex);
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), row.pixel);
     EXPECT_THAT(standin_calls("device->SetSamplerState"), IsEmpty());
 
     // Every buffer the compiler handed back is gone; what lives is the device and its shaders.
     std::vector<std::string> live = {"d3d", "device"};
-    if (vertex_shader)
+    if (drawn_vertex_shader())
         live.push_back("vs1");
     EXPECT_EQ(standin_live_objects(), live);
 }
@@ -87,13 +88,13 @@ TEST_F(shaders, a_compile_failure_without_message_names_the_file_and_entry)
     vertex_compile().messages = false;
     EXPECT_EQ(load(), "Error : main.fx: vs_main (vs_3_0) failed to compile, status 0x80004005, "
                       "no message from the compiler\n");
-    EXPECT_EQ(vertex_shader, nullptr);
+    EXPECT_EQ(drawn_vertex_shader(), nullptr);
 
     vertex_compile() = compile_result();
     pixel_compile() = compile_error("");  // a buffer, but empty
     EXPECT_EQ(load(), "Error : main.fx: ps_main (ps_3_0) failed to compile, status 0x80004005, "
                       "no message from the compiler\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs1");
 }
 
 TEST_F(shaders, a_message_without_its_zero_byte_is_printed_to_the_buffer_end)
@@ -121,8 +122,8 @@ TEST_F(shaders, success_without_code_is_a_failure_and_creates_nothing)
     vertex_compile().code = true;
     pixel_compile().code = false;
     EXPECT_EQ(load(), "Error : main.fx: ps_main (ps_3_0) compiled to nothing\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs1");
-    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs1");
+    EXPECT_EQ(drawn_pixel_shader(), nullptr);
 }
 
 TEST_F(shaders, warnings_of_a_successful_compile_are_not_printed)
@@ -145,8 +146,8 @@ TEST_F(shaders, a_reload_of_an_unchanged_file_builds_both_again)
               (std::vector<std::string>{"vs1->Release()", "ps1->Release()",
                                         "D3DXCompileShaderFromFileA(\"main.fx\", NULL, NULL, \"vs_main\", "
                                         "\"vs_3_0\", 0x8400, out, out, NULL)"}));
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs2");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps2");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs2");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps2");
     EXPECT_EQ(standin_releases("vs1"), 1);
     EXPECT_EQ(standin_releases("ps1"), 1);
 }
@@ -156,12 +157,12 @@ TEST_F(shaders, a_file_that_fails_and_is_then_fixed_loads_again)
     EXPECT_EQ(load(), "Load Shader.\n");
     pixel_compile() = compile_error(pixel_error);
     EXPECT_EQ(load(), std::string("Error : ") + pixel_error + "\n");
-    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(drawn_pixel_shader(), nullptr);
 
     pixel_compile() = compile_result();
     EXPECT_EQ(load(), "Load Shader.\n");
-    EXPECT_EQ(standin_name_of(vertex_shader), "vs3");
-    EXPECT_EQ(standin_name_of(pixel_shader), "ps2");
+    EXPECT_EQ(standin_name_of(drawn_vertex_shader()), "vs3");
+    EXPECT_EQ(standin_name_of(drawn_pixel_shader()), "ps2");
     EXPECT_EQ(standin_calls("device->SetSamplerState").size(), 10u);
 }
 
@@ -172,8 +173,8 @@ TEST_F(shaders, each_shader_is_released_exactly_once)
     load();
     release_shaders();
     release_shaders();
-    EXPECT_EQ(vertex_shader, nullptr);
-    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(drawn_vertex_shader(), nullptr);
+    EXPECT_EQ(drawn_pixel_shader(), nullptr);
     EXPECT_EQ(standin_releases("vs1"), 1);
     EXPECT_EQ(standin_releases("ps1"), 1);
     for (const std::string& name : standin_objects()) {
@@ -187,12 +188,15 @@ TEST_F(shaders, each_shader_is_released_exactly_once)
 // Names as Windows compares them: any case, '_' as itself, the first extension of the list.
 TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extension)
 {
-    named_inputs = true;
+    use_named_inputs(true);
     for (const char* name : {"my_Photo.TGA", "MY_PHOTO.jpg", "my_photo.png.txt", "my_photos.png", "my_photo"})
         standin().folder.files[name].bytes = "image";
     pixel_compile().constants = {{"my_photo", D3DXRS_SAMPLER, 3, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     EXPECT_EQ(load(), "Load Shader.\n");
-    EXPECT_THAT(standin_calls("D3DXCreate"), ElementsAre("D3DXCreateTextureFromFileExA(\"MY_PHOTO.jpg\", -2, -2, -1, 1)"));
+    EXPECT_THAT(standin_calls("CreateFileA"), ElementsAre(HasSubstr("\"main.fx\""), HasSubstr("\"main.fx\""),
+                                                          HasSubstr("\"my_photo.wav\""), HasSubstr("\"my_photo.png\""),
+                                                          HasSubstr("\"my_photo.jpg\"")));
+    EXPECT_THAT(standin_calls("D3DXCreate"), ElementsAre("D3DXCreateTextureFromFileInMemoryEx(5 bytes, -2, -2, -1, 1)"));
     release_shaders();
 }
 
@@ -200,7 +204,7 @@ TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extensi
 // sampler named mouse was written as a constant at register 257 + n, far past the registers.
 TEST_F(shaders, a_vertex_sampler_named_as_a_constant_input_is_refused_and_reads_black)
 {
-    named_inputs = true;
+    use_named_inputs(true);
     vertex_compile().constants = {{"mouse", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     EXPECT_EQ(load(), "Error : mouse: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
                       "Load Shader.\n");
@@ -222,7 +226,7 @@ struct pass_bindings : shaders, ::testing::WithParamInterface<pass_binding_row> 
 
 TEST_P(pass_bindings, no_draw_reads_its_own_target_and_each_reads_the_latest_picture)
 {
-    named_inputs = true;
+    use_named_inputs(true);
     const D3DXCONSTANT_DESC p0_at_1 = {"p0", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
     const D3DXCONSTANT_DESC p0_at_0 = {"p0", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
     pixel_compile().constants = {p0_at_1};
@@ -230,17 +234,20 @@ TEST_P(pass_bindings, no_draw_reads_its_own_target_and_each_reads_the_latest_pic
     if (GetParam().reads_itself)
         standin().script.compile["ps_p0"].constants = {p0_at_0};
     EXPECT_EQ(load(), "Load Shader.\nPasses in order: p0\n");
-    ASSERT_EQ(drawn_shaders->pass_count, 2);
-    const pass& p0 = drawn_shaders->passes[1];
+    ASSERT_EQ(drawn_set()->pass_count, 2);
     std::map<std::string, std::string> texture_of;
-    for (int which = 0; which < (GetParam().reads_itself ? 2 : 1); which++)
-        texture_of[standin_name_of(p0.surfaces[which])] = standin_name_of(p0.targets[which]);
+    for (IDirect3DTexture9* texture : {pass_texture(1), pass_target(1)}) {
+        IDirect3DSurface9* surface = NULL;
+        texture->GetSurfaceLevel(0, &surface);
+        texture_of[standin_name_of(surface)] = standin_name_of(texture);
+        surface->Release();
+    }
     std::map<std::string, std::string> held;
     std::string target;
     size_t seen = standin().calls.size();
     for (int frame = 0; frame < 4; frame++) {
-        std::string drawn_into = standin_name_of(p0.targets[GetParam().reads_itself ? 1 : 0]);
-        std::string latest = standin_name_of(p0.targets[0]);
+        std::string drawn_into = standin_name_of(pass_target(1));
+        std::string latest = standin_name_of(pass_texture(1));
         EXPECT_TRUE(draw_scene());
         int draws = 0;
         for (const std::string& call : std::vector<std::string>(standin().calls.begin() + seen, standin().calls.end())) {

@@ -51,8 +51,8 @@ TEST_F(startup, runs_in_order_with_every_value_then_shuts_down)
     EXPECT_EQ(main_window, standin_window);
     EXPECT_EQ(device, nullptr);
     EXPECT_EQ(d3d, nullptr);
-    EXPECT_EQ(vertex_shader, nullptr);
-    EXPECT_EQ(pixel_shader, nullptr);
+    EXPECT_EQ(drawn_vertex_shader(), nullptr);
+    EXPECT_EQ(drawn_pixel_shader(), nullptr);
 }
 
 TEST_F(startup, registers_the_completed_class)

@@ -181,7 +181,7 @@ TEST_F(watch, a_file_held_from_the_start_is_never_waited_for_and_each_held_file_
 
 TEST_F(watch, only_images_that_a_sampler_names_count_from_the_load_that_names_them_there_or_not)
 {
-    named_inputs = true;
+    use_named_inputs(true);
     standin().folder.files["Stone.png"].bytes = "PNG";
     standin().script.compile["ps_main"].constants = {{"stone", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
                                                      {"moss", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};

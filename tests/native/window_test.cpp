@@ -78,7 +78,8 @@ TEST_F(window, quit_comes_from_escape_only_among_keys)
 TEST_F(window, the_mouse_keeps_its_convention_from_frame_to_frame)
 {
     make_device();
-    watch_folder = named_inputs = true;
+    watch_folder = true;
+    use_named_inputs(true);
     standin().script.compile["ps_main"].constants = {{"mouse", D3DXRS_FLOAT4, 5, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}};
     captured(load_shaders);
     auto frame = [] { return captured([] { draw_scene(); }), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };

@@ -17,7 +17,11 @@ struct D3DXMACRO {
     LPCSTR Name;
     LPCSTR Definition;
 };
-struct ID3DXInclude;
+enum D3DXINCLUDE_TYPE { D3DXINC_LOCAL, D3DXINC_SYSTEM };
+struct ID3DXInclude {
+    virtual HRESULT WINAPI Open(D3DXINCLUDE_TYPE type, LPCSTR name, LPCVOID parent, LPCVOID* data, UINT* bytes) = 0;
+    virtual HRESULT WINAPI Close(LPCVOID data) = 0;
+};
 typedef ID3DXInclude* LPD3DXINCLUDE;
 typedef const char* D3DXHANDLE;
 enum D3DXREGISTER_SET { D3DXRS_BOOL, D3DXRS_INT4, D3DXRS_FLOAT4, D3DXRS_SAMPLER };
@@ -37,6 +41,9 @@ typedef ID3DXConstantTable* LPD3DXCONSTANTTABLE;
 #define D3DX_DEFAULT ((UINT)-1)
 #define D3DX_DEFAULT_NONPOW2 ((UINT)-2)
 struct D3DXIMAGE_INFO;
+HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID data, UINT size, UINT width, UINT height,
+                                                  UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
+                                                  D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture);
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels, DWORD,
                                             D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
                                             IDirect3DTexture9** texture);

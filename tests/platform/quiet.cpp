@@ -2,6 +2,7 @@
 
 #include <d3dx9.h>
 #include <string.h>
+#include <strings.h>
 
 quiet_state quiet = {};
 
@@ -173,27 +174,34 @@ DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
 HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found) { return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE; }
 BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }
 BOOL WINAPI FindClose(HANDLE) { return ++quiet.calls, TRUE; }
-// The one file there is, quiet.wav, is read from the start at each opening.
-static HANDLE const wav_handle = (HANDLE)0x7E00;
-static DWORD wav_read;
+// The files there are, quiet.wav and, with the inputs, photo.png, are read from the start at each
+// opening.
+static HANDLE const wav_handle = (HANDLE)0x7E00, photo_handle = (HANDLE)0x7E01;
+static const BYTE photo[] = "\x89PNG....";
+static const BYTE* file_bytes;
+static DWORD file_size, file_read;
 HANDLE WINAPI CreateFileA(LPCSTR path, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE)
 {
     size_t length = strlen(path);
     bool wav = quiet.wav && length > 4 && strcmp(path + length - 4, ".wav") == 0;
-    return ++quiet.calls, wav_read = 0, wav ? wav_handle : INVALID_HANDLE_VALUE;
+    bool png = quiet.inputs && strcmp(path, "photo.png") == 0;
+    file_bytes = wav ? quiet.wav : photo;
+    file_size = wav ? quiet.wav_size : sizeof photo;
+    return ++quiet.calls, file_read = 0, wav ? wav_handle : png ? photo_handle : INVALID_HANDLE_VALUE;
 }
 BOOL WINAPI ReadFile(HANDLE file, LPVOID to, DWORD wanted, LPDWORD read, LPOVERLAPPED)
 {
     ++quiet.calls;
-    if (file != wav_handle)
+    if (file != wav_handle && file != photo_handle)
         return *read = 0, FALSE;
-    *read = wanted < quiet.wav_size - wav_read ? wanted : quiet.wav_size - wav_read;
-    memcpy(to, quiet.wav + wav_read, *read);
-    wav_read += *read;
+    *read = wanted < file_size - file_read ? wanted : file_size - file_read;
+    memcpy(to, file_bytes + file_read, *read);
+    file_read += *read;
     return TRUE;
 }
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
-DWORD WINAPI GetFileSize(HANDLE file, LPDWORD) { return ++quiet.calls, file == wav_handle ? quiet.wav_size : INVALID_FILE_SIZE; }
+DWORD WINAPI GetFileSize(HANDLE file, LPDWORD) { return ++quiet.calls, file == wav_handle || file == photo_handle ? file_size : INVALID_FILE_SIZE; }
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ++quiet.calls, strcasecmp(a, b); }
 
 // No sound device.
 MMRESULT WINAPI waveOutOpen(HWAVEOUT*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, MMSYSERR_NODRIVER; }
@@ -248,6 +256,10 @@ HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR, D3DXIMAGE_FILEFORMAT, LPDIRECT3DSU
     return D3DERR_INVALIDCALL;
 }
 
+HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, DWORD, D3DFORMAT,
+                                                  D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
+                                                  IDirect3DTexture9** texture)
+{ return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK; }
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, DWORD,
                                             DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
 { return *texture = hand_out(texture_object), ++quiet.calls, D3D_OK; }

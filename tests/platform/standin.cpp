@@ -353,6 +353,7 @@ struct device_object : counted<IDirect3DDevice9> {
         log(format("device->DrawPrimitiveUP(%d, %u, %s, %u)", (int)type, count,
                    standin_name_of(data).c_str(), stride));
         const float* first = static_cast<const float*>(data);
+        standin().folder.now += standin().script.ms_per_draw;
         standin().drawn.assign(first, first + (count + 2) * stride / sizeof(float));
         return D3D_OK;
     }
@@ -705,6 +706,22 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                standin_name_of(include).c_str(), quoted(entry).c_str(), quoted(profile).c_str(),
                flags, code ? "out" : "NULL", messages ? "out" : "NULL",
                constants ? "out" : "NULL"));
+    // The file itself, then each file it names in an #include line, through the include
+    // callback, as Wine's compiler does with one.
+    if (include) {
+        LPCVOID data = NULL;
+        UINT bytes = 0;
+        if (include->Open(D3DXINC_LOCAL, file, NULL, &data, &bytes) == S_OK) {
+            std::string source((const char*)data, bytes);
+            for (size_t at = source.find("#include \""); at != std::string::npos; at = source.find("#include \"", at + 1)) {
+                size_t from = at + 10, to = source.find('"', from);
+                LPCVOID included = NULL;
+                if (include->Open(D3DXINC_LOCAL, source.substr(from, to - from).c_str(), data, &included, &bytes) == S_OK)
+                    include->Close(included);
+            }
+            include->Close(data);
+        }
+    }
     compile_result result;
     standin_script& script = standin().script;
     std::deque<compile_result>& queued = script.compile_queue[entry ? entry : ""];
@@ -756,6 +773,14 @@ HRESULT WINAPI D3DXSaveSurfaceToFileA(LPCSTR file, D3DXIMAGE_FILEFORMAT file_for
         return scripted->second;
     s.saved[file] = picture->time;
     return D3D_OK;
+}
+
+HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT width, UINT height,
+                                                  UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
+                                                  D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
+{
+    log(format("D3DXCreateTextureFromFileInMemoryEx(%u bytes, %d, %d, %d, %d)", size, width, height, levels, pool));
+    return *texture = create<texture_object>("texture"), D3D_OK;
 }
 
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels,

@@ -52,6 +52,7 @@ struct standin_script {
     // Playing sound: what waveOutOpen answers, and how many samples the device says it played.
     MMRESULT wave_out_open_status = MMSYSERR_NOERROR;
     DWORD samples_played = 0;
+    DWORD ms_per_draw = 0;                             // the clock's advance at each DrawPrimitiveUP
 };
 
 // The current folder as the program reads it, its change notification and the millisecond

@@ -4,6 +4,7 @@
 
 #include <stdio.h>
 #include <string.h>
+#include <strings.h>
 
 #include <algorithm>
 
@@ -193,13 +194,15 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     snprintf(call, sizeof call, "CreateFileA(\"%s\", 0x%x, 0x%x, %s, %u, 0x%x, %s)", name, access, share,
              security ? "security" : "NULL", disposition, flags, template_file ? "template" : "NULL");
     log(call);
-    auto file = folder().files.find(name);
+    // Names are compared as Windows compares them, without regard to case.
+    auto file = std::find_if(folder().files.begin(), folder().files.end(),
+                             [&](const std::pair<const std::string, standin_file>& f) { return strcasecmp(f.first.c_str(), name) == 0; });
     if (folder().gone || file == folder().files.end())
         return fail(ERROR_FILE_NOT_FOUND);
     if (file->second.locked)
         return fail(ERROR_SHARING_VIOLATION);
     standin_open record;
-    record.name = name;
+    record.name = file->first;
     return opened(record);
 }
 
@@ -238,4 +241,9 @@ BOOL WINAPI CloseHandle(HANDLE handle)
     if (find_open(handle, "CloseHandle"))
         folder().open.erase((uintptr_t)handle);
     return TRUE;
+}
+
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b)
+{
+    return strcasecmp(a, b);
 }

@@ -26,6 +26,7 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef const char* LPCSTR;
 typedef void* LPVOID;
+typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef DWORD* LPDWORD;
 
@@ -100,6 +101,9 @@ struct WNDCLASSEXA {
 #define WM_QUIT 0x0012
 #define WM_KEYDOWN 0x0100
 #define WM_KEYUP 0x0101
+#define WM_SYSKEYDOWN 0x0104
+#define WM_SYSKEYUP 0x0105
+#define WM_KILLFOCUS 0x0008
 #define WM_SYSCOMMAND 0x0112
 enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTURECHANGED = 0x215, MK_LBUTTON = 1 };
 #define LOWORD(l) ((WORD)((DWORD)(l) & 0xFFFF))
@@ -164,6 +168,8 @@ BOOL WINAPI AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD ex_styl
 #define ERROR_PATH_NOT_FOUND 3
 #define ERROR_ACCESS_DENIED 5
 #define ERROR_SHARING_VIOLATION 32
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define HRESULT_FROM_WIN32(error) ((HRESULT)((error) <= 0 ? (error) : (((error) & 0x0000FFFF) | 0x80070000)))
 
 struct FILETIME {
     DWORD dwLowDateTime, dwHighDateTime;
@@ -191,6 +197,7 @@ BOOL WINAPI FindNextChangeNotification(HANDLE change);
 BOOL WINAPI FindCloseChangeNotification(HANDLE change);
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD WINAPI GetTickCount();
+int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 DWORD WINAPI GetLastError();
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
 BOOL WINAPI FindNextFileA(HANDLE search, LPWIN32_FIND_DATAA found);

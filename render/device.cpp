@@ -1,0 +1,237 @@
+#include <stdio.h>
+#include <string.h>
+
+#include "render/render.h"
+
+// What lives in the device's default pool: the back buffer's reference, the previous frame and
+// every pass's targets. They belong to the device, not to a set: made for the drawn set after
+// each load and each reset, released all at once before a reset (a Reset fails while such a
+// resource lives), and never made while the device is lost.
+
+// What a pass draws into, the first that the device can render to: float keeps negative
+// values, values above 1 and small steps from frame to frame, which a simulation needs.
+static const struct {
+    D3DFORMAT format;
+    const char* said;
+} pass_formats[] = {
+    {D3DFMT_A32B32G32R32F, NULL},
+    {D3DFMT_A16B16G16R16F, "Passes are 16-bit float: the device can't draw into 32-bit float textures"},
+    {D3DFMT_A8R8G8B8, "Passes are 8-bit: the device can't draw into float textures"},
+};
+static int pass_format = -1;
+// Where the device can't filter the format, the passes are read point by point.
+static bool pass_filtered = true;
+
+// By the drawn set's records: a pass reads the first of its targets, what it drew last, and
+// one that reads itself draws into the second, and the two swap. Record 0 is ps_main's, which
+// draws the picture.
+struct pass_targets {
+    char name[64];
+    IDirect3DTexture9* textures[2];
+    IDirect3DSurface9* surfaces[2];
+    bool two;
+};
+static pass_targets targets[17];
+static IDirect3DSurface9* back_buffer = NULL;
+// The picture of the frame before, and the one being kept for the frame after.
+static IDirect3DTexture9* previous[2];
+static IDirect3DSurface9* previous_surfaces[2];
+bool device_lost = false;
+
+bool device_is_lost()
+{
+    return device_lost;
+}
+
+// Once per device, before the first pass's texture.
+bool passes_filtered()
+{
+    if (pass_format >= 0)
+        return pass_filtered;
+    pass_format = 0;
+    while (pass_format < 2 &&
+           d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, present_params.BackBufferFormat,
+                                  D3DUSAGE_RENDERTARGET, D3DRTYPE_TEXTURE,
+                                  pass_formats[pass_format].format) != D3D_OK)
+        pass_format++;
+    if (pass_formats[pass_format].said)
+        printf("%s\n", pass_formats[pass_format].said);
+    pass_filtered = d3d->CheckDeviceFormat(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, present_params.BackBufferFormat,
+                                           D3DUSAGE_QUERY_FILTER, D3DRTYPE_TEXTURE,
+                                           pass_formats[pass_format].format) == D3D_OK;
+    return pass_filtered;
+}
+
+static void release_texture(IDirect3DTexture9** texture, IDirect3DSurface9** surface)
+{
+    if (*surface)
+        (*surface)->Release();
+    if (*texture)
+        (*texture)->Release();
+    *surface = NULL;
+    *texture = NULL;
+}
+
+// Black, the back buffer's size. Returns false after saying what the device refused.
+static bool make_texture(D3DFORMAT format, IDirect3DTexture9** texture, IDirect3DSurface9** surface,
+                         const char* what, const char* name)
+{
+    HRESULT status = device->CreateTexture(present_params.BackBufferWidth, present_params.BackBufferHeight, 1,
+                                           D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, texture, NULL);
+    if (status == D3D_OK)
+        status = (*texture)->GetSurfaceLevel(0, surface);
+    if (status == D3D_OK)
+        status = device->ColorFill(*surface, NULL, 0);
+    if (status == D3D_OK)
+        return true;
+    printf("Error : %s%s: the device refused its texture (status 0x%08X); it reads black\n", what, name,
+           (unsigned)status);
+    release_texture(texture, surface);
+    return false;
+}
+
+static void release_pass(pass_targets* p)
+{
+    for (int which = 0; which < 2; which++)
+        release_texture(&p->textures[which], &p->surfaces[which]);
+}
+
+static bool reads_previous_frame(const shader_set* set)
+{
+    bool read = set->vertex_reads.reads_previous_frame;
+    for (int i = 0; i < set->pass_count; i++)
+        read |= set->passes[i].reads.reads_previous_frame;
+    return read;
+}
+
+// What the drawn set needs, keeping what each pass whose name is still there has drawn; the
+// rest goes. Returns false when the device refused something, which then reads black.
+bool make_device_resources(const shader_set* set)
+{
+    if (device_lost)
+        return true;
+    pass_targets kept[17] = {};
+    for (int i = 1; i < set->pass_count; i++) {
+        strcpy(kept[i].name, set->passes[i].name);
+        kept[i].two = set->passes[i].reads_itself;
+        for (int j = 1; j < 17; j++)
+            if (targets[j].textures[0] && strcmp(targets[j].name, kept[i].name) == 0) {
+                memcpy(kept[i].textures, targets[j].textures, sizeof kept[i].textures);
+                memcpy(kept[i].surfaces, targets[j].surfaces, sizeof kept[i].surfaces);
+                memset(&targets[j], 0, sizeof targets[j]);
+            }
+    }
+    for (int j = 1; j < 17; j++)
+        release_pass(&targets[j]);
+    memcpy(targets, kept, sizeof targets);
+    bool made = true;
+    for (int i = 1; i < set->pass_count; i++) {
+        pass_targets* p = &targets[i];
+        if (!p->two && p->textures[1])
+            release_texture(&p->textures[1], &p->surfaces[1]);
+        for (int which = 0; which < (p->two ? 2 : 1); which++)
+            if (!p->textures[which]) {
+                passes_filtered();
+                made &= make_texture(pass_formats[pass_format].format, &p->textures[which], &p->surfaces[which],
+                                     "pass ", p->name);
+            }
+    }
+    bool wants_previous = reads_previous_frame(set);
+    for (int which = 0; which < 2; which++) {
+        if (!wants_previous)
+            release_texture(&previous[which], &previous_surfaces[which]);
+        else if (!previous[which])
+            made &= make_texture(present_params.BackBufferFormat, &previous[which], &previous_surfaces[which],
+                                 "previous_frame", "");
+    }
+    bool wants_back_buffer = wants_previous || set->pass_count > 1;
+    if (wants_back_buffer && !back_buffer)
+        device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back_buffer);
+    if (!wants_back_buffer && back_buffer) {
+        back_buffer->Release();
+        back_buffer = NULL;
+    }
+    return made;
+}
+
+// Before a reset and at shutdown; a lost device gets none until it is reset.
+void release_device_resources(bool lost)
+{
+    for (int i = 1; i < 17; i++)
+        release_pass(&targets[i]);
+    memset(targets, 0, sizeof targets);
+    for (int which = 0; which < 2; which++)
+        release_texture(&previous[which], &previous_surfaces[which]);
+    if (back_buffer)
+        back_buffer->Release();
+    back_buffer = NULL;
+    device_lost = lost;
+}
+
+// A step back: the passes and the previous frame start again from black.
+void clear_device_state()
+{
+    for (int i = 1; i < 17; i++)
+        for (int which = 0; which < 2; which++)
+            if (targets[i].surfaces[which])
+                device->ColorFill(targets[i].surfaces[which], NULL, 0);
+    for (int which = 0; which < 2; which++)
+        if (previous_surfaces[which])
+            device->ColorFill(previous_surfaces[which], NULL, 0);
+}
+
+IDirect3DTexture9* pass_texture(int pass)
+{
+    return targets[pass].textures[0];
+}
+
+IDirect3DTexture9* pass_target(int pass)
+{
+    return targets[pass].textures[targets[pass].two];
+}
+
+void draw_into_pass(int pass)
+{
+    device->SetRenderTarget(0, targets[pass].surfaces[targets[pass].two]);
+}
+
+void pass_drawn(int pass)
+{
+    pass_targets& p = targets[pass];
+    if (!p.two)
+        return;
+    IDirect3DTexture9* drawn = p.textures[1];
+    IDirect3DSurface9* drawn_surface = p.surfaces[1];
+    p.textures[1] = p.textures[0];
+    p.surfaces[1] = p.surfaces[0];
+    p.textures[0] = drawn;
+    p.surfaces[0] = drawn_surface;
+}
+
+void draw_into_picture()
+{
+    device->SetRenderTarget(0, back_buffer);
+}
+
+IDirect3DTexture9* previous_texture()
+{
+    return previous[0];
+}
+
+// At the start of each new frame: what was kept of the frame before is what it reads.
+void begin_previous_frame()
+{
+    IDirect3DTexture9* kept = previous[1];
+    IDirect3DSurface9* kept_surface = previous_surfaces[1];
+    previous[1] = previous[0];
+    previous_surfaces[1] = previous_surfaces[0];
+    previous[0] = kept;
+    previous_surfaces[0] = kept_surface;
+}
+
+// After the scene of a new frame: its picture, for the frame after.
+void keep_picture()
+{
+    if (previous_surfaces[1])
+        device->StretchRect(back_buffer, NULL, previous_surfaces[1], NULL, D3DTEXF_NONE);
+}
