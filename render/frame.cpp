@@ -195,14 +195,16 @@ static bool catch_up(shader_set* set)
         catching_up = false;
         return true;
     }
-    if (!catching_up)
-        printf("Drawing frames %lu to %lu to reach frame %lu.\n", chain_frame(), target - 1, target);
-    catching_up = true;
     DWORD start = GetTickCount();
     while (chain_frame() < target && GetTickCount() - start < catch_up_ms)
         if (!draw_frame(set, chain_frame(), chain_time(), true))
             return false;
-    return chain_frame() >= target;
+    // Said once, where the way is longer than a frame.
+    if (chain_frame() < target && !catching_up)
+        printf("Drawing up to frame %lu, %lu frames on: the shaders carry each frame into the next.\n", target,
+               target - chain_frame());
+    catching_up = chain_frame() < target;
+    return !catching_up;
 }
 
 void render_frame()

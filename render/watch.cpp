@@ -161,7 +161,8 @@ static look_result look(bool give_up)
         if (!hash_now(file.name, &hash, &size)) {
             if (shader || !(give_up || file.said_held || file.hash == file_held))
                 return look_busy;
-            if (!file.said_held)
+            // One held at the load was said by the load.
+            if (!file.said_held && file.hash != file_held)
                 printf("Error : %s is held by another program; reloading without waiting for it\n", file.name);
             file.said_held = true;
             continue;

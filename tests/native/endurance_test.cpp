@@ -107,7 +107,7 @@ TEST_F(endurance, a_thousand_reloads_with_an_image_and_the_previous_frame_give_b
     standin().script.idle_peeks_before_quit = 1000;
     std::string printed;
     EXPECT_EQ(run_main(&printed, {"hotfx.exe", "--watch"}), 0);
-    EXPECT_EQ(standin_calls("D3DXCreateTextureFromFileExA").size(), 1001u);
+    EXPECT_EQ(standin_calls("D3DXCreateTextureFromFileInMemoryEx").size(), 1001u);
     EXPECT_THAT(standin_live_objects(), IsEmpty());
     for (const std::string& name : standin_objects())
         EXPECT_EQ(standin_releases(name), 1) << name;

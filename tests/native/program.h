@@ -33,6 +33,10 @@ struct program_test : ::testing::Test {
         driver_failing = false;
         device_failed = false;
         use_options(false, false);
+        frame_time = 0;
+        frame_number = 0;
+        time_running = true;
+        restart_chain();
         memset(shader_constants, 0, sizeof shader_constants);
         window_class.hInstance = NULL;
         standin_name(&window_class, "window_class");
@@ -40,7 +44,13 @@ struct program_test : ::testing::Test {
         standin_name(shader_constants, "shader_constants");
         standin_name(quad_vertices, "quad_vertices");
     }
-    void TearDown() override { EXPECT_THAT(standin().faults, ::testing::IsEmpty()); }
+    // What the test left loaded goes while its objects still exist.
+    void TearDown() override
+    {
+        release_shaders();
+        release_device_resources(false);
+        EXPECT_THAT(standin().faults, ::testing::IsEmpty());
+    }
 };
 
 // Runs main as the runtime would and returns its exit code, keeping what it printed.
