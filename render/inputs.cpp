@@ -111,11 +111,13 @@ bool load_sampler_file(input* in)
                "it reads black\n", in->name, in->name, in->name, shader_source[0]);
         return false;
     }
-    HRESULT status = bytes ? D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2,
-                                                                 D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
-                                                                 D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, NULL,
-                                                                 NULL, &in->texture)
-                           : HRESULT_FROM_WIN32(error);
+    if (!bytes) {
+        printf("Error : sampler %s: can't open %s (error %lu); it reads black\n", in->name, path, (unsigned long)error);
+        return false;
+    }
+    HRESULT status = D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
+                                                         D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                         D3DX_DEFAULT, 0, NULL, NULL, &in->texture);
     free(bytes);
     if (status == D3D_OK)
         return true;

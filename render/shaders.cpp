@@ -121,6 +121,7 @@ static void release_set(shader_set* set)
 void release_shaders()
 {
     play_sound(NULL);
+    give_keys_to_shaders(false);
     forget_bindings(true);
     release_set(drawn);
 }
@@ -343,10 +344,14 @@ static bool any_stage(const shader_set& set, bool stage_inputs::*flag)
 // every stage; the passes it keeps by name keep what they drew, and the clock stays where it is.
 void load_shaders()
 {
-    if (!named_inputs)
+    if (!named_inputs) {
         release_shaders();
-    else
+    } else {
+        // Listed whether or not the compiler opens the file through the include callback.
+        DWORD size, error;
         begin_listing_files();
+        free(read_listed_file(shader_source[0], &size, &error));
+    }
     shader_set* set = loading;
     set->pass_count = 1;
     set->passes[0].name[0] = 0;

@@ -1,3 +1,6 @@
+#include <algorithm>
+#include <numeric>
+
 #include "program.h"
 
 using ::testing::ElementsAre;
@@ -150,6 +153,83 @@ TEST_F(frame, a_reload_leaves_the_time_running)
     draw();
     EXPECT_EQ(standin().vertex_constants[0], 12.5f);
     EXPECT_EQ(frame_time, 12.5f + time_step);
+}
+
+// A pass p0 that reads itself, read by ps_main, both reading the frame: what ps_main shows
+// depends on every frame before.
+struct carried : frame {
+    void SetUp() override
+    {
+        frame::SetUp();
+        use_options(true, true);
+        const D3DXCONSTANT_DESC p0 = {"p0", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
+        const D3DXCONSTANT_DESC frame = {"frame", D3DXRS_FLOAT4, 1, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1};
+        standin().script.compile["ps_main"].constants = standin().script.compile["ps_p0"].constants = {p0, frame};
+        EXPECT_EQ(captured(load_shaders), "Load Shader.\nPasses in order: p0\n");
+    }
+    // How many frames the pass drew in each of so many presented frames.
+    std::vector<int> pass_draws(int frames, std::string* printed)
+    {
+        std::vector<int> draws;
+        for (int i = 0; i < frames; i++) {
+            standin().calls.clear();
+            *printed += captured(render_frame);
+            draws.push_back((int)standin_calls("device->SetRenderTarget(0, surface").size());
+        }
+        return draws;
+    }
+    float frame_shown() { return standin().pixel_constants[4]; }
+    std::string printed;
+};
+
+TEST_F(carried, a_failed_reload_leaves_the_pass_drawing_a_frame_each_frame)
+{
+    EXPECT_EQ(pass_draws(2, &printed), (std::vector<int>{1, 1}));
+    standin().script.compile_queue["ps_main"] = {compile_error("main.fx(3,1): error X3000: syntax error")};
+    standin().script.key_polls[VK_F5] = {1};
+    EXPECT_EQ(pass_draws(3, &printed), (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(printed, "Error : main.fx(3,1): error X3000: syntax error\n");
+    EXPECT_EQ(frame_shown(), 4.0f);
+}
+
+// Stopped at frame 3: reloads neither draw a pass frame nor move the clock; a step draws one.
+TEST_F(carried, with_the_time_stopped_a_reload_draws_no_pass_frame)
+{
+    pass_draws(3, &printed);
+    window_input(standin_window, WM_KEYDOWN, VK_SPACE, 0);
+    EXPECT_EQ(pass_draws(3, &printed), (std::vector<int>{1, 0, 0}));
+    standin().script.key_polls[VK_F5] = {1, 1};
+    EXPECT_EQ(pass_draws(2, &printed), (std::vector<int>{0, 0}));
+    window_input(standin_window, WM_KEYDOWN, VK_RIGHT, 0);
+    EXPECT_EQ(pass_draws(2, &printed), (std::vector<int>{1, 0}));
+    EXPECT_EQ(printed, "Stopped at frame 3.\nLoad Shader.\nPasses in order: p0\nLoad Shader.\nPasses in order: p0\n"
+                       "Stopped at frame 4.\n");
+    EXPECT_EQ(frame_shown(), 4.0f);
+}
+
+// Shift+Right 50 times to frame 3,000, then Left: each frame before the one shown is drawn
+// once, from 0 after the step back, at most 50 ms of them in a frame (a draw takes 1 ms here,
+// two a frame), and where it goes is said once on the way and once arrived.
+TEST_F(carried, a_step_back_draws_every_frame_again_from_0_at_most_50_ms_of_them_a_frame)
+{
+    standin().script.ms_per_draw = 1;
+    window_input(standin_window, WM_KEYDOWN, VK_SPACE, 0);
+    pass_draws(1, &printed);
+    for (WPARAM key : {VK_RIGHT, VK_LEFT}) {
+        standin().script.keys[VK_SHIFT] = key == VK_RIGHT ? (SHORT)0x8000 : 0;
+        for (int i = 0; i < (key == VK_RIGHT ? 50 : 1); i++)
+            window_input(standin_window, WM_KEYDOWN, key, 0);
+        std::vector<int> draws = pass_draws(130, &printed);
+        EXPECT_EQ(std::accumulate(draws.begin(), draws.end(), 0), 3000);
+        EXPECT_EQ(*std::max_element(draws.begin(), draws.end()), 25);
+    }
+    EXPECT_EQ(printed, "Stopped at frame 0.\n"
+                       "Drawing up to frame 3000, 2974 frames on: the shaders carry each frame into the next.\n"
+                       "Stopped at frame 3000.\n"
+                       "Drawing up to frame 2999, 2974 frames on: the shaders carry each frame into the next.\n"
+                       "Stopped at frame 2999.\n");
+    EXPECT_EQ(frame_shown(), 2999.0f);
+    EXPECT_EQ(standin().pixel_constants[0], time_at_frame(2999));
 }
 
 }  // namespace

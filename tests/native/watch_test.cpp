@@ -175,13 +175,13 @@ TEST_F(watch, a_file_held_at_a_load_is_never_waited_for_and_each_held_file_is_sa
     standin().folder.files["a.png"] = {"PNG", true};
     standin().folder.files["b.png"].bytes = "PNG";
     standin().script.key_polls[VK_F5] = {1};
-    EXPECT_EQ(frame(), "Error : sampler a: D3DX can't read a.png (status 0x80070020); it reads black\nLoad Shader.\n");
+    EXPECT_EQ(frame(), "Error : sampler a: can't open a.png (error 32); it reads black\nLoad Shader.\n");
     standin().folder.files["b.png"].locked = true;
     standin_write("main.fx", other_text);
     EXPECT_EQ(reloads_within(960), 0);
     EXPECT_EQ(frame(100), "Error : b.png is held by another program; reloading without waiting for it\n"
-                          "Error : sampler a: D3DX can't read a.png (status 0x80070020); it reads black\n"
-                          "Error : sampler b: D3DX can't read b.png (status 0x80070020); it reads black\nLoad Shader.\n");
+                          "Error : sampler a: can't open a.png (error 32); it reads black\n"
+                          "Error : sampler b: can't open b.png (error 32); it reads black\nLoad Shader.\n");
     standin_write("main.fx", shader_text);
     EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n")) << "without waiting for either";
 }

@@ -101,4 +101,35 @@ TEST_F(window, the_mouse_keeps_its_convention_from_frame_to_frame)
     release_shaders();
 }
 
+// Key A as a shader reads it after each event: down, went down since the frame before, toggled.
+// Alt comes as a system key; a key held down repeats; losing the focus lets every key go.
+TEST_F(window, a_press_is_in_row_1_for_one_frame_and_every_key_goes_up_with_the_focus)
+{
+    make_device();
+    watch_folder = true;
+    use_named_inputs(true);
+    standin().script.compile["ps_main"].constants = {{"keyboard", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+    captured(load_shaders);
+    const struct {
+        UINT message;
+        WPARAM key;
+        LPARAM repeat;
+        std::vector<int> a, alt;
+    } steps[] = {{WM_NULL, 0, 0, {0, 0, 0}, {0, 0, 0}},
+                 {WM_KEYDOWN, 'A', 0, {255, 255, 255}, {0, 0, 0}},
+                 {WM_KEYDOWN, 'A', 0x40000000, {255, 0, 255}, {0, 0, 0}},
+                 {WM_SYSKEYDOWN, VK_MENU, 0, {255, 0, 255}, {255, 255, 255}},
+                 {WM_KILLFOCUS, 0, 0, {0, 0, 255}, {0, 0, 255}},
+                 {WM_KEYDOWN, 'A', 0, {255, 255, 0}, {0, 0, 255}},
+                 {WM_KEYUP, 'A', 0, {0, 0, 0}, {0, 0, 255}}};
+    for (const auto& step : steps) {
+        window_proc(standin_window, step.message, step.key, step.repeat);
+        captured([] { draw_scene(); });
+        const BYTE* rows = standin_texture_bytes(drawn_set()->keyboard);
+        EXPECT_EQ((std::vector<int>{rows['A'], rows[512 + 'A'], rows[1024 + 'A']}), step.a) << step.message;
+        EXPECT_EQ((std::vector<int>{rows[VK_MENU], rows[512 + VK_MENU], rows[1024 + VK_MENU]}), step.alt) << step.message;
+    }
+    release_shaders();
+}
+
 }  // namespace

@@ -18,9 +18,14 @@ struct D3DXMACRO {
     LPCSTR Definition;
 };
 enum D3DXINCLUDE_TYPE { D3DXINC_LOCAL, D3DXINC_SYSTEM };
+// As its C binding lays it out, which is how a compiler written in C, as Wine's is, calls it.
+struct ID3DXInclude;
+struct ID3DXIncludeVtbl {
+    HRESULT(WINAPI* Open)(ID3DXInclude*, D3DXINCLUDE_TYPE type, LPCSTR name, LPCVOID parent, LPCVOID* data, UINT* bytes);
+    HRESULT(WINAPI* Close)(ID3DXInclude*, LPCVOID data);
+};
 struct ID3DXInclude {
-    virtual HRESULT WINAPI Open(D3DXINCLUDE_TYPE type, LPCSTR name, LPCVOID parent, LPCVOID* data, UINT* bytes) = 0;
-    virtual HRESULT WINAPI Close(LPCVOID data) = 0;
+    const ID3DXIncludeVtbl* lpVtbl;
 };
 typedef ID3DXInclude* LPD3DXINCLUDE;
 typedef const char* D3DXHANDLE;

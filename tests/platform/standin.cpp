@@ -167,6 +167,14 @@ struct texture_object : counted<IDirect3DTexture9> {
         return D3D_OK;
     }
 };
+}  // namespace
+
+const BYTE* standin_texture_bytes(IDirect3DTexture9* texture)
+{
+    return static_cast<texture_object*>(texture)->bytes;
+}
+
+namespace {
 struct table_object : counted<ID3DXConstantTable> {
     std::vector<D3DXCONSTANT_DESC> constants;
     LPVOID GetBufferPointer() override { return NULL; }
@@ -711,15 +719,16 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
     if (include) {
         LPCVOID data = NULL;
         UINT bytes = 0;
-        if (include->Open(D3DXINC_LOCAL, file, NULL, &data, &bytes) == S_OK) {
+        if (include->lpVtbl->Open(include, D3DXINC_LOCAL, file, NULL, &data, &bytes) == S_OK) {
             std::string source((const char*)data, bytes);
             for (size_t at = source.find("#include \""); at != std::string::npos; at = source.find("#include \"", at + 1)) {
                 size_t from = at + 10, to = source.find('"', from);
                 LPCVOID included = NULL;
-                if (include->Open(D3DXINC_LOCAL, source.substr(from, to - from).c_str(), data, &included, &bytes) == S_OK)
-                    include->Close(included);
+                if (include->lpVtbl->Open(include, D3DXINC_LOCAL, source.substr(from, to - from).c_str(), data, &included,
+                                          &bytes) == S_OK)
+                    include->lpVtbl->Close(include, included);
             }
-            include->Close(data);
+            include->lpVtbl->Close(include, data);
         }
     }
     compile_result result;

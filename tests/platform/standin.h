@@ -125,5 +125,8 @@ int standin_releases(const std::string& name);
 std::vector<std::string> standin_objects();
 std::vector<std::string> standin_live_objects();
 
+// What was last written into a texture of one byte a texel, rows 512 bytes apart.
+const BYTE* standin_texture_bytes(IDirect3DTexture9* texture);
+
 // The calls whose text starts with the prefix, in order.
 std::vector<std::string> standin_calls(const std::string& prefix);
