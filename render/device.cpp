@@ -180,32 +180,29 @@ void clear_device_state()
             device->ColorFill(previous_surfaces[which], NULL, 0);
 }
 
-IDirect3DTexture9* pass_texture(int pass)
+// Where what a pass drew last is kept, for its readers.
+IDirect3DTexture9* const* pass_texture(int pass)
 {
-    return targets[pass].textures[0];
+    return &targets[pass].textures[0];
 }
 
-IDirect3DTexture9* pass_target(int pass)
-{
-    return targets[pass].textures[targets[pass].two];
-}
-
-void draw_into_pass(int pass)
-{
-    device->SetRenderTarget(0, targets[pass].surfaces[targets[pass].two]);
-}
-
-void pass_drawn(int pass)
+// Once the pass's stage is fed: the texture it draws into, now the render target, or NULL
+// where the device refused it. One that reads itself has read the first of its two, what it
+// drew last; the two swap, and the first is what it draws now, for the stages after it.
+IDirect3DTexture9* draw_into_pass(int pass)
 {
     pass_targets& p = targets[pass];
-    if (!p.two)
-        return;
-    IDirect3DTexture9* drawn = p.textures[1];
-    IDirect3DSurface9* drawn_surface = p.surfaces[1];
-    p.textures[1] = p.textures[0];
-    p.surfaces[1] = p.surfaces[0];
-    p.textures[0] = drawn;
-    p.surfaces[0] = drawn_surface;
+    if (p.two) {
+        IDirect3DTexture9* older = p.textures[1];
+        IDirect3DSurface9* older_surface = p.surfaces[1];
+        p.textures[1] = p.textures[0];
+        p.surfaces[1] = p.surfaces[0];
+        p.textures[0] = older;
+        p.surfaces[0] = older_surface;
+    }
+    if (p.surfaces[0])
+        device->SetRenderTarget(0, p.surfaces[0]);
+    return p.textures[0];
 }
 
 void draw_into_picture()
@@ -213,9 +210,9 @@ void draw_into_picture()
     device->SetRenderTarget(0, back_buffer);
 }
 
-IDirect3DTexture9* previous_texture()
+IDirect3DTexture9* const* previous_texture()
 {
-    return previous[0];
+    return &previous[0];
 }
 
 // At the start of each new frame: what was kept of the frame before is what it reads.

@@ -13,10 +13,6 @@ const quad_vertex quad_vertices[4] = {
 };
 static const DWORD quad_fvf = D3DFVF_XYZ | D3DFVF_TEX1;
 
-// c0.x is the time; every other component of the 64 registers stays 0, but for the named
-// inputs, which ps_main has in registers of its own where it declares any.
-float shader_constants[64][4];
-
 // --watch: a missing stage is said once after each load or loss, not in every frame, or on a
 // Windows console the compiler's message would scroll out of sight within a second.
 static bool missing_said_once = false;
@@ -106,21 +102,19 @@ static bool restore_device()
 // Each pass in order into its own target, then the back buffer is the target again for
 // ps_main. A stage reads each pass's first target, which is this frame's picture for a pass
 // drawn before it and the frame before's for itself or a pass drawn after it.
-static void draw_passes(shader_set* set, float time, float frame, const frame_events* events)
+static void draw_passes(shader_set* set)
 {
     device->SetFVF(quad_fvf);
     for (const int *at = set->order, *end = at + set->pass_count - 1; at != end; at++) {
         pass& p = set->passes[*at];
-        IDirect3DTexture9* target = pass_target(*at);
+        feed_stage(&p.reads);
+        IDirect3DTexture9* target = draw_into_pass(*at);
         if (!target)
             continue;
-        feed_stage(set, &p.reads, p.registers, time, frame, events);
-        unbind(target);
-        draw_into_pass(*at);
+        unbind(target, p);
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-        pass_drawn(*at);
     }
     draw_into_picture();
 }
@@ -137,22 +131,21 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
         return false;
     const frame_events* events = take_events();
     give_keys(set, events);
+    set_frame_inputs(time, (float)frame, events);
     if (fresh)
         begin_previous_frame();
-    float frame_number = (float)frame;
-    feed_stage(set, &set->vertex_reads, shader_constants, time, frame_number, events);
     if (set->vertex) {
-        device->SetVertexShaderConstantF(0, shader_constants[0], 64);
+        feed_stage(&set->vertex_reads);
+        device->SetVertexShaderConstantF(0, set->vertex_reads.registers[0], 64);
         device->SetVertexShader(set->vertex);
         if (fresh && set->pass_count > 1)
-            draw_passes(set, time, frame_number, events);
+            draw_passes(set);
     } else if (!missing_said) {
         printf("Error : Vshader\n");
     }
-    float (*pixel_constants)[4] = set->reads_constants ? set->passes[0].registers : shader_constants;
-    feed_stage(set, &set->passes[0].reads, pixel_constants, time, frame_number, events);
     if (set->passes[0].shader) {
-        device->SetPixelShaderConstantF(0, pixel_constants[0], 64);
+        feed_stage(&set->passes[0].reads);
+        device->SetPixelShaderConstantF(0, set->passes[0].reads.registers[0], 64);
         device->SetPixelShader(set->passes[0].shader);
     } else if (!missing_said) {
         printf("Error : Pshader\n");

@@ -15,6 +15,8 @@ static const char* const sampler_files[] = {".wav", ".png", ".jpg", ".jpeg", ".b
 // device may hold is taken for a texture.
 static IDirect3DBaseTexture9* bound[21];
 static IDirect3DBaseTexture9* const unknown_texture = (IDirect3DBaseTexture9*)&bound;
+// A register's worth for each named constant, as the frame being drawn has them.
+static float values[4][4];
 
 static int slot_of(DWORD sampler)
 {
@@ -159,8 +161,9 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
-    inputs->count = 0;
-    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->failed = false;
+    inputs->count = inputs->constant_count = inputs->binding_count = 0;
+    inputs->registers = NULL;
+    inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
 }
 
 // With unbind_all, after a swap or before a set goes: what the device holds goes from it. Without,
@@ -174,23 +177,14 @@ void forget_bindings(bool unbind_all)
     }
 }
 
-static void bind(WORD sampler, IDirect3DBaseTexture9* texture)
+// A pass's target goes from every sampler that stages read the pass through before it draws
+// into it: a texture bound while it is drawn into would be read and written at once.
+void unbind(IDirect3DBaseTexture9* texture, const pass& drawn)
 {
-    int slot = slot_of(sampler);
-    if (bound[slot] != texture) {
-        bound[slot] = texture;
-        device->SetTexture(sampler, texture);
-    }
-}
-
-// A pass's target goes from every sampler before the pass draws into it: a texture bound
-// while it is drawn into would be read and written at once.
-void unbind(IDirect3DBaseTexture9* texture)
-{
-    for (int slot = 0; slot < 16; slot++)
-        if (bound[slot] == texture || bound[slot] == unknown_texture) {
-            bound[slot] = NULL;
-            device->SetTexture(slot, NULL);
+    for (const BYTE *slot = drawn.read_at, *end = slot + drawn.read_at_count; slot != end; slot++)
+        if (bound[*slot] == texture) {
+            bound[*slot] = NULL;
+            device->SetTexture(*slot, NULL);
         }
 }
 
@@ -202,43 +196,69 @@ void give_keys(shader_set* set, const frame_events* events)
     set->keys_given = set->keyboard != NULL;
 }
 
-// The time in c0.x, then each named input in the stage's registers and each sampler's texture.
-void feed_stage(const shader_set* set, const stage_inputs* reads, float (*registers)[4], float time, float frame,
-                const frame_events* events)
+// Once the set is drawn, its registers emptied: the resolution goes in at once, as it never
+// changes, and the rest in every frame.
+void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
+{
+    float width = (float)present_params.BackBufferWidth, height = (float)present_params.BackBufferHeight;
+    const float resolution[4] = {width, height, 1 / width, 1 / height};
+    reads->registers = registers;
+    reads->constant_count = reads->binding_count = 0;
+    for (int i = 0; i < reads->count; i++) {
+        input& in = reads->inputs[i];
+        if (in.kind == input_resolution) {
+            memcpy(registers[in.index], resolution, sizeof resolution);
+        } else if (in.kind < input_previous_frame) {
+            reads->constants[reads->constant_count].to = registers[in.index];
+            reads->constants[reads->constant_count++].from = values[in.kind];
+        }
+        if (in.kind < input_previous_frame)
+            continue;
+        binding& to = reads->bindings[reads->binding_count++];
+        to.sampler = in.index;
+        to.slot = (BYTE)slot_of(in.index);
+        to.texture = in.kind == input_previous_frame ? previous_texture()
+                     : in.kind == input_keyboard     ? &set->keyboard
+                     : in.kind == input_pass         ? pass_texture(in.pass)
+                                                     : &in.texture;
+        reads->reads_sound |= in.kind == input_sound;
+        pass* read = in.kind == input_pass ? &set->passes[in.pass] : NULL;
+        if (read && to.slot < 16 && !memchr(read->read_at, to.slot, read->read_at_count))
+            read->read_at[read->read_at_count++] = to.slot;
+    }
+}
+
+// The named constants' values in the frame about to be drawn: the time, the frame, the mouse.
+void set_frame_inputs(float time, float frame, const frame_events* events)
+{
+    values[input_time][0] = time;
+    values[input_frame][0] = frame;
+    memcpy(values[input_mouse], events->mouse, sizeof events->mouse);
+}
+
+// The pictures of the sounds a stage reads, at the frame's time.
+static void fill_sounds(const stage_inputs* reads)
 {
     static BYTE rows[2][sound_width];
-    const float resolution[4] = {(float)present_params.BackBufferWidth, (float)present_params.BackBufferHeight,
-                                 1.0f / present_params.BackBufferWidth, 1.0f / present_params.BackBufferHeight};
-    registers[0][0] = time;
-    for (const input *in = reads->inputs, *end = in + reads->count; in != end; in++) {
-        float* to = registers[in->index];
-        switch (in->kind) {
-        case input_resolution:
-            memcpy(to, resolution, sizeof resolution);
-            break;
-        case input_time:
-        case input_frame:
-            to[0] = in->kind == input_time ? time : frame;
-            to[1] = to[2] = to[3] = 0;
-            break;
-        case input_mouse:
-            memcpy(to, events->mouse, sizeof events->mouse);
-            break;
-        case input_previous_frame:
-            bind(in->index, previous_texture());
-            break;
-        case input_keyboard:
-            bind(in->index, set->keyboard);
-            break;
-        case input_pass:
-            bind(in->index, pass_texture(in->pass));
-            break;
-        case input_sound:
-            sound_rows(&in->sound, time, rows);
-            upload(in->texture, rows[0], sound_width, 2);
-            // fall through
-        default:
-            bind(in->index, in->texture);
+    for (int i = 0; i < reads->count; i++)
+        if (reads->inputs[i].kind == input_sound) {
+            sound_rows(&reads->inputs[i].sound, values[input_time][0], rows);
+            upload(reads->inputs[i].texture, rows[0], sound_width, 2);
         }
-    }
+}
+
+// The time in c0.x, then each named constant in the stage's registers and each sampler's
+// texture where the device doesn't have it bound already.
+void feed_stage(const stage_inputs* reads)
+{
+    reads->registers[0][0] = values[input_time][0];
+    for (const constant_copy *at = reads->constants, *end = at + reads->constant_count; at != end; at++)
+        memcpy(at->to, at->from, sizeof values[0]);
+    if (reads->reads_sound)
+        fill_sounds(reads);
+    for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++)
+        if (bound[to->slot] != *to->texture) {
+            bound[to->slot] = *to->texture;
+            device->SetTexture(to->sampler, *to->texture);
+        }
 }

@@ -111,13 +111,32 @@ struct input {
     char name[64];
 };
 
-// What one stage reads: four named constants and ps_3_0's sixteen samplers at most.
+// Where a sampler's texture is kept, which may change from frame to frame.
+struct binding {
+    WORD sampler;
+    BYTE slot;
+    IDirect3DTexture9* const* texture;
+};
+
+struct constant_copy {
+    float* to;
+    const float* from;
+};
+
+// What one stage reads: four named constants and ps_3_0's sixteen samplers at most. Planned
+// once its set is drawn, so that a frame only copies: its registers, c0.x first, where each
+// named constant that changes goes, and where each sampler's texture is kept.
 struct stage_inputs {
     input inputs[20];
     int count;
     bool reads_previous_frame;
     bool reads_keyboard;
+    bool reads_sound;
     bool failed;
+    BYTE constant_count, binding_count;
+    float (*registers)[4];
+    constant_copy constants[20];
+    binding bindings[20];
 };
 
 // A sampler NAME that main.fx has a function ps_NAME for reads what that function draws, in a
@@ -128,6 +147,8 @@ struct pass {
     stage_inputs reads;
     float registers[64][4];
     bool reads_itself;
+    BYTE read_at_count;
+    BYTE read_at[16];  // the samplers that stages read it through
 };
 
 // Everything one load makes, built beside the drawn set and swapped whole.
@@ -138,7 +159,6 @@ struct shader_set {
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
     bool carries_state;  // a frame depends on the frames before it
-    bool reads_constants;  // ps_main has named constants, in its record's registers
     IDirect3DTexture9* keyboard;
     bool keys_given;
 };
@@ -150,9 +170,10 @@ bool load_sampler_file(input* in);
 bool make_keyboard(shader_set* set);
 void release_inputs(stage_inputs* inputs);
 void give_keys(shader_set* set, const frame_events* events);
-void feed_stage(const shader_set* set, const stage_inputs* reads, float (*registers)[4], float time,
-                float frame, const frame_events* events);
-void unbind(IDirect3DBaseTexture9* texture);
+void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4]);
+void set_frame_inputs(float time, float frame, const frame_events* events);
+void feed_stage(const stage_inputs* reads);
+void unbind(IDirect3DBaseTexture9* texture, const pass& drawn);
 void forget_bindings(bool unbind_all);
 
 // The device's resources (device.cpp): everything in the default pool, made for the drawn
@@ -161,11 +182,9 @@ bool make_device_resources(const shader_set* set);
 bool device_is_lost();
 void clear_device_state();
 bool passes_filtered();
-IDirect3DTexture9* pass_texture(int pass);
-IDirect3DTexture9* pass_target(int pass);
-void draw_into_pass(int pass);
-void pass_drawn(int pass);
+IDirect3DTexture9* const* pass_texture(int pass);
+IDirect3DTexture9* draw_into_pass(int pass);
 void draw_into_picture();
-IDirect3DTexture9* previous_texture();
+IDirect3DTexture9* const* previous_texture();
 void begin_previous_frame();
 void keep_picture();

@@ -24,6 +24,11 @@ static const struct {
     {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
 };
 
+// c0.x is the time; every other component of the 64 registers stays 0, but for the named
+// inputs, which ps_main has in registers of its own where it declares any. Emptied with the
+// drawn set.
+float shader_constants[64][4];
+
 // With an option: what a shader declares by name, the last good set drawn on through a failed
 // load, and the files a load reads listed for --watch.
 static bool named_inputs = false;
@@ -107,6 +112,7 @@ static void release_set(shader_set* set)
         p.shader = NULL;
         release_inputs(&p.reads);
         p.reads_itself = false;
+        p.read_at_count = 0;
         memset(p.registers, 0, sizeof p.registers);
     }
     release_inputs(&set->vertex_reads);
@@ -114,7 +120,7 @@ static void release_set(shader_set* set)
         set->keyboard->Release();
     set->keyboard = NULL;
     set->pass_count = 0;
-    set->carries_state = set->reads_constants = set->keys_given = false;
+    set->carries_state = set->keys_given = false;
 }
 
 // The drawn set goes: its sound stops first, and what the device holds of it is unbound.
@@ -124,6 +130,7 @@ void release_shaders()
     give_keys_to_shaders(false);
     forget_bindings(true);
     release_set(drawn);
+    memset(shader_constants, 0, sizeof shader_constants);
 }
 static bool says(const char* text, int length, const char* word)
 {
@@ -361,12 +368,16 @@ void load_shaders()
         return;
     }
     order_passes(set);
-    set->reads_constants = reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads);
     if (any_stage(*set, &stage_inputs::reads_keyboard) && !make_keyboard(set))
         set->passes[0].reads.failed = true;
     release_shaders();
     loading = drawn;
     drawn = set;
+    bool own_registers = reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads);
+    plan_stage(set, &set->vertex_reads, shader_constants);
+    plan_stage(set, &set->passes[0].reads, own_registers ? set->passes[0].registers : shader_constants);
+    for (int i = 1; i < set->pass_count; i++)
+        plan_stage(set, &set->passes[i].reads, set->passes[i].registers);
     if (!complete)
         return;
     printf("Load Shader.\n");

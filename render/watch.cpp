@@ -176,7 +176,9 @@ static look_result look(bool give_up)
 
 void start_watching()
 {
-    folder_change = FindFirstChangeNotificationA(".", FALSE, watched_changes);
+    // With its subfolders, where includes may lie; a change there to a file no load read costs
+    // a look at the listed files, no reload.
+    folder_change = FindFirstChangeNotificationA(".", TRUE, watched_changes);
     if (folder_change == INVALID_HANDLE_VALUE) {
         folder_change = NULL;
         printf("Error : can't watch this folder for saves (error %lu); F5 still reloads\n",

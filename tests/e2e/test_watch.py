@@ -7,7 +7,7 @@ import time
 
 import pytest
 
-from support import BLUE, LOADED, RED, REPO, WINE_ROOT, TerminalEditor, solid, wait_until
+from support import BLUE, LOADED, RED, REPO, WINE_ROOT, TerminalEditor, shader, solid, wait_until
 
 pytestmark = pytest.mark.default_stack
 
@@ -124,22 +124,38 @@ def test_f5_still_reloads_beside_watching(hotfx):
     assert run.output(settle=1.0)[run.consumed:] == []
 
 
-def test_a_file_another_program_holds_from_the_start_is_said_once_and_not_waited_for(hotfx):
+def reading_held(rgb):
+    return "sampler2D held;\n" + shader("return float4(%g, %g, %g, 1) + tex2D(held, uv);" % tuple(c / 255 for c in rgb))
+
+
+def test_an_image_another_program_holds_is_said_by_each_load_and_not_waited_for(hotfx):
     def folder(path):
-        (path / "main.fx").write_text(solid(RED))
-        (path / "held.h").write_text("")
+        (path / "main.fx").write_text(reading_held(RED))
+        (path / "held.png").write_bytes(b"")
         shutil.copy(REPO / "build" / "windows" / "tests" / "injector" / "hold.exe", path)
     # Wine keeps a program's sharing from others only within one wineserver: both start in one root.
-    both = 'w=${HOTFX_WINE:-wine}; "$w" hold.exe held.h >out & until [ -s out ]; do sleep 0.1; done; exec "$w" hotfx.exe --watch'
+    both = 'w=${HOTFX_WINE:-wine}; "$w" hold.exe held.png >out & until [ -s out ]; do sleep 0.1; done; exec "$w" hotfx.exe --watch'
     run = hotfx(folder, command=[str(WINE_ROOT), "run", "sh", "-c", both])
     run.expect(LOADED)
     run.wait_for_colour(RED, label="before")
     for colour in (BLUE, RED):
         saved = time.monotonic()
-        run.save_shader(solid(colour))
+        run.save_shader(reading_held(colour))
         run.expect(LOADED)
-        assert time.monotonic() - saved < 0.9, "waited for held.h"
+        assert time.monotonic() - saved < 0.9, "waited for held.png"
         run.wait_for_colour(colour, label="saved")
-    assert run.output(settle=1.0) == ["Load Shader.",
-                                      "Error : held.h is held by another program; reloading without waiting for it",
-                                      "Load Shader.", "Load Shader."]
+    said = "Error : sampler held: can't open held.png (error 32); it reads black"
+    assert run.output(settle=1.0) == [said, "Load Shader."] * 3
+
+
+
+def test_a_save_of_a_file_main_fx_includes_reloads(hotfx):
+    """Wine's compiler opens what main.fx includes through hotfx's include callback."""
+    def folder(path):
+        (path / "colour.fxh").write_text("static const float3 colour = float3(1, 0, 0);\n")
+        (path / "main.fx").write_text('#include "colour.fxh"\n' + shader("return float4(colour, 1);"))
+    run = hotfx(folder, command=WATCH)
+    run.expect(LOADED)
+    run.wait_for_colour(RED, label="before")
+    (run.folder / "colour.fxh").write_text("static const float3 colour = float3(0, 0, 1);\n")
+    reloaded_once_to(run, BLUE)

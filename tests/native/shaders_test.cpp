@@ -240,9 +240,9 @@ TEST_P(pass_bindings, no_draw_reads_its_own_target_and_each_reads_the_latest_pic
     std::string target;
     size_t seen = standin().calls.size();
     for (int frame = 0; frame < 4; frame++) {
-        std::string drawn_into = standin_name_of(pass_target(1));
-        std::string latest = standin_name_of(pass_texture(1));
+        std::string latest = standin_name_of(*pass_texture(1));
         EXPECT_TRUE(draw_scene());
+        std::string drawn_into = standin_name_of(*pass_texture(1));
         int draws = 0;
         for (const std::string& call : std::vector<std::string>(standin().calls.begin() + seen, standin().calls.end())) {
             char sampler[16], texture[64];

@@ -1,0 +1,252 @@
+#!/usr/bin/env python3
+"""A step back with shaders that carry state, under Wine 10 on Xvfb, on each Direct3D 9 stack
+(HOTFX_D3D9 picks one; both by default). Writes its rows into BENCHMARKS.md between its own
+markers; a stack not run keeps its row from before.
+
+`hotfx.exe --watch` draws a main.fx with one light pass that reads itself, so a frame needs
+every frame before it: Space stops the time, Home takes it to frame 0 and Shift+Right FAR / 60
+times to frame FAR, which hotfx draws its way up to. Standing there, the time between presents
+over PLAIN_SECONDS is the plain frame. Then Left goes to frame FAR - 1, which hotfx draws again
+from frame 0, a bounded share of them in each presented frame; every time between two presents
+from the last one before the key to the third after "Stopped at frame FAR - 1." (either stack
+may hold up to three frames queued) counts, and the longest must be at most the plain frame's
+median + ALLOWANCE_MS. Right and Left again repeat the step back, ROUNDS in all.
+
+A present is a line of Wine's trace, stamped with time.monotonic() as it arrives: on wined3d
+the swap of its GL buffers (WINEDEBUG=+wgl, which traces nothing else once frames run), on
+DXVK the Vulkan present (+vulkan, a dozen lines a frame, none per draw). Both come from the
+thread that hands the frame to the X server, after hotfx's Present call. hotfx's output is
+read the same way, so each console line is placed among the presents.
+
+usage: step_back.py [BENCHMARKS.md]
+"""
+
+import json
+import os
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+from results import row, write_section
+
+REPO = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(REPO / "tests" / "e2e"))
+from support import EXE, WINE_ROOT, Display, wait_until  # noqa: E402
+FOLDER = REPO / "build" / "bench" / "step_back"
+STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
+TRACE = {"wined3d": ("+wgl", "trace:wgl:glxdrv_wglSwapBuffers"),
+         "dxvk": ("+vulkan", "trace:vulkan:win32u_vkQueuePresentKHR")}
+FAR = 3000
+ROUNDS = 2
+PLAIN_SECONDS = 4
+ALLOWANCE_MS = 60
+QUEUED = 3
+SETTLED = 20
+# Drawing 3,000 frames again took a minute and a half on DXVK on a quiet machine.
+CATCH_UP_TIMEOUT = 400
+BEGIN, END = "<!-- step back: written by bench/step_back.py -->", "<!-- end of step back -->"
+
+# The pass adds 1/256 to its own texel every frame; ps_main shows it. Both read the texel at
+# the pixel's centre, so no filtering blurs what is carried.
+SOURCE = """float4 time : register(c0);
+float4 resolution;
+sampler2D acc;
+
+struct vs_out {
+    float4 position : POSITION0;
+    float2 uv : TEXCOORD0;
+};
+
+vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
+{
+    vs_out o;
+    o.position = float4(position, 1);
+    o.uv = uv;
+    return o;
+}
+
+float2 own(float2 uv)
+{
+    return (floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5) + 0.5) * resolution.zw;
+}
+
+float4 ps_acc(float2 uv : TEXCOORD0) : COLOR0
+{
+    return tex2D(acc, own(uv)) + float4(1.0 / 256, 0, 0, 0);
+}
+
+float4 ps_main(float2 uv : TEXCOORD0) : COLOR0
+{
+    return float4(frac(tex2D(acc, own(uv)).x), uv.y * 0.5 + 0.5, 0.5, 1);
+}
+"""
+
+
+class Run:
+    """hotfx.exe --watch in folder under the present's trace; every line of its output and of
+    the trace is kept with the time it arrived."""
+
+    def __init__(self, display, stack, folder):
+        self.display, self.said, self.traced = display, [], []
+        debug, self.present = TRACE[stack]
+        env = dict(display.env(), WINEDEBUG=debug, HOTFX_D3D9=stack, DXVK_LOG_LEVEL="none")
+        self.process = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", "--watch"], cwd=folder, env=env,
+                                        text=True, bufsize=1, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                        start_new_session=True)
+        for stream, lines in ((self.process.stdout, self.said), (self.process.stderr, self.traced)):
+            threading.Thread(target=self._read, args=(stream, lines), daemon=True).start()
+        self.window = None
+
+    @staticmethod
+    def _read(stream, lines):
+        for line in stream:
+            lines.append((time.monotonic(), line.rstrip("\r\n")))
+
+    def presents(self, since=0.0):
+        return [t for t, line in list(self.traced) if t >= since and self.present in line]
+
+    def line(self, pattern, after, timeout):
+        """The first console line at index after or later matching pattern: (index, time)."""
+        def find():
+            if self.process.poll() is not None:
+                raise RuntimeError(f"hotfx exited with {self.process.returncode}; it said {self.said[-5:]}")
+            return next(((i, self.said[i][0]) for i in range(after, len(self.said))
+                         if re.match(pattern, self.said[i][1])), None)
+        found = wait_until(find, timeout, 0.01)
+        if found is None:
+            raise TimeoutError(f"no line matching {pattern!r} within {timeout} s; hotfx said {self.said[after:]}")
+        return found
+
+    def keys(self, *keys):
+        if self.window is None:
+            self.window = wait_until(lambda: self.display.run("xdotool", "search", "--name", "^test$",
+                                                              check=False).split(), 60)[0]
+        self.display.run("xdotool", "windowfocus", "--sync", self.window)
+        self.display.run("xdotool", "key", "--delay", "20", *keys)
+
+    def close(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, 15)
+            self.process.wait(timeout=60)
+
+
+def step_backs(display, stack):
+    folder = FOLDER / stack
+    shutil.rmtree(folder, ignore_errors=True)
+    folder.mkdir(parents=True)
+    shutil.copy(EXE, folder)
+    (folder / "main.fx").write_text(SOURCE)
+    run = Run(display, stack, folder)
+
+    def settled(since):
+        # The frames drawn on the way may still be queued after the line that says the frame
+        # is reached; the plain frame is timed once presents come steadily again.
+        if not wait_until(lambda: len(run.presents(since)) >= SETTLED, CATCH_UP_TIMEOUT, 0.1):
+            raise RuntimeError(f"fewer than {SETTLED} presents within {CATCH_UP_TIMEOUT} s after the catch-up")
+
+    try:
+        run.line(r"Passes in order: acc$", 0, 120)
+        if not wait_until(run.presents, 60):
+            raise RuntimeError(f"no {run.present} on the trace: is {stack} drawing?")
+        time.sleep(1)
+        run.keys("space")
+        index, _ = run.line(r"Stopped at frame \d+\.$", 0, 30)
+        run.keys("Home")
+        index, _ = run.line(r"Stopped at frame 0\.$", index + 1, 30)
+        started = time.monotonic()
+        run.keys(*["shift+Right"] * (FAR // 60))
+        index, arrived = run.line(rf"Stopped at frame {FAR}\.$", index + 1, CATCH_UP_TIMEOUT)
+        forward = arrived - started
+        found = []
+        for number in range(ROUNDS):
+            settled(arrived)
+            begin = time.monotonic()
+            time.sleep(PLAIN_SECONDS)
+            plain = run.presents(begin)
+            mark = len(run.said)
+            pressed = time.monotonic()
+            run.keys("Left")
+            index, arrived = run.line(rf"Stopped at frame {FAR - 1}\.$", mark, CATCH_UP_TIMEOUT)
+            settled(arrived)
+            last_before = [t for t in run.presents() if t < pressed][-1]
+            shown = run.presents(arrived)[QUEUED - 1]
+            presents = [t for t in run.presents(last_before) if t <= shown]
+            found.append({"plain": [b - a for a, b in zip(plain, plain[1:])],
+                          "intervals": [b - a for a, b in zip(presents, presents[1:])],
+                          "said": [line for _, line in run.said[mark:index + 1]],
+                          "took": arrived - pressed, "shown": shown - pressed})
+            if number + 1 < ROUNDS:
+                mark = len(run.said)
+                run.keys("Right")
+                index, arrived = run.line(rf"Stopped at frame {FAR}\.$", mark, 30)
+        said = [line for _, line in run.said]
+    finally:
+        run.close()
+    return forward, found, said
+
+
+def stack_row(stack, forward, found):
+    ms = lambda seconds: f"{seconds * 1000:.1f} ms"
+    plain_intervals = [i for f in found for i in f["plain"]]
+    plain = statistics.median(plain_intervals)
+    longest = [max(f["intervals"]) for f in found]
+    worst = max(longest)
+    allowed = plain + ALLOWANCE_MS / 1000
+    ways = "; ".join(f"{len(f['intervals'])} presents, the line {f['took']:.1f} s and the picture {f['shown']:.1f} s "
+                     "after the key" for f in found)
+    return row(f"{stack}: longest time between two presented frames during a step back from frame {FAR:,}, "
+               "one pass that reads itself, against the plain frame",
+               f"{ms(worst)} (each step back: {', '.join(ms(t) for t in longest)}); plain frame {ms(plain)} "
+               f"(median of {len(plain_intervals)} while stopped); on the way: {ways}; up from frame 0 "
+               f"{forward:.1f} s",
+               f"at most plain + {ALLOWANCE_MS} ms ({ms(allowed)})", worst <= allowed,
+               f"bench/step_back.py: hotfx.exe --watch, Space, Home, Shift+Right x {FAR // 60}, then Left "
+               f"{ROUNDS} times (Right between); presents on WINEDEBUG={TRACE[stack][0]}")
+
+
+def kept_rows(path, measured):
+    """The rows of the stacks not measured now, as the section holds them."""
+    text = path.read_text()
+    if BEGIN not in text:
+        return []
+    kept = []
+    for line in text[text.index(BEGIN):text.index(END)].splitlines():
+        cells = line.strip().strip("|").split(" | ")
+        if len(cells) == 6 and any(cells[0].startswith(f"{stack}: ") for stack in TRACE if stack not in measured):
+            figure, value, target, verdict, command, date = cells
+            kept.append({"figure": figure, "value": value, "target": target, "command": command.strip("`"),
+                         "met": None if not verdict else verdict == "met", "date": date})
+    return kept
+
+
+def main():
+    path = Path(sys.argv[1] if len(sys.argv) > 1 else REPO / "BENCHMARKS.md")
+    display = Display()
+    table_rows = kept_rows(path, STACKS)
+    try:
+        for stack in STACKS:
+            subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
+            forward, found, said = step_backs(display, stack)
+            (FOLDER / f"{stack}.json").write_text(json.dumps(
+                {"forward": forward, "found": found, "said": said}, indent=1))
+            table_rows.append(stack_row(stack, forward, found))
+            print(table_rows[-1]["figure"], ":", table_rows[-1]["value"], flush=True)
+            for f in found:
+                print("  said:", f["said"], flush=True)
+    finally:
+        display.close()
+    table_rows.sort(key=lambda r: list(TRACE).index(r["figure"].split(":")[0]))
+    write_section(path, (BEGIN, END), "Stepping back through a pass that carries state (Wine 10, Xvfb, Mesa)",
+                  f"`hotfx.exe --watch` with one light pass that reads itself, stopped at frame {FAR:,}; Left "
+                  f"goes to frame {FAR - 1:,}, which hotfx draws again from frame 0, about 50 ms of frames in "
+                  "each presented frame. The longest time between two presents on the way, against the plain "
+                  "frame while stopped, each present dated as Wine's trace of it arrives.", table_rows)
+
+
+if __name__ == "__main__":
+    main()
