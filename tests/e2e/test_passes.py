@@ -2,6 +2,8 @@
 this frame's where the pass is drawn before its reader and the frame before's where it reads
 itself; a reload keeps it by name, Home clears it."""
 
+import time
+
 import pytest
 
 from support import VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, shader
@@ -47,6 +49,20 @@ def test_a_reload_keeps_a_pass_by_its_name_and_home_clears_it(hotfx):
     run.key("Home")
     run.expect(r"Stopped at frame 0\.$")
     run.wait_for_colour((255, 0, 4), tol=1, label="cleared")
+
+
+# Counts frames in 255ths, round and round.
+COUNTING = "sampler2D p;\nfloat4 ps_p(float2 uv : TEXCOORD0) : COLOR0 { return frac(tex2D(p, uv) + 1.0 / 255); }"
+
+
+@pytest.mark.default_stack
+def test_after_a_reload_that_fails_the_passes_go_on_drawing(hotfx):
+    run = hotfx(fx(COUNTING, "return tex2D(p, uv);"), command=WATCH)
+    run.expect(LOADED)
+    run.save_shader(fx(COUNTING, "retrun tex2D(p, uv);"))
+    run.expect(r"Error : .*main\.fx")
+    seen = [pixel_at(run.screenshot("counting"), 640, 512) for _ in range(5) if not time.sleep(0.2)]
+    assert len(set(seen)) == 5, seen
 
 
 def chain(count):
