@@ -133,19 +133,6 @@ TEST_P(editor_save, reloads_once_if_anything_that_counts_changed)
 
 INSTANTIATE_TEST_SUITE_P(editors, editor_save, ::testing::ValuesIn(saves), row_name<save_row>);
 
-// Wine signals a change a moment after the bytes show: a save that lands as the shaders load,
-// and is read before its notification comes, is not taken for what they loaded.
-TEST_F(watch, a_save_read_before_its_notification_just_after_a_reload_reloads_again)
-{
-    standin_write("main.fx", other_text);
-    EXPECT_EQ(frame(), "");
-    EXPECT_EQ(frame(20), "Load Shader.\n");
-    standin().folder.files["main.fx"].bytes = shader_text;
-    EXPECT_EQ(frame(), "");
-    standin().folder.signalled = true;
-    EXPECT_EQ(reloads_within(1000), 1);
-}
-
 TEST_F(watch, an_emptied_shader_waits_for_the_write_that_follows)
 {
     standin_write("main.fx", "");
