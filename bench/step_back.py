@@ -5,18 +5,19 @@ markers; a stack not run keeps its row from before.
 
 `hotfx.exe --watch` draws a main.fx with one light pass that reads itself, so a frame needs
 every frame before it: Space stops the time, Home takes it to frame 0 and Shift+Right FAR / 60
-times to frame FAR, which hotfx draws its way up to. Standing there, the time between presents
-over PLAIN_SECONDS is the plain frame. Then Left goes to frame FAR - 1, which hotfx draws again
-from frame 0, a bounded share of them in each presented frame; every time between two presents
-from the last one before the key to the third after "Stopped at frame FAR - 1." (either stack
-may hold up to three frames queued) counts, and the longest must be at most the plain frame's
-median + ALLOWANCE_MS. Right and Left again repeat the step back, ROUNDS in all.
+times to frame FAR, which hotfx draws its way up to. Once presents come steadily there again,
+the time between them over PLAIN_SECONDS is the plain frame. Then Left goes to frame FAR - 1,
+which hotfx draws again from frame 0, a bounded share of them in each presented frame. Every
+time between two presents counts, from the last one before the key to the third after
+"Stopped at frame FAR - 1." (either stack may hold up to three presents queued then), and the
+longest must be at most the plain frame's median + ALLOWANCE_MS.
 
 A present is a line of Wine's trace, stamped with time.monotonic() as it arrives: on wined3d
 the swap of its GL buffers (WINEDEBUG=+wgl, which traces nothing else once frames run), on
 DXVK the Vulkan present (+vulkan, a dozen lines a frame, none per draw). Both come from the
 thread that hands the frame to the X server, after hotfx's Present call. hotfx's output is
-read the same way, so each console line is placed among the presents.
+read the same way, so each console line is placed among the presents. Every time and line of
+a run is kept in build/bench/step_back/STACK.json.
 
 usage: step_back.py [BENCHMARKS.md]
 """
@@ -42,12 +43,12 @@ STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined
 TRACE = {"wined3d": ("+wgl", "trace:wgl:glxdrv_wglSwapBuffers"),
          "dxvk": ("+vulkan", "trace:vulkan:win32u_vkQueuePresentKHR")}
 FAR = 3000
-ROUNDS = 2
 PLAIN_SECONDS = 4
 ALLOWANCE_MS = 60
 QUEUED = 3
 SETTLED = 20
-# Drawing 3,000 frames again took a minute and a half on DXVK on a quiet machine.
+# The renderers draw a frame of the pass in 20 to 60 ms, and the frames hotfx hands over on
+# the way may all be queued: 3,000 of them take minutes.
 CATCH_UP_TIMEOUT = 400
 BEGIN, END = "<!-- step back: written by bench/step_back.py -->", "<!-- end of step back -->"
 
@@ -135,7 +136,7 @@ class Run:
             self.process.wait(timeout=60)
 
 
-def step_backs(display, stack):
+def step_back(display, stack):
     folder = FOLDER / stack
     shutil.rmtree(folder, ignore_errors=True)
     folder.mkdir(parents=True)
@@ -144,8 +145,7 @@ def step_backs(display, stack):
     run = Run(display, stack, folder)
 
     def settled(since):
-        # The frames drawn on the way may still be queued after the line that says the frame
-        # is reached; the plain frame is timed once presents come steadily again.
+        # What was drawn on the way may still be queued when hotfx says the frame is reached.
         if not wait_until(lambda: len(run.presents(since)) >= SETTLED, CATCH_UP_TIMEOUT, 0.1):
             raise RuntimeError(f"fewer than {SETTLED} presents within {CATCH_UP_TIMEOUT} s after the catch-up")
 
@@ -158,55 +158,48 @@ def step_backs(display, stack):
         index, _ = run.line(r"Stopped at frame \d+\.$", 0, 30)
         run.keys("Home")
         index, _ = run.line(r"Stopped at frame 0\.$", index + 1, 30)
-        started = time.monotonic()
+        keyed = time.monotonic()
         run.keys(*["shift+Right"] * (FAR // 60))
-        index, arrived = run.line(rf"Stopped at frame {FAR}\.$", index + 1, CATCH_UP_TIMEOUT)
-        forward = arrived - started
-        found = []
-        for number in range(ROUNDS):
-            settled(arrived)
-            begin = time.monotonic()
-            time.sleep(PLAIN_SECONDS)
-            plain = run.presents(begin)
-            mark = len(run.said)
-            pressed = time.monotonic()
-            run.keys("Left")
-            index, arrived = run.line(rf"Stopped at frame {FAR - 1}\.$", mark, CATCH_UP_TIMEOUT)
-            settled(arrived)
-            last_before = [t for t in run.presents() if t < pressed][-1]
-            shown = run.presents(arrived)[QUEUED - 1]
-            presents = [t for t in run.presents(last_before) if t <= shown]
-            found.append({"plain": [b - a for a, b in zip(plain, plain[1:])],
-                          "intervals": [b - a for a, b in zip(presents, presents[1:])],
-                          "said": [line for _, line in run.said[mark:index + 1]],
-                          "took": arrived - pressed, "shown": shown - pressed})
-            if number + 1 < ROUNDS:
-                mark = len(run.said)
-                run.keys("Right")
-                index, arrived = run.line(rf"Stopped at frame {FAR}\.$", mark, 30)
-        said = [line for _, line in run.said]
+        index, reached = run.line(rf"Stopped at frame {FAR}\.$", index + 1, CATCH_UP_TIMEOUT)
+        settled(reached)
+        print(f"{stack}: frame {FAR} said {reached - keyed:.1f} s after the keys, presents steady "
+              f"{run.presents(reached)[SETTLED - 1] - keyed:.1f} s after", flush=True)
+        begin = time.monotonic()
+        time.sleep(PLAIN_SECONDS)
+        plain = run.presents(begin)
+        mark = len(run.said)
+        pressed = time.monotonic()
+        run.keys("Left")
+        index, arrived = run.line(rf"Stopped at frame {FAR - 1}\.$", mark, CATCH_UP_TIMEOUT)
+        settled(arrived)
+        last_before = [t for t in run.presents() if t < pressed][-1]
+        shown = run.presents(arrived)[QUEUED - 1]
+        presents = [t for t in run.presents(last_before) if t <= shown]
     finally:
         run.close()
-    return forward, found, said
+    return {"plain": [b - a for a, b in zip(plain, plain[1:])],
+            "intervals": [b - a for a, b in zip(presents, presents[1:])],
+            "presents": [t - pressed for t in presents],
+            "said": [(t - pressed, line) for t, line in run.said],
+            "forward": reached - keyed, "took": arrived - pressed, "shown": shown - pressed}
 
 
-def stack_row(stack, forward, found):
+def stack_row(stack, found):
     ms = lambda seconds: f"{seconds * 1000:.1f} ms"
-    plain_intervals = [i for f in found for i in f["plain"]]
-    plain = statistics.median(plain_intervals)
-    longest = [max(f["intervals"]) for f in found]
-    worst = max(longest)
+    plain = statistics.median(found["plain"])
+    longest = max(found["intervals"])
     allowed = plain + ALLOWANCE_MS / 1000
-    ways = "; ".join(f"{len(f['intervals'])} presents, the line {f['took']:.1f} s and the picture {f['shown']:.1f} s "
-                     "after the key" for f in found)
+    on_the_way = [(t, line) for t, line in found["said"] if 0 < t and line.startswith("Drawing up to")]
+    said = (f"'{on_the_way[0][1].split(':')[0]}: …' {on_the_way[0][0]:.1f} s after the key" if on_the_way
+            else "no 'Drawing up to' line")
     return row(f"{stack}: longest time between two presented frames during a step back from frame {FAR:,}, "
                "one pass that reads itself, against the plain frame",
-               f"{ms(worst)} (each step back: {', '.join(ms(t) for t in longest)}); plain frame {ms(plain)} "
-               f"(median of {len(plain_intervals)} while stopped); on the way: {ways}; up from frame 0 "
-               f"{forward:.1f} s",
-               f"at most plain + {ALLOWANCE_MS} ms ({ms(allowed)})", worst <= allowed,
-               f"bench/step_back.py: hotfx.exe --watch, Space, Home, Shift+Right x {FAR // 60}, then Left "
-               f"{ROUNDS} times (Right between); presents on WINEDEBUG={TRACE[stack][0]}")
+               f"{ms(longest)}; plain frame {ms(plain)} (median of {len(found['plain'])} while stopped); "
+               f"{len(found['intervals'])} presents on the way, 'Stopped at frame {FAR - 1:,}.' "
+               f"{found['took']:.1f} s and the picture {found['shown']:.1f} s after the key; {said}",
+               f"at most plain + {ALLOWANCE_MS} ms ({ms(allowed)})", longest <= allowed,
+               f"bench/step_back.py: hotfx.exe --watch, Space, Home, Shift+Right x {FAR // 60}, Left; "
+               f"presents on WINEDEBUG={TRACE[stack][0]}")
 
 
 def kept_rows(path, measured):
@@ -231,13 +224,10 @@ def main():
     try:
         for stack in STACKS:
             subprocess.run([str(WINE_ROOT), "setup"], check=True, env=dict(os.environ, HOTFX_D3D9=stack))
-            forward, found, said = step_backs(display, stack)
-            (FOLDER / f"{stack}.json").write_text(json.dumps(
-                {"forward": forward, "found": found, "said": said}, indent=1))
-            table_rows.append(stack_row(stack, forward, found))
+            found = step_back(display, stack)
+            (FOLDER / f"{stack}.json").write_text(json.dumps(found, indent=1))
+            table_rows.append(stack_row(stack, found))
             print(table_rows[-1]["figure"], ":", table_rows[-1]["value"], flush=True)
-            for f in found:
-                print("  said:", f["said"], flush=True)
     finally:
         display.close()
     table_rows.sort(key=lambda r: list(TRACE).index(r["figure"].split(":")[0]))

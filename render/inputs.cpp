@@ -203,6 +203,7 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
     float width = (float)present_params.BackBufferWidth, height = (float)present_params.BackBufferHeight;
     const float resolution[4] = {width, height, 1 / width, 1 / height};
     reads->registers = registers;
+    reads->time_in_c0 = true;
     reads->constant_count = reads->binding_count = 0;
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
@@ -212,8 +213,10 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
             reads->constants[reads->constant_count].to = registers[in.index];
             reads->constants[reads->constant_count++].from = values[in.kind];
         }
-        if (in.kind < input_previous_frame)
+        if (in.kind < input_previous_frame) {
+            reads->time_in_c0 &= in.index != 0;
             continue;
+        }
         binding& to = reads->bindings[reads->binding_count++];
         to.sampler = in.index;
         to.slot = (BYTE)slot_of(in.index);
@@ -251,7 +254,8 @@ static void fill_sounds(const stage_inputs* reads)
 // texture where the device doesn't have it bound already.
 void feed_stage(const stage_inputs* reads)
 {
-    reads->registers[0][0] = values[input_time][0];
+    if (reads->time_in_c0)
+        reads->registers[0][0] = values[input_time][0];
     for (const constant_copy *at = reads->constants, *end = at + reads->constant_count; at != end; at++)
         memcpy(at->to, at->from, sizeof values[0]);
     if (reads->reads_sound)

@@ -17,12 +17,8 @@ extern const float time_step;
 // What the shell asks for. With an option, a shader gets the named inputs; under --watch a
 // missing stage is said once after each load.
 void use_options(bool named_inputs, bool watching);
-struct shader_set;
 void load_shaders();
 bool shaders_loaded();
-shader_set* drawn_set();
-void set_sampler_states();
-void use_named_inputs(bool use);
 bool inputs_failed();
 bool carries_state();
 void release_shaders();
@@ -74,7 +70,6 @@ bool clock_running();
 unsigned long chain_frame();
 float chain_time();
 float time_at_frame(unsigned long frame);
-void run_time(bool run);
 void key_moved_time(unsigned long frame, bool run);
 void advance_time();
 void chain_drawn(unsigned long frame, float time);
@@ -133,6 +128,7 @@ struct stage_inputs {
     bool reads_keyboard;
     bool reads_sound;
     bool failed;
+    bool time_in_c0;   // no named constant is there
     BYTE constant_count, binding_count;
     float (*registers)[4];
     constant_copy constants[20];
@@ -162,6 +158,11 @@ struct shader_set {
     IDirect3DTexture9* keyboard;
     bool keys_given;
 };
+
+// The sets (shaders.cpp).
+shader_set* drawn_set();
+void set_sampler_states();
+void use_named_inputs(bool use);
 
 // Inputs (inputs.cpp): what a compiled stage declares, and what each frame gives it.
 struct ID3DXConstantTable;
