@@ -98,11 +98,12 @@ TEST_F(endurance, the_program_shuts_down_clean_after_a_thousand_reloads)
         EXPECT_EQ(standin_releases(name), 1) << name;
 }
 
-TEST_F(endurance, a_thousand_reloads_with_an_image_and_the_previous_frame_give_back_every_object)
+TEST_F(endurance, a_thousand_reloads_with_an_image_the_previous_frame_and_the_keys_give_back_every_object)
 {
     standin().folder.files["photo.png"].bytes = "image";
     standin().script.compile["ps_main"].constants = {{"photo", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
-        {"previous_frame", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+        {"previous_frame", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+        {"keyboard", D3DXRS_SAMPLER, 2, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     standin().script.keys[VK_F5] = (SHORT)0x8000;
     standin().script.idle_peeks_before_quit = 1000;
     std::string printed;
