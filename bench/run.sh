@@ -2,9 +2,10 @@
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
 # Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
-# save in hotfx.exe --watch beside F5, saved frames, what passes cost, what view.sh's reader of
-# hotfx's output costs, the sound's picture, and a WAV heard against the frames that show it.
-# Takes about twenty minutes; run tools/setup.sh first on a new
+# save in hotfx.exe --watch beside F5, saved frames, what passes cost, the wait for a frame during
+# a step back through a pass that reads itself, what view.sh's reader of hotfx's output costs,
+# the sound's picture, and a WAV heard against the frames that show it.
+# Takes about half an hour; run tools/setup.sh first on a new
 # machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -48,6 +49,9 @@ HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARK
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/feedback.py BENCHMARKS.md
 # Frames a second with 0, 1, 2 and 4 passes of the same light stage.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/pass_cost.py BENCHMARKS.md
+# A step back from frame 3,000 through a pass that reads itself: the longest wait between two
+# presented frames on the way, on each stack or on the one HOTFX_D3D9 names.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/step_back.py BENCHMARKS.md
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md
 # A WAV's clicks in a PulseAudio null sink against the frames that show them; Debian's Python,
 # where python3-numpy lives.

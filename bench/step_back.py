@@ -54,8 +54,7 @@ BEGIN, END = "<!-- step back: written by bench/step_back.py -->", "<!-- end of s
 
 # The pass adds 1/256 to its own texel every frame; ps_main shows it. Both read the texel at
 # the pixel's centre, so no filtering blurs what is carried.
-SOURCE = """float4 time : register(c0);
-float4 resolution;
+SOURCE = """float4 resolution;
 sampler2D acc;
 
 struct vs_out {
@@ -209,7 +208,7 @@ def kept_rows(path, measured):
         return []
     kept = []
     for line in text[text.index(BEGIN):text.index(END)].splitlines():
-        cells = line.strip().strip("|").split(" | ")
+        cells = [cell.strip() for cell in line.strip().strip("|").split(" | ")]
         if len(cells) == 6 and any(cells[0].startswith(f"{stack}: ") for stack in TRACE if stack not in measured):
             figure, value, target, verdict, command, date = cells
             kept.append({"figure": figure, "value": value, "target": target, "command": command.strip("`"),

@@ -49,7 +49,7 @@ bool device_gave_up()
 // with F5.
 static void lose_device(const char* what_happened)
 {
-    missing_said = false;
+    missing_said = catching_up = false;
     bool passes = drawn_set()->pass_count > 1;
     device->SetVertexShader(NULL);
     device->SetPixelShader(NULL);
@@ -154,7 +154,8 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
     device->SetFVF(quad_fvf);
     device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
     device->EndScene();
-    if (fresh) {
+    // What the shaders carry starts with the first frame they draw.
+    if (fresh && set->vertex) {
         keep_picture();
         chain_drawn(frame, time);
     }
@@ -180,11 +181,11 @@ bool draw_scene()
 static bool catch_up(shader_set* set)
 {
     unsigned long target = clock_frame();
-    if (chain_frame() > target + 1) {
+    if (set->carries_state && chain_frame() > target + 1) {
         clear_device_state();
         restart_chain();
     }
-    if (chain_frame() >= target) {
+    if (!set->carries_state || chain_frame() >= target) {
         catching_up = false;
         return true;
     }
@@ -212,8 +213,7 @@ void render_frame()
         return;
     follow_sound();
 
-    shader_set* set = drawn_set();
-    if (!set->carries_state || catch_up(set))
+    if (catch_up(drawn_set()))
         draw_scene();
     HRESULT presented = device->Present(NULL, NULL, NULL, NULL);
     if (presented == D3DERR_DEVICELOST)

@@ -151,6 +151,11 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
                                                 named_inputs ? (ID3DXInclude*)&include_object : NULL, entry,
                                                 profile, compile_flags, &code, &messages,
                                                 named_inputs ? table : NULL);
+    // A compiler that gave up inside an include may not have closed it.
+    for (open_file& file : open_files) {
+        free((void*)file.data);
+        file.data = NULL;
+    }
     // The text need not end in a zero byte, so it is measured within the buffer's size; with
     // memchr, as mingw-w64 links strnlen into the exe from a library of its own.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
@@ -415,18 +420,19 @@ void set_sampler_states()
     set_sampler_states_of(0);
     for (int stage = 0; stage <= drawn->pass_count; stage++) {
         const stage_inputs& reads = stage ? drawn->passes[stage - 1].reads : drawn->vertex_reads;
-        for (int i = 0; i < reads.count; i++) {
-            const input& in = reads.inputs[i];
-            if (in.kind < input_previous_frame)
-                continue;
-            set_sampler_states_of(in.index);
-            if (in.kind == input_pass && !passes_filtered()) {
-                device->SetSamplerState(in.index, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-                device->SetSamplerState(in.index, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-                device->SetSamplerState(in.index, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-            }
-        }
+        for (int i = 0; i < reads.count; i++)
+            if (reads.inputs[i].kind >= input_previous_frame)
+                set_sampler_states_of(reads.inputs[i].index);
     }
+    // Where the device can't filter what passes hold, a sampler that reads a pass in any stage
+    // reads point by point, whatever another stage reads through it.
+    for (int i = 1; i < drawn->pass_count && !passes_filtered(); i++)
+        for (int j = 0; j < drawn->passes[i].read_at_count; j++) {
+            DWORD sampler = drawn->passes[i].read_at[j];
+            device->SetSamplerState(sampler, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+            device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+            device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+        }
 }
 
 static void print_pass_order(const shader_set& set)

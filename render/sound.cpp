@@ -255,7 +255,7 @@ static void transform()
 void sound_rows(const track* sound, float time, BYTE rows[2][sound_width])
 {
     double at = sound ? floor((double)time * sound->rate) : 0;
-    if (!sound->mono || !(at < sound->frames)) {
+    if (!sound || !sound->mono || !(at < sound->frames)) {
         memset(rows, 0, 2 * sound_width);
         return;
     }
@@ -291,7 +291,7 @@ bool start_playback(const track* sound, float time)
 {
     stop_playback();
     double at = sound ? floor((double)time * sound->rate) : 0;
-    if (!sound->mono || !(at < sound->frames))
+    if (!sound || !sound->mono || !(at < sound->frames))
         return false;
     DWORD first = at > 0 ? (DWORD)at : 0;
     WAVEFORMATEX format = {WAVE_FORMAT_PCM, 2, sound->rate, sound->rate * 4, 4, 16, 0};

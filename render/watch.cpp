@@ -119,10 +119,10 @@ BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error)
         *size += got;
     CloseHandle(file);
     *error = bytes ? 0 : ERROR_NOT_ENOUGH_MEMORY;
-    if (bytes) {
+    // One too large to hold now may be saved smaller: any hash of it differs.
+    list_file(name, bytes ? fnv1a(fnv_basis, bytes, *size) : file_read_twice_differing);
+    if (bytes)
         bytes[*size] = 0;
-        list_file(name, fnv1a(fnv_basis, bytes, *size));
-    }
     return bytes;
 }
 
@@ -164,6 +164,8 @@ static look_result look(bool give_up)
             // One held at the load was said by the load.
             if (!file.said_held && file.hash != file_held)
                 printf("Error : %s is held by another program; reloading without waiting for it\n", file.name);
+            // It may have changed: what was saved beside it reloads, and it is read anew.
+            changed |= !file.said_held;
             file.said_held = true;
             continue;
         }
