@@ -45,7 +45,6 @@ static DWORD last_change_at = 0;
 static DWORD look_after_ms = 0;
 static DWORD busy_since = 0;
 static bool busy = false;
-static BYTE read_buffer[4096];
 
 // Windows compares file names without regard to case; the names compared with are ASCII, in
 // lower case, and hold no character that the case bit would turn into another (such as '_').
@@ -95,21 +94,17 @@ static void list_file(const char* name, unsigned long long hash)
     listed_count++;
 }
 
-static HANDLE open_shared(const char* name)
-{
-    return CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-// The whole file in memory allocated here, with a zero byte after it, and listed; or NULL with
-// the system's error, and listed as absent or held.
-BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error)
+// The whole file in memory allocated here, with a zero byte after it, and the hash of its
+// bytes; or NULL with the system's error, the hash saying absent or held, or changed where the
+// file is too large to hold (saved smaller, it reads).
+static BYTE* read_file(const char* name, DWORD* size, DWORD* error, unsigned long long* hash)
 {
     *size = 0;
-    HANDLE file = open_shared(name);
+    HANDLE file = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         *error = GetLastError();
-        list_file(name, *error == ERROR_SHARING_VIOLATION ? file_held : file_absent);
+        *hash = *error == ERROR_SHARING_VIOLATION ? file_held : file_absent;
         return NULL;
     }
     DWORD expected = GetFileSize(file, NULL);
@@ -119,34 +114,21 @@ BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error)
         *size += got;
     CloseHandle(file);
     *error = bytes ? 0 : ERROR_NOT_ENOUGH_MEMORY;
-    // One too large to hold now may be saved smaller: any hash of it differs.
-    list_file(name, bytes ? fnv1a(fnv_basis, bytes, *size) : file_read_twice_differing);
+    *hash = bytes ? fnv1a(fnv_basis, bytes, *size) : file_read_twice_differing;
     if (bytes)
         bytes[*size] = 0;
     return bytes;
 }
 
-enum look_result { look_same, look_changed, look_incomplete, look_busy };
-
-// The hash of a listed file as it is now; false while another program holds it.
-static bool hash_now(const char* name, unsigned long long* hash, DWORD* size)
+BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error)
 {
-    *hash = file_absent;
-    *size = 0;
-    HANDLE file = open_shared(name);
-    if (file == INVALID_HANDLE_VALUE)
-        return GetLastError() != ERROR_SHARING_VIOLATION;
-    unsigned long long own = fnv_basis;
-    DWORD got = 0;
-    BOOL read;
-    while ((read = ReadFile(file, read_buffer, sizeof read_buffer, &got, NULL)) && got) {
-        own = fnv1a(own, read_buffer, got);
-        *size += got;
-    }
-    CloseHandle(file);
-    *hash = own;
-    return read;
+    unsigned long long hash;
+    BYTE* bytes = read_file(name, size, error, &hash);
+    list_file(name, hash);
+    return bytes;
 }
+
+enum look_result { look_same, look_changed, look_incomplete, look_busy };
 
 // Whether a save changed a listed file. A save is complete once main.fx is there and holds
 // something, and every listed file reads or may be left out as held.
@@ -156,9 +138,10 @@ static look_result look(bool give_up)
     for (int i = 0; i < listed_count; i++) {
         listed_file& file = listed[i];
         unsigned long long hash;
-        DWORD size;
+        DWORD size, error;
         bool shader = lstrcmpiA(file.name, shader_source[0]) == 0;
-        if (!hash_now(file.name, &hash, &size)) {
+        free(read_file(file.name, &size, &error, &hash));
+        if (hash == file_held) {
             if (shader || !(give_up || file.said_held || file.hash == file_held))
                 return look_busy;
             // One held at the load was said by the load.

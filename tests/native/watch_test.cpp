@@ -205,17 +205,6 @@ TEST_F(watch, a_write_just_after_start_reloads_nothing)
     EXPECT_EQ(reloads_within(500), 0);
 }
 
-TEST_F(watch, a_change_past_the_first_read_counts)
-{
-    std::string large(10000, ' ');
-    standin_write("main.fx", large + shader_text);
-    EXPECT_EQ(reloads_within(100), 1);
-    standin_write("main.fx", large + other_text);
-    EXPECT_EQ(reloads_within(100), 1);
-    EXPECT_EQ(standin_calls("ReadFile(file, buffer, 4096, read, NULL)").size() % 4, 0u)
-        << "three full reads and the end, in each of the two hashes";
-}
-
 TEST_F(watch, f5_still_reloads_beside_it)
 {
     standin().script.key_polls[VK_F5] = {1};
