@@ -37,6 +37,9 @@ static IDirect3DSurface9* back_buffer = NULL;
 static IDirect3DTexture9* previous[2];
 static IDirect3DSurface9* previous_surfaces[2];
 bool device_lost = false;
+// Reached once the device has drawn all it was given before it: a catch-up must take the
+// device's time, and both stacks queue what they are given and return at once.
+static IDirect3DQuery9* drawn_event = NULL;
 
 bool device_is_lost()
 {
@@ -165,7 +168,19 @@ void release_device_resources(bool lost)
     if (back_buffer)
         back_buffer->Release();
     back_buffer = NULL;
+    if (drawn_event)
+        drawn_event->Release();
+    drawn_event = NULL;
     device_lost = lost;
+}
+
+void wait_for_device()
+{
+    if (!drawn_event && device->CreateQuery(D3DQUERYTYPE_EVENT, &drawn_event) != D3D_OK)
+        drawn_event = NULL;
+    if (drawn_event && drawn_event->Issue(D3DISSUE_END) == D3D_OK)
+        while (drawn_event->GetData(NULL, 0, D3DGETDATA_FLUSH) == S_FALSE)
+            Sleep(0);
 }
 
 // A step back: the passes and the previous frame start again from black.

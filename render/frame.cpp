@@ -190,9 +190,11 @@ static bool catch_up(shader_set* set)
         return true;
     }
     DWORD start = GetTickCount();
-    while (chain_frame() < target && GetTickCount() - start < catch_up_ms)
+    while (chain_frame() < target && GetTickCount() - start < catch_up_ms) {
         if (!draw_frame(set, chain_frame(), chain_time(), true))
             return false;
+        wait_for_device();
+    }
     // Said once, where the way is longer than a frame.
     if (chain_frame() < target && !catching_up)
         printf("Drawing up to frame %lu, %lu frames on: the shaders carry each frame into the next.\n", target,

@@ -182,6 +182,7 @@ void forget_bindings(bool unbind_all);
 bool make_device_resources(const shader_set* set);
 bool device_is_lost();
 void clear_device_state();
+void wait_for_device();
 bool passes_filtered();
 IDirect3DTexture9* const* pass_texture(int pass);
 IDirect3DTexture9* draw_into_pass(int pass);

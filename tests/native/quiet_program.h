@@ -16,6 +16,9 @@ struct quiet_program_test : ::testing::Test {
         device_lost = false;
         driver_failing = false;
         device_failed = false;
+        frame_number = 0;
+        frame_time = 0;
+        restart_chain();
         d3d = Direct3DCreate9(D3D_SDK_VERSION);
         d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, NULL, 0, &present_params, &device);
         // stdout's buffer is allocated by the first line printed, whichever test prints it.

@@ -11,6 +11,7 @@
 
 #define D3D_OK 0L
 #define S_OK 0L
+#define S_FALSE 1L
 #define D3DERR_INVALIDCALL ((HRESULT)0x8876086CL)
 #define D3DERR_DEVICELOST ((HRESULT)0x88760868L)
 #define D3DERR_DEVICENOTRESET ((HRESULT)0x88760869L)
@@ -91,6 +92,14 @@ struct IDirect3DTexture9 : IDirect3DBaseTexture9 {
     virtual HRESULT UnlockRect(UINT) = 0;
 };
 
+enum D3DQUERYTYPE { D3DQUERYTYPE_EVENT = 8 };
+#define D3DISSUE_END (1 << 0)
+#define D3DGETDATA_FLUSH (1 << 0)
+struct IDirect3DQuery9 : IUnknown {
+    virtual HRESULT Issue(DWORD flags) = 0;
+    virtual HRESULT GetData(void* data, DWORD size, DWORD flags) = 0;
+};
+
 struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT TestCooperativeLevel() = 0;
     virtual HRESULT Reset(D3DPRESENT_PARAMETERS* params) = 0;
@@ -120,6 +129,7 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) = 0;
     virtual HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) = 0;
     virtual HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) = 0;
+    virtual HRESULT CreateQuery(D3DQUERYTYPE, IDirect3DQuery9**) = 0;
 };
 
 struct IDirect3D9 : IUnknown {

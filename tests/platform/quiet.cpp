@@ -48,6 +48,10 @@ struct quiet_texture : counted<IDirect3DTexture9> {
     HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), D3D_OK; }
 } texture_object, textures[32];
 unsigned made_textures;
+struct quiet_query : counted<IDirect3DQuery9> {
+    HRESULT Issue(DWORD) override { return ++quiet.calls, D3D_OK; }
+    HRESULT GetData(void*, DWORD, DWORD) override { return ++quiet.calls, D3D_OK; }
+} query_object;
 // Every named input and an image; ps_main with passes adds p0 to p3, and each pass adds itself.
 #define NAMED_INPUTS {"resolution", D3DXRS_FLOAT4, 1, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}, \
     {"time", D3DXRS_FLOAT4, 2, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, {"frame", D3DXRS_FLOAT4, 3, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}, \
@@ -112,6 +116,7 @@ struct quiet_device : counted<IDirect3DDevice9> {
     // The live loop saves no pictures, but keeps the previous frame.
     HRESULT GetBackBuffer(UINT, UINT, D3DBACKBUFFER_TYPE, IDirect3DSurface9** surface) override { return *surface = hand_out(surface_object), ++quiet.calls, D3D_OK; }
     HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) override { return ++quiet.calls, D3D_OK; }
+    HRESULT CreateQuery(D3DQUERYTYPE, IDirect3DQuery9** query) override { return *query = hand_out(query_object), ++quiet.calls, D3D_OK; }
     // Distinct textures, as a device gives, so that a pass's two targets and its readers differ.
     HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
     { return *texture = hand_out(textures[made_textures++ % 32]), ++quiet.calls, D3D_OK; }

@@ -148,6 +148,10 @@ struct buffer : counted<ID3DXBuffer> {
     }
 };
 
+struct query_object : counted<IDirect3DQuery9> {
+    HRESULT Issue(DWORD) override { return log(record.name + "->Issue()"), D3D_OK; }
+    HRESULT GetData(void*, DWORD, DWORD) override { return D3D_OK; }
+};
 struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
@@ -412,6 +416,13 @@ struct device_object : counted<IDirect3DDevice9> {
     { return log("device->ColorFill(" + standin_name_of(surface) + ")"), D3D_OK; }
     HRESULT SetRenderTarget(DWORD index, IDirect3DSurface9* surface) override
     { return log(format("device->SetRenderTarget(%u, %s)", index, standin_name_of(surface).c_str())), D3D_OK; }
+    HRESULT CreateQuery(D3DQUERYTYPE type, IDirect3DQuery9** query) override
+    {
+        log(format("device->CreateQuery(%d)", (int)type));
+        *query = create<query_object>("query");
+        static_cast<query_object*>(*query)->record.default_pool = true;
+        return D3D_OK;
+    }
 };
 
 struct direct3d_object : counted<IDirect3D9> {
