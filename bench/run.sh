@@ -5,7 +5,7 @@
 # save in hotfx.exe --watch beside F5, saved frames, what passes cost, the wait for a frame during
 # a step back through a pass that reads itself, what view.sh's reader of hotfx's output costs,
 # the sound's picture, and a WAV heard against the frames that show it.
-# Takes about half an hour; run tools/setup.sh first on a new
+# Takes about twenty-five minutes; run tools/setup.sh first on a new
 # machine. Results and intermediate files go to build/bench.
 set -euo pipefail
 cd "$(dirname "$0")/.."
