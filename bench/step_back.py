@@ -7,22 +7,24 @@ markers; a stack not run keeps its row from before.
 every frame before it: Space stops the time, Home takes it to frame 0 and Shift+Right FAR / 60
 times to frame FAR, which hotfx draws its way up to. Once presents come steadily there again,
 the time between them over PLAIN_SECONDS is the plain frame. Then Left goes to frame FAR - 1,
-which hotfx draws again from frame 0, handing the stack about 50 ms of them (by GetTickCount)
-before each present. Every time between two presents counts, from the last one before the key
-to the third after "Stopped at frame FAR - 1." (either stack may hold up to three presents
-queued then), and the longest must be at most the plain frame's median + ALLOWANCE_MS.
+which hotfx draws again from frame 0, about 50 ms of them (by GetTickCount) before each
+present. Every time between two presents counts, from the last one before the key to the third
+after "Stopped at frame FAR - 1." (either stack may hold up to three presents queued then), and
+the longest must be at most the plain frame's median + ALLOWANCE_MS.
 
-A present is a line of Wine's trace, stamped with time.monotonic() as it arrives: on wined3d
-the swap of its GL buffers (WINEDEBUG=+wgl, which traces nothing else once frames run), on
-DXVK the Vulkan present (+vulkan, a dozen lines a frame, none per draw). Both come from the
-thread that hands the frame to the X server, after hotfx's Present call; DXVK may make its
-call before lavapipe has drawn what it presents, so there the screen waits at least as long as
-the trace says. hotfx's output is read the same way, so each console line is placed among the
+A present is a line of Wine's trace, stamped with time.monotonic() as it arrives (the pipe is
+read at most a millisecond apart): on wined3d the swap of its GL buffers (WINEDEBUG=+wgl, which
+traces nothing else once frames run), on DXVK the Vulkan present (+vulkan, a dozen lines a
+frame, none per draw, and the calls with which hotfx waits for the device). Both come from the
+thread that hands the frame to the X server, after hotfx's Present call; DXVK may make its call
+before lavapipe has drawn what it presents, so there the screen waits at least as long as the
+trace says. hotfx's output is read the same way, so each console line is placed among the
 presents. Every time and line of a run is kept in build/bench/step_back/STACK.json.
 
 usage: step_back.py [BENCHMARKS.md]
 """
 
+import bisect
 import json
 import os
 import re
@@ -93,23 +95,35 @@ class Run:
     the trace is kept with the time it arrived."""
 
     def __init__(self, display, stack, folder):
-        self.display, self.said, self.traced = display, [], []
+        self.display, self.said, self.presented = display, [], []
         debug, self.present = TRACE[stack]
         env = dict(display.env(), WINEDEBUG=debug, HOTFX_D3D9=stack, DXVK_LOG_LEVEL="none")
         self.process = subprocess.Popen([str(WINE_ROOT), "wine", "hotfx.exe", "--watch"], cwd=folder, env=env,
                                         text=True, bufsize=1, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                                         start_new_session=True)
-        for stream, lines in ((self.process.stdout, self.said), (self.process.stderr, self.traced)):
-            threading.Thread(target=self._read, args=(stream, lines), daemon=True).start()
+        threading.Thread(target=self._read_output, daemon=True).start()
+        threading.Thread(target=self._read_trace, daemon=True).start()
         self.window = None
 
-    @staticmethod
-    def _read(stream, lines):
-        for line in stream:
-            lines.append((time.monotonic(), line.rstrip("\r\n")))
+    def _read_output(self):
+        for line in self.process.stdout:
+            self.said.append((time.monotonic(), line.rstrip("\r\n")))
+
+    def _read_trace(self):
+        # Only the presents are counted, in whatever the pipe holds at most a millisecond apart:
+        # waiting for the device, hotfx on DXVK has the trace carry some 20,000 vkGetEventStatus
+        # lines a second, and reading them line by line took a third of a core from the renderer.
+        marker, fd, tail = self.present.encode(), self.process.stderr.fileno(), b""
+        while piece := os.read(fd, 1 << 20):
+            piece = tail + piece
+            arrived = time.monotonic()
+            self.presented.extend([arrived] * piece.count(marker))
+            tail = piece[1 - len(marker):]
+            time.sleep(0.001)
 
     def presents(self, since=0.0):
-        return [t for t, line in list(self.traced) if t >= since and self.present in line]
+        presented = self.presented[:]
+        return presented[bisect.bisect_left(presented, since):]
 
     def line(self, pattern, after, timeout):
         """The first console line at index after or later matching pattern: (index, time)."""
@@ -184,11 +198,12 @@ def step_back(display, stack):
             "forward": reached - keyed, "took": arrived - pressed, "shown": shown - pressed}
 
 
-def after_key(presents):
-    """When the presents came, or how many there were where they are too many to list."""
-    after = [t for t in presents if t > 0]
+def after_key(found):
+    """When the presents came, or how many and how far apart where they are too many to list."""
+    after = [t for t in found["presents"] if t > 0]
     if len(after) > 12:
-        return f"{len(after)} presents after the key"
+        return (f"{len(after)} presents after the key, {statistics.median(found['intervals']) * 1000:.1f} ms "
+                "apart (median)")
     return "presents " + ", ".join(f"{t:.2f}" for t in after) + " s after the key"
 
 
@@ -203,7 +218,7 @@ def stack_row(stack, found):
     return row(f"{stack}: longest time between two presented frames during a step back from frame {FAR:,}, "
                "one pass that reads itself, against the plain frame",
                f"{ms(longest)}; plain frame {ms(plain)} (median of {len(found['plain'])} while stopped); "
-               f"{after_key(found['presents'])}; 'Stopped at frame {FAR - 1}.' {found['took']:.1f} s and the "
+               f"{after_key(found)}; 'Stopped at frame {FAR - 1}.' {found['took']:.1f} s and the "
                f"picture {found['shown']:.1f} s after the key; {said}",
                f"at most plain + {ALLOWANCE_MS} ms ({ms(allowed)})", longest <= allowed,
                f"bench/step_back.py: hotfx.exe --watch, Space, Home, Shift+Right x {FAR // 60}, Left; "
@@ -241,8 +256,8 @@ def main():
     table_rows.sort(key=lambda r: list(TRACE).index(r["figure"].split(":")[0]))
     write_section(path, (BEGIN, END), "Stepping back through a pass that carries state (Wine 10, Xvfb, Mesa)",
                   f"`hotfx.exe --watch` with one light pass that reads itself, stopped at frame {FAR:,}; Left "
-                  f"goes to frame {FAR - 1:,}, which hotfx draws again from frame 0, handing the stack about 50 "
-                  "ms of frames (by the CPU's clock) before each present. The longest time between two "
+                  f"goes to frame {FAR - 1:,}, which hotfx draws again from frame 0, about 50 ms of frames (by "
+                  "GetTickCount) before each present. The longest time between two "
                   "presents on the way, against the plain frame while stopped, each present dated as Wine's "
                   "trace of it arrives.", table_rows)
 
