@@ -40,7 +40,7 @@ from results import row, write_section
 
 REPO = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(REPO / "tests" / "e2e"))
-from support import EXE, WINE_ROOT, Display, wait_until  # noqa: E402
+from support import EXE, VERTEX_STAGE, WINE_ROOT, Display, shader, wait_until  # noqa: E402
 FOLDER = REPO / "build" / "bench" / "step_back"
 STACKS = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else ["wined3d", "dxvk"]
 TRACE = {"wined3d": ("+wgl", "trace:wgl:glxdrv_wglSwapBuffers"),
@@ -57,21 +57,9 @@ BEGIN, END = "<!-- step back: written by bench/step_back.py -->", "<!-- end of s
 
 # The pass adds 1/256 to its own texel every frame; ps_main shows it. Both read the texel at
 # the pixel's centre, so no filtering blurs what is carried.
-SOURCE = """float4 resolution;
+SOURCE = shader("return float4(frac(tex2D(acc, own(uv)).x), uv.y * 0.5 + 0.5, 0.5, 1);", VERTEX_STAGE + """
+float4 resolution;
 sampler2D acc;
-
-struct vs_out {
-    float4 position : POSITION0;
-    float2 uv : TEXCOORD0;
-};
-
-vs_out vs_main(float3 position : POSITION0, float2 uv : TEXCOORD0)
-{
-    vs_out o;
-    o.position = float4(position, 1);
-    o.uv = uv;
-    return o;
-}
 
 float2 own(float2 uv)
 {
@@ -82,12 +70,7 @@ float4 ps_acc(float2 uv : TEXCOORD0) : COLOR0
 {
     return tex2D(acc, own(uv)) + float4(1.0 / 256, 0, 0, 0);
 }
-
-float4 ps_main(float2 uv : TEXCOORD0) : COLOR0
-{
-    return float4(frac(tex2D(acc, own(uv)).x), uv.y * 0.5 + 0.5, 0.5, 1);
-}
-"""
+""")
 
 
 class Run:

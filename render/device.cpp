@@ -99,14 +99,6 @@ static void release_pass(pass_targets* p)
         release_texture(&p->textures[which], &p->surfaces[which]);
 }
 
-static bool reads_previous_frame(const shader_set* set)
-{
-    bool read = set->vertex_reads.reads_previous_frame;
-    for (int i = 0; i < set->pass_count; i++)
-        read |= set->passes[i].reads.reads_previous_frame;
-    return read;
-}
-
 // What the drawn set needs, keeping what each pass whose name is still there has drawn; the
 // rest goes. Returns false when the device refused something, which then reads black.
 bool make_device_resources(const shader_set* set)
@@ -139,7 +131,7 @@ bool make_device_resources(const shader_set* set)
                                      "pass ", p->name);
             }
     }
-    bool wants_previous = reads_previous_frame(set);
+    bool wants_previous = set->reads_previous_frame;
     for (int which = 0; which < 2; which++) {
         if (!wants_previous)
             release_texture(&previous[which], &previous_surfaces[which]);

@@ -6,8 +6,9 @@
 #include "render/render.h"
 
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
-// What a sampler NAME reads when main.fx has no ps_NAME, in the order looked for.
-static const char* const sampler_files[] = {".wav", ".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
+// What a sampler NAME reads when main.fx has no ps_NAME and there is no NAME.wav, in the order
+// looked for.
+static const char* const image_files[] = {".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
 
 // What the device has bound at each sampler that hotfx binds, so that a frame binds only what
 // changed: pixel samplers 0 to 15, then vertex samplers 0 to 3, and one place shared by any
@@ -89,7 +90,6 @@ bool load_sampler_file(input* in)
     size_t length = strlen(in->name);
     DWORD size = 0, error = 0;
     BYTE* bytes = NULL;
-    size_t kind = 0;
     if (load_sound(in->name, &in->sound) != no_sound_file) {
         in->kind = input_sound;
         if (!in->sound.mono)
@@ -101,9 +101,9 @@ bool load_sampler_file(input* in)
         release_sound(&in->sound);
         return false;
     }
-    for (kind = 1; kind < sizeof sampler_files / sizeof sampler_files[0] && !bytes; kind++) {
+    for (size_t kind = 0; kind < sizeof image_files / sizeof image_files[0] && !bytes; kind++) {
         memcpy(path, in->name, length);
-        strcpy(path + length, sampler_files[kind]);
+        strcpy(path + length, image_files[kind]);
         bytes = read_listed_file(path, &size, &error);
         if (!bytes && error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND)
             break;

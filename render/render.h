@@ -155,6 +155,7 @@ struct shader_set {
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
     bool carries_state;  // a frame depends on the frames before it
+    bool reads_previous_frame;
     IDirect3DTexture9* keyboard;
     bool keys_given;
 };

@@ -120,7 +120,7 @@ static void release_set(shader_set* set)
         set->keyboard->Release();
     set->keyboard = NULL;
     set->pass_count = 0;
-    set->carries_state = set->keys_given = false;
+    set->carries_state = set->reads_previous_frame = set->keys_given = false;
 }
 
 // The drawn set goes: its sound stops first, and what the device holds of it is unbound.
@@ -373,6 +373,7 @@ void load_shaders()
         return;
     }
     order_passes(set);
+    set->reads_previous_frame = any_stage(*set, &stage_inputs::reads_previous_frame);
     if (any_stage(*set, &stage_inputs::reads_keyboard) && !make_keyboard(set))
         set->passes[0].reads.failed = true;
     release_shaders();

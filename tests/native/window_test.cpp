@@ -54,7 +54,17 @@ TEST_P(window_policy, reaches_the_platform_as_expected)
 
 INSTANTIATE_TEST_SUITE_P(every_row, window_policy, ::testing::ValuesIn(policy), row_name<window_message>);
 
-struct window : program_test {};
+struct window : program_test {
+    // Under --watch, with ps_main reading one input.
+    void watching_with(const D3DXCONSTANT_DESC& input)
+    {
+        make_device();
+        watch_folder = true;
+        use_named_inputs(true);
+        standin().script.compile["ps_main"].constants = {input};
+        captured(load_shaders);
+    }
+};
 
 // Closing through the system menu goes to the default handling, which sends WM_CLOSE back:
 // one quit, and the window is never destroyed.
@@ -77,11 +87,7 @@ TEST_F(window, quit_comes_from_escape_only_among_keys)
 // The mouse input frame by frame, with a button let go outside the window.
 TEST_F(window, the_mouse_keeps_its_convention_from_frame_to_frame)
 {
-    make_device();
-    watch_folder = true;
-    use_named_inputs(true);
-    standin().script.compile["ps_main"].constants = {{"mouse", D3DXRS_FLOAT4, 5, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1}};
-    captured(load_shaders);
+    watching_with({"mouse", D3DXRS_FLOAT4, 5, 1, D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, 1});
     auto frame = [] { return captured([] { draw_scene(); }), std::vector<float>(standin().pixel_constants + 20, standin().pixel_constants + 24); };
     auto send = [](UINT message, int x, int y, WPARAM keys) { window_proc(standin_window, message, keys, x | y << 16); };
     EXPECT_EQ(frame(), (std::vector<float>{0, 0, 0, 0}));
@@ -98,18 +104,13 @@ TEST_F(window, the_mouse_keeps_its_convention_from_frame_to_frame)
     send(WM_LBUTTONUP, 100, 500, 0);
     EXPECT_EQ(frame(), (std::vector<float>{200, 24, -200, 24}));
     EXPECT_EQ(frame(), (std::vector<float>{200, 24, -200, -24}));
-    release_shaders();
 }
 
 // Key A as a shader reads it after each event: down, went down since the frame before, toggled.
 // Alt comes as a system key; a key held down repeats; losing the focus lets every key go.
 TEST_F(window, a_press_is_in_row_1_for_one_frame_and_every_key_goes_up_with_the_focus)
 {
-    make_device();
-    watch_folder = true;
-    use_named_inputs(true);
-    standin().script.compile["ps_main"].constants = {{"keyboard", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
-    captured(load_shaders);
+    watching_with({"keyboard", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1});
     const struct {
         UINT message;
         WPARAM key;
@@ -129,7 +130,6 @@ TEST_F(window, a_press_is_in_row_1_for_one_frame_and_every_key_goes_up_with_the_
         EXPECT_EQ((std::vector<int>{rows['A'], rows[512 + 'A'], rows[1024 + 'A']}), step.a) << step.message;
         EXPECT_EQ((std::vector<int>{rows[VK_MENU], rows[512 + VK_MENU], rows[1024 + VK_MENU]}), step.alt) << step.message;
     }
-    release_shaders();
 }
 
 }  // namespace
