@@ -181,9 +181,11 @@ bool draw_scene()
 static bool catch_up(shader_set* set)
 {
     unsigned long target = clock_frame();
+    // A step back, also in the middle of a catch-up: the way is said again from frame 0.
     if (set->carries_state && chain_frame() > target + 1) {
         clear_device_state();
         restart_chain();
+        catching_up = false;
     }
     if (!set->carries_state || chain_frame() >= target) {
         catching_up = false;

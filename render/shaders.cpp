@@ -324,13 +324,21 @@ static void order_passes(shader_set* set)
 }
 
 // The track that plays with the time: the first sound a stage reads.
+static const track* first_sound(const stage_inputs& reads)
+{
+    for (int i = 0; i < reads.count; i++)
+        if (reads.inputs[i].kind == input_sound && reads.inputs[i].sound.mono)
+            return &reads.inputs[i].sound;
+    return NULL;
+}
+
+// The vertex stage's first, then each pixel stage's in the order they were found.
 static const track* first_sound(const shader_set& set)
 {
-    for (int i = 0; i < set.pass_count; i++)
-        for (int j = 0; j < set.passes[i].reads.count; j++)
-            if (set.passes[i].reads.inputs[j].kind == input_sound && set.passes[i].reads.inputs[j].sound.mono)
-                return &set.passes[i].reads.inputs[j].sound;
-    return NULL;
+    const track* sound = first_sound(set.vertex_reads);
+    for (int i = 0; i < set.pass_count && !sound; i++)
+        sound = first_sound(set.passes[i].reads);
+    return sound;
 }
 
 static bool reads_constants(const stage_inputs& reads)

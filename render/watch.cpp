@@ -147,8 +147,9 @@ static look_result look(bool give_up)
             // One held at the load was said by the load.
             if (!file.said_held && file.hash != file_held)
                 printf("Error : %s is held by another program; reloading without waiting for it\n", file.name);
-            // It may have changed: what was saved beside it reloads, and it is read anew.
-            changed |= !file.said_held;
+            // Read at the load, it may have changed since: what was saved beside it reloads, and
+            // it is read anew. One held since the load has nothing new to give.
+            changed |= !file.said_held && file.hash != file_held;
             file.said_held = true;
             continue;
         }

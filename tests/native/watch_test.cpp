@@ -163,6 +163,8 @@ TEST_F(watch, a_file_held_at_a_load_is_never_waited_for_and_each_held_file_is_sa
     standin().folder.files["b.png"].bytes = "PNG";
     standin().script.key_polls[VK_F5] = {1};
     EXPECT_EQ(frame(), "Error : sampler a: can't open a.png (error 32); it reads black\nLoad Shader.\n");
+    standin_write("notes.txt", "x");
+    EXPECT_EQ(reloads_within(200), 0) << "a.png, held since the load, has nothing new";
     standin().folder.files["b.png"].locked = true;
     standin_write("main.fx", other_text);
     EXPECT_EQ(reloads_within(960), 0);
