@@ -24,7 +24,8 @@ static bool pass_filtered = true;
 
 // By the drawn set's records: a pass reads the first of its targets, what it drew last, and
 // one that reads itself draws into the second, and the two swap. Record 0 is ps_main's, which
-// draws the picture.
+// draws the picture: its two are the picture of the frame before, which the stages read, and
+// the one being kept for the frame after, made while the set reads the previous frame.
 struct pass_targets {
     char name[64];
     IDirect3DTexture9* textures[2];
@@ -33,9 +34,6 @@ struct pass_targets {
 };
 static pass_targets targets[17];
 static IDirect3DSurface9* back_buffer = NULL;
-// The picture of the frame before, and the one being kept for the frame after.
-static IDirect3DTexture9* previous[2];
-static IDirect3DSurface9* previous_surfaces[2];
 bool device_lost = false;
 // Reached once the device has drawn all it was given before it: a catch-up must take the
 // device's time, and both stacks queue what they are given and return at once.
@@ -93,19 +91,13 @@ static bool make_texture(D3DFORMAT format, IDirect3DTexture9** texture, IDirect3
     return false;
 }
 
-static void release_pass(pass_targets* p)
-{
-    for (int which = 0; which < 2; which++)
-        release_texture(&p->textures[which], &p->surfaces[which]);
-}
-
 // What the drawn set needs, keeping what each pass whose name is still there has drawn; the
 // rest goes. Returns false when the device refused something, which then reads black.
 bool make_device_resources(const shader_set* set)
 {
     if (device_lost)
         return true;
-    pass_targets kept[17] = {};
+    pass_targets kept[17] = {targets[0]};
     for (int i = 1; i < set->pass_count; i++) {
         strcpy(kept[i].name, set->passes[i].name);
         kept[i].two = set->passes[i].reads_itself;
@@ -117,29 +109,22 @@ bool make_device_resources(const shader_set* set)
             }
     }
     for (int j = 1; j < 17; j++)
-        release_pass(&targets[j]);
+        for (int which = 0; which < 2; which++)
+            release_texture(&targets[j].textures[which], &targets[j].surfaces[which]);
     memcpy(targets, kept, sizeof targets);
+    targets[0].two = set->reads_previous_frame;
     bool made = true;
-    for (int i = 1; i < set->pass_count; i++) {
+    for (int i = 0; i < set->pass_count; i++) {
         pass_targets* p = &targets[i];
-        if (!p->two && p->textures[1])
-            release_texture(&p->textures[1], &p->surfaces[1]);
-        for (int which = 0; which < (p->two ? 2 : 1); which++)
-            if (!p->textures[which]) {
-                passes_filtered();
-                made &= make_texture(pass_formats[pass_format].format, &p->textures[which], &p->surfaces[which],
-                                     "pass ", p->name);
-            }
+        for (int which = 0; which < 2; which++)
+            if (which >= (p->two ? 2 : i > 0))
+                release_texture(&p->textures[which], &p->surfaces[which]);
+            else if (!p->textures[which])
+                made &= make_texture(i ? (passes_filtered(), pass_formats[pass_format].format)
+                                       : present_params.BackBufferFormat,
+                                     &p->textures[which], &p->surfaces[which], i ? "pass " : "previous_frame", p->name);
     }
-    bool wants_previous = set->reads_previous_frame;
-    for (int which = 0; which < 2; which++) {
-        if (!wants_previous)
-            release_texture(&previous[which], &previous_surfaces[which]);
-        else if (!previous[which])
-            made &= make_texture(present_params.BackBufferFormat, &previous[which], &previous_surfaces[which],
-                                 "previous_frame", "");
-    }
-    bool wants_back_buffer = wants_previous || set->pass_count > 1;
+    bool wants_back_buffer = set->reads_previous_frame || set->pass_count > 1;
     if (wants_back_buffer && !back_buffer)
         device->GetBackBuffer(0, 0, D3DBACKBUFFER_TYPE_MONO, &back_buffer);
     if (!wants_back_buffer && back_buffer) {
@@ -152,11 +137,10 @@ bool make_device_resources(const shader_set* set)
 // Before a reset and at shutdown; a lost device gets none until it is reset.
 void release_device_resources(bool lost)
 {
-    for (int i = 1; i < 17; i++)
-        release_pass(&targets[i]);
+    for (int i = 0; i < 17; i++)
+        for (int which = 0; which < 2; which++)
+            release_texture(&targets[i].textures[which], &targets[i].surfaces[which]);
     memset(targets, 0, sizeof targets);
-    for (int which = 0; which < 2; which++)
-        release_texture(&previous[which], &previous_surfaces[which]);
     if (back_buffer)
         back_buffer->Release();
     back_buffer = NULL;
@@ -178,13 +162,10 @@ void wait_for_device()
 // A step back: the passes and the previous frame start again from black.
 void clear_device_state()
 {
-    for (int i = 1; i < 17; i++)
+    for (int i = 0; i < 17; i++)
         for (int which = 0; which < 2; which++)
             if (targets[i].surfaces[which])
                 device->ColorFill(targets[i].surfaces[which], NULL, 0);
-    for (int which = 0; which < 2; which++)
-        if (previous_surfaces[which])
-            device->ColorFill(previous_surfaces[which], NULL, 0);
 }
 
 // Where what a pass drew last is kept, for its readers.
@@ -196,17 +177,21 @@ IDirect3DTexture9* const* pass_texture(int pass)
 // Once the pass's stage is fed: the texture it draws into, now the render target, or NULL
 // where the device refused it. One that reads itself has read the first of its two, what it
 // drew last; the two swap, and the first is what it draws now, for the stages after it.
+static void swap_targets(pass_targets& p)
+{
+    IDirect3DTexture9* older = p.textures[1];
+    IDirect3DSurface9* older_surface = p.surfaces[1];
+    p.textures[1] = p.textures[0];
+    p.surfaces[1] = p.surfaces[0];
+    p.textures[0] = older;
+    p.surfaces[0] = older_surface;
+}
+
 IDirect3DTexture9* draw_into_pass(int pass)
 {
     pass_targets& p = targets[pass];
-    if (p.two) {
-        IDirect3DTexture9* older = p.textures[1];
-        IDirect3DSurface9* older_surface = p.surfaces[1];
-        p.textures[1] = p.textures[0];
-        p.surfaces[1] = p.surfaces[0];
-        p.textures[0] = older;
-        p.surfaces[0] = older_surface;
-    }
+    if (p.two)
+        swap_targets(p);
     if (p.surfaces[0])
         device->SetRenderTarget(0, p.surfaces[0]);
     return p.textures[0];
@@ -219,23 +204,18 @@ void draw_into_picture()
 
 IDirect3DTexture9* const* previous_texture()
 {
-    return &previous[0];
+    return &targets[0].textures[0];
 }
 
 // At the start of each new frame: what was kept of the frame before is what it reads.
 void begin_previous_frame()
 {
-    IDirect3DTexture9* kept = previous[1];
-    IDirect3DSurface9* kept_surface = previous_surfaces[1];
-    previous[1] = previous[0];
-    previous_surfaces[1] = previous_surfaces[0];
-    previous[0] = kept;
-    previous_surfaces[0] = kept_surface;
+    swap_targets(targets[0]);
 }
 
 // After the scene of a new frame: its picture, for the frame after.
 void keep_picture()
 {
-    if (previous_surfaces[1])
-        device->StretchRect(back_buffer, NULL, previous_surfaces[1], NULL, D3DTEXF_NONE);
+    if (targets[0].surfaces[1])
+        device->StretchRect(back_buffer, NULL, targets[0].surfaces[1], NULL, D3DTEXF_NONE);
 }

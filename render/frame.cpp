@@ -27,9 +27,10 @@ bool driver_failing = false;
 bool device_failed = false;
 
 // A frame of shaders that carry state needs every frame before it drawn first, from 0 after a
-// step back. The live loop draws about this long of them in a frame, shows the frame reached
-// and handles its messages, and goes on in the next frame.
-static const DWORD catch_up_ms = 50;
+// step back. The live loop draws at most this long of them in a frame (in seconds; GetTickCount
+// moves in steps of 10 to 16 ms under Wine), shows the frame reached and handles its messages,
+// and goes on in the next frame.
+static const double catch_up_seconds = 0.040;
 static bool catching_up = false;
 
 void use_options(bool options, bool watching)
@@ -176,8 +177,16 @@ bool draw_scene()
     return true;
 }
 
+static double seconds_now()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (double)count.QuadPart / frequency.QuadPart;
+}
+
 // Draws the frames before the clock's that the shaders carry and haven't drawn, for about
-// catch_up_ms. Returns true once the clock's frame is next, false to show the frame reached.
+// catch_up_seconds. Returns true once the clock's frame is next, false to show the frame reached.
 static bool catch_up(shader_set* set)
 {
     unsigned long target = clock_frame();
@@ -191,11 +200,15 @@ static bool catch_up(shader_set* set)
         catching_up = false;
         return true;
     }
-    DWORD start = GetTickCount();
-    while (chain_frame() < target && GetTickCount() - start < catch_up_ms) {
+    // A frame is begun where one as long as the longest so far still ends within the slice.
+    double start = seconds_now(), now = start, longest = 0;
+    while (chain_frame() < target && now - start + longest <= catch_up_seconds) {
         if (!draw_frame(set, chain_frame(), chain_time(), true))
             return false;
         wait_for_device();
+        double drawn_at = seconds_now();
+        longest = drawn_at - now > longest ? drawn_at - now : longest;
+        now = drawn_at;
     }
     // Said once, where the way is longer than a frame.
     if (chain_frame() < target && !catching_up)

@@ -178,6 +178,8 @@ BOOL WINAPI FindNextChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
 BOOL WINAPI FindCloseChangeNotification(HANDLE) { return ++quiet.calls, TRUE; }
 DWORD WINAPI WaitForSingleObject(HANDLE, DWORD) { return ++quiet.calls, WAIT_TIMEOUT; }
 DWORD WINAPI GetTickCount() { return ++quiet.calls, 0; }
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count) { return ++quiet.calls, count->QuadPart = 0, TRUE; }
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency) { return ++quiet.calls, frequency->QuadPart = 1000, TRUE; }
 DWORD WINAPI GetLastError() { return ++quiet.calls, ERROR_FILE_NOT_FOUND; }
 HANDLE WINAPI FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA found) { return ++quiet.calls, quiet.inputs ? memcpy(found->cFileName, "Photo.PNG", 10), (HANDLE)0x7D00 : INVALID_HANDLE_VALUE; }
 BOOL WINAPI FindNextFileA(HANDLE, LPWIN32_FIND_DATAA) { return ++quiet.calls, FALSE; }

@@ -150,6 +150,20 @@ DWORD WINAPI GetTickCount()
     return folder().now;
 }
 
+// The same clock, counted in milliseconds.
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count)
+{
+    log("QueryPerformanceCounter()");
+    count->QuadPart = folder().now;
+    return TRUE;
+}
+
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency)
+{
+    frequency->QuadPart = 1000;
+    return TRUE;
+}
+
 DWORD WINAPI GetLastError()
 {
     log("GetLastError()");

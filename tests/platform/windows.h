@@ -29,6 +29,10 @@ typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef DWORD* LPDWORD;
+typedef int64_t LONGLONG;
+union LARGE_INTEGER {
+    LONGLONG QuadPart;
+};
 
 #define TRUE 1
 #define FALSE 0
@@ -199,6 +203,8 @@ BOOL WINAPI FindNextChangeNotification(HANDLE change);
 BOOL WINAPI FindCloseChangeNotification(HANDLE change);
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD milliseconds);
 DWORD WINAPI GetTickCount();
+BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
+BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b);
 DWORD WINAPI GetLastError();
 HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA found);
