@@ -51,7 +51,8 @@ static bool write_frame(const D3DLOCKED_RECT& locked)
 // longer than drawing the frame: a name that ends in ".bmp" is written as a plain bitmap.
 static D3DXIMAGE_FILEFORMAT file_format(const char* path)
 {
-    return same_name(extension_of(path), ".bmp") ? D3DXIFF_BMP : D3DXIFF_PNG;
+    size_t length = strlen(path);
+    return length >= 4 && lstrcmpiA(path + length - 4, ".bmp") == 0 ? D3DXIFF_BMP : D3DXIFF_PNG;
 }
 
 // Saves the back buffer as the scene left it, unscaled, as a PNG file (or a bitmap, above), or

@@ -40,10 +40,6 @@ struct quad_vertex {
 };
 extern const quad_vertex quad_vertices[4];
 
-// File names, compared as Windows compares them (watch.cpp).
-bool same_name(const char* name, const char* lower);
-const char* extension_of(const char* name);
-
 // --- Inside render/ ---
 
 // Sound (sound.cpp): a track is NAME.wav read whole, owned by the input that reads it.

@@ -46,25 +46,6 @@ static DWORD look_after_ms = 0;
 static DWORD busy_since = 0;
 static bool busy = false;
 
-// Windows compares file names without regard to case; the names compared with are ASCII, in
-// lower case, and hold no character that the case bit would turn into another (such as '_').
-bool same_name(const char* name, const char* lower)
-{
-    while (*lower && (*name == *lower || (*name | 0x20) == *lower))
-        name++, lower++;
-    return *name == *lower;
-}
-
-// From the name's last dot on, or its end when it has none.
-const char* extension_of(const char* name)
-{
-    const char* extension = name + strlen(name);
-    for (const char* at = name; *at; at++)
-        if (*at == '.')
-            extension = at;
-    return extension;
-}
-
 static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWORD count)
 {
     for (DWORD i = 0; i < count; i++)
