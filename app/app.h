@@ -16,5 +16,7 @@ extern unsigned long first_frame;
 extern unsigned long last_frame;
 extern const char* frame_path;
 extern bool numbered_frames;
+extern unsigned long picture_width;
+extern unsigned long picture_height;
 
 bool read_options(int argc, char* argv[]);

@@ -8,14 +8,15 @@ HWND main_window = NULL;
 IDirect3D9* d3d = NULL;
 IDirect3DDevice9* device = NULL;
 
-// The outer size of the window, frame included; the back buffer is stretched into it. Also the
-// picture's own size, which fit_window gives the client area under --watch.
-static const int window_width = 1280;
-static const int window_height = 1024;
+static int greatest_common_divisor(int a, int b)
+{
+    return b ? greatest_common_divisor(b, a % b) : a;
+}
 
 // --watch: a client area of the picture's own size, so that what is shown is what --frame
 // saves, pixel for pixel; where the work area of the monitor it opens on (the primary, where
-// 0,0 is) has no room for that, the largest client area with the picture's 5:4 that fits.
+// 0,0 is) has no room for that, the largest client area with the picture's aspect that fits
+// (5:4 for 1280x1024), or as near it as whole pixels come where no smaller size has it.
 static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
 {
     RECT work, frame = {0, 0, 0, 0};
@@ -26,13 +27,24 @@ static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, 
     int outer_width = work.right - work.left < *width + frame_width ? work.right - work.left : *width + frame_width;
     int outer_height =
         work.bottom - work.top < *height + frame_height ? work.bottom - work.top : *height + frame_height;
-    int step = (outer_width - frame_width) / 5;
-    if ((outer_height - frame_height) / 4 < step)
-        step = (outer_height - frame_height) / 4;
+    int divisor = greatest_common_divisor(*width, *height);
+    int aspect_width = *width / divisor, aspect_height = *height / divisor;
+    int step = (outer_width - frame_width) / aspect_width;
+    if ((outer_height - frame_height) / aspect_height < step)
+        step = (outer_height - frame_height) / aspect_height;
     *x = work.left;
     *y = work.top;
-    *width = 5 * step + frame_width;
-    *height = 4 * step + frame_height;
+    if (step == 0) {
+        // No whole multiple of the aspect fits: the width or the height that does, the other in proportion.
+        double scale = (double)(outer_width - frame_width) / *width;
+        if ((double)(outer_height - frame_height) / *height < scale)
+            scale = (double)(outer_height - frame_height) / *height;
+        *width = (int)(*width * scale + 0.5) + frame_width;
+        *height = (int)(*height * scale + 0.5) + frame_height;
+        return;
+    }
+    *width = aspect_width * step + frame_width;
+    *height = aspect_height * step + frame_height;
 }
 
 // Returns true once the window exists; on failure says so on the debugger channel. Saving
@@ -45,7 +57,8 @@ static bool create_main_window()
 
     DWORD ex_style = present_params.Windowed ? WS_EX_APPWINDOW | WS_EX_WINDOWEDGE : WS_EX_APPWINDOW;
     DWORD style = present_params.Windowed ? WS_OVERLAPPEDWINDOW : WS_POPUP;
-    int x = 0, y = 0, width = window_width, height = window_height;
+    // Without --watch, the outer size is the picture's: the client area is stretched over by it.
+    int x = 0, y = 0, width = present_params.BackBufferWidth, height = present_params.BackBufferHeight;
     if (watch_folder)
         fit_window(style, ex_style, &x, &y, &width, &height);
     main_window = CreateWindowExA(ex_style, app_name, app_name, style, x, y, width, height, NULL,
@@ -128,7 +141,9 @@ int main(int argc, char* argv[])
         return 2;
     // What a shader declares by name and hotfx fills, given any option. Without one a shader
     // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
-    use_options(watch_folder || save_frames, watch_folder);
+    use_options(watch_folder || save_frames || picture_width, watch_folder);
+    if (picture_width && !use_picture_size(picture_width, picture_height))
+        return 2;
     if (!create_main_window())
         return 1;
 
@@ -149,6 +164,10 @@ int main(int argc, char* argv[])
         run_main_loop();
         if (device_gave_up())
             exit_code = 1;
+    } else if (picture_width) {
+        fprintf(stderr, "hotfx: --size %lux%lu: the device can't draw a picture that large\n", picture_width,
+                picture_height);
+        exit_code = 2;
     } else {
         OutputDebugStringA("ERROR : CreateDevice");
         exit_code = 1;

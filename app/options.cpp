@@ -13,8 +13,12 @@ unsigned long last_frame = 0;
 // --frame: the file to write; --frames: a name with one printf number in it.
 const char* frame_path = NULL;
 bool numbered_frames = false;
+// --size: the picture's width and height, 0 for the default.
+unsigned long picture_width = 0;
+unsigned long picture_height = 0;
 
-static const char usage[] = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-]";
+static const char usage[] =
+    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -55,9 +59,40 @@ static bool one_number_in(const char* pattern)
     return numbers == 1;
 }
 
+// WIDTHxHEIGHT, each a frame number's digits and not 0; how large the device allows is
+// checked once there is one.
+static bool read_size(const char* text)
+{
+    char width[12] = "";
+    const char* x = strchr(text, 'x');
+    if (!x || x - text >= (int)sizeof width)
+        return false;
+    memcpy(width, text, x - text);
+    return read_frame_number(width, &picture_width) && read_frame_number(x + 1, &picture_height) &&
+           picture_width > 0 && picture_height > 0;
+}
+
+// --size may stand anywhere; it is taken out, and the rest read as they would be without it.
+static bool read_size_option(int* argc, char* argv[])
+{
+    for (int i = 1; i < *argc; i++) {
+        if (strcmp(argv[i], "--size") != 0)
+            continue;
+        if (i + 1 == *argc || !read_size(argv[i + 1]))
+            return bad_arguments("not a size such as 1920x1080: ", i + 1 < *argc ? argv[i + 1] : "");
+        for (int j = i; j + 2 <= *argc; j++)
+            argv[j] = argv[j + 2];
+        *argc -= 2;
+        return true;
+    }
+    return true;
+}
+
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
+    if (!read_size_option(&argc, argv))
+        return false;
     if (argc <= 1)
         return true;
     const char* option = argv[1];

@@ -1,7 +1,9 @@
+#include <stdio.h>
+
 #include "render/render.h"
 
-// The back buffer is fixed at 1280x1024 and the window is stretched over it; presenting
-// waits for one retrace, which is what paces the main loop.
+// The back buffer is 1280x1024 unless --size says otherwise, and the window is stretched over
+// it; presenting waits for one retrace, which is what paces the main loop.
 D3DPRESENT_PARAMETERS present_params = {
     1280,                     // BackBufferWidth
     1024,                     // BackBufferHeight
@@ -18,3 +20,23 @@ D3DPRESENT_PARAMETERS present_params = {
     0,                        // FullScreen_RefreshRateInHz
     D3DPRESENT_INTERVAL_ONE,  // PresentationInterval
 };
+
+// --size, before the window: the back buffer, and with it the passes, the previous frame and
+// resolution, where the device can draw into a texture that large. Returns false after
+// saying the limit.
+bool use_picture_size(unsigned long width, unsigned long height)
+{
+    IDirect3D9* direct3d = Direct3DCreate9(D3D_SDK_VERSION);
+    D3DCAPS9 caps;
+    bool known = direct3d && direct3d->GetDeviceCaps(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, &caps) == D3D_OK;
+    if (direct3d)
+        direct3d->Release();
+    if (known && (width > caps.MaxTextureWidth || height > caps.MaxTextureHeight)) {
+        fprintf(stderr, "hotfx: --size %lux%lu: this device draws at most %lux%lu\n", width, height,
+                (unsigned long)caps.MaxTextureWidth, (unsigned long)caps.MaxTextureHeight);
+        return false;
+    }
+    present_params.BackBufferWidth = width;
+    present_params.BackBufferHeight = height;
+    return true;
+}

@@ -17,6 +17,7 @@ extern const float time_step;
 // What the shell asks for. With an option, a shader gets the named inputs; under --watch a
 // missing stage is said once after each load.
 void use_options(bool named_inputs, bool watching);
+bool use_picture_size(unsigned long width, unsigned long height);
 void load_shaders();
 bool shaders_loaded();
 bool inputs_failed();

@@ -36,6 +36,9 @@ enum D3DRESOURCETYPE { D3DRTYPE_TEXTURE = 3 };
 enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
 enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
 enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
+struct D3DCAPS9 {
+    DWORD MaxTextureWidth, MaxTextureHeight;
+};
 enum D3DPRIMITIVETYPE { D3DPT_TRIANGLESTRIP = 5 };
 enum D3DPOOL { D3DPOOL_DEFAULT = 0, D3DPOOL_MANAGED = 1, D3DPOOL_SYSTEMMEM = 2 };
 enum { D3DUSAGE_RENDERTARGET = 1, D3DUSAGE_QUERY_FILTER = 0x20000, D3DVERTEXTEXTURESAMPLER0 = 257 };
@@ -137,6 +140,7 @@ struct IDirect3D9 : IUnknown {
                                  D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) = 0;
     virtual HRESULT CheckDeviceFormat(UINT adapter, D3DDEVTYPE type, D3DFORMAT display, DWORD usage,
                                       D3DRESOURCETYPE resource, D3DFORMAT format) = 0;
+    virtual HRESULT GetDeviceCaps(UINT adapter, D3DDEVTYPE type, D3DCAPS9* caps) = 0;
 };
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT sdk_version);

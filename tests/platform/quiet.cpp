@@ -135,6 +135,7 @@ quiet_device device_object;
 struct quiet_direct3d : counted<IDirect3D9> {
     HRESULT CheckDeviceFormat(UINT, D3DDEVTYPE, D3DFORMAT, DWORD, D3DRESOURCETYPE, D3DFORMAT) override
     { return ++quiet.calls, D3D_OK; }
+    HRESULT GetDeviceCaps(UINT, D3DDEVTYPE, D3DCAPS9* caps) override { return *caps = {8192, 8192}, ++quiet.calls, D3D_OK; }
     HRESULT CreateDevice(UINT, D3DDEVTYPE, HWND, DWORD, D3DPRESENT_PARAMETERS*, IDirect3DDevice9** device) override
     {
         *device = hand_out(device_object);

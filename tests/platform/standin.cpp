@@ -431,6 +431,12 @@ struct direct3d_object : counted<IDirect3D9> {
         log(format("d3d->CheckDeviceFormat(0x%x, %d)", usage, (int)wanted));
         return D3D_OK;
     }
+    HRESULT GetDeviceCaps(UINT, D3DDEVTYPE, D3DCAPS9* caps) override
+    {
+        log("d3d->GetDeviceCaps(caps)");
+        *caps = {8192, 8192};
+        return D3D_OK;
+    }
     HRESULT CreateDevice(UINT adapter, D3DDEVTYPE type, HWND focus, DWORD behaviour,
                          D3DPRESENT_PARAMETERS* params, IDirect3DDevice9** device) override
     {
