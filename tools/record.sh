@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Records frames of a shader exactly as hotfx draws them live, as a video or as PNG files.
 #
-#   tools/record.sh [FOLDER | SHADER.fx] FIRST LAST OUT
+#   tools/record.sh [--size WIDTHxHEIGHT] [FOLDER | SHADER.fx] FIRST LAST OUT
 #
 # FOLDER/main.fx, or SHADER.fx (a file named main.fx runs in its own folder; any other name
 # runs in a fresh folder of links to its folder's files, main.fx leading to it), or without
@@ -9,8 +9,9 @@
 # .mp4, .webm or .gif becomes a video at
 # 60 frames a second, one hotfx frame per video frame (the time steps by 1/60 s a frame),
 # encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
-# second); any other OUT is a folder that receives the pictures, 1280x1024 PNG files
-# named by frame number (0000000042.png). For a video hotfx writes its frames' raw pixels into
+# second); any other OUT is a folder that receives the pictures, PNG files
+# named by frame number (0000000042.png), 1280x1024 or as --size says. For a video hotfx
+# writes its frames' raw pixels into
 # a pipe to ffmpeg (`--frames FIRST LAST -`), so nothing is written but the video, and OUT
 # appears only once the video is whole. An .mp4 or .webm also gets the sound that the shader
 # reads (the first sampler NAME declared in main.fx, not keyboard, previous_frame or a pass
@@ -27,13 +28,19 @@
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
-usage="usage: tools/record.sh [FOLDER | SHADER.fx] FIRST LAST OUT.mp4|OUT.webm|OUT.gif|OUT-FOLDER"
+usage="usage: tools/record.sh [--size WIDTHxHEIGHT] [FOLDER | SHADER.fx] FIRST LAST OUT.mp4|OUT.webm|OUT.gif|OUT-FOLDER"
 
 bad_input() {
     echo "record: $1; $usage" >&2
     exit 2
 }
 
+size=1280x1024 size_option=()
+if [ "${1:-}" = --size ]; then
+    [[ ${2:-} =~ ^[1-9][0-9]{0,4}x[1-9][0-9]{0,4}$ ]] || bad_input "not a size such as 1920x1080: ${2:-}"
+    size=$2 size_option=(--size "$2")
+    shift 2
+fi
 case $# in
     3) target= ;;
     4) target=$1; shift ;;
@@ -63,6 +70,9 @@ case $out in
     *) codec=()
        [ ! -e "$out" ] || [ -d "$out" ] || bad_input "not a folder, nor .mp4, .webm or .gif: $out" ;;
 esac
+# The encoders' 4:2:0 chroma halves both sides.
+[[ $out != *.mp4 && $out != *.webm ]] || [ $((${size%x*} % 2 + ${size#*x} % 2)) -eq 0 ] ||
+    bad_input "an .mp4 or .webm needs an even width and height, not $size"
 out_dir=$(dirname "$out")
 [ -d "$out_dir" ] && [ -w "$out_dir" ] || bad_input "cannot write into the folder: $out_dir"
 out=$(cd "$out_dir" && pwd)/$(basename "$out")
@@ -156,17 +166,17 @@ total=$((last - first + 1))
 cd "$folder"
 echo "record: frames $first to $last of $folder/main.fx${sound:+, with the sound of ${sound##*/} from ${offset} s}" >&2
 if [ -n "${frames:-}" ]; then
-    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" >&2 &
+    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${size_option[@]}" --frames "$first" "$last" "${frames##*/}\\%010u.png" >&2 &
     hotfx_pid=$!
 else
     # Each background job opens its fifos itself, so none of the opens can hold this shell up.
-    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" --frames "$first" "$last" - > "$pipes/frames" &
+    "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${size_option[@]}" --frames "$first" "$last" - > "$pipes/frames" &
     hotfx_pid=$!
     # cat passes the frames on, and the kernel counts the bytes it has written (/proc/PID/io),
     # which says how many frames have reached ffmpeg.
     cat < "$pipes/frames" > "$pipes/video" &
     cat_pid=$!
-    ffmpeg -loglevel error -y -f rawvideo -pixel_format bgr0 -video_size 1280x1024 -framerate 60 -i pipe:0 \
+    ffmpeg -loglevel error -y -f rawvideo -pixel_format bgr0 -video_size "$size" -framerate 60 -i pipe:0 \
         "${audio_in[@]}" "${codec[@]}" "${audio_out[@]}" "$partial" < "$pipes/video" &
     ffmpeg_pid=$!
 fi
@@ -177,7 +187,7 @@ saved() {
     if [ -n "${frames:-}" ]; then
         find "$frames" -name "*.png" | wc -l
     elif read -r key bytes < <(grep '^wchar:' "/proc/$cat_pid/io" 2>/dev/null); then
-        echo $((bytes / (1280 * 1024 * 4)))
+        echo $((bytes / (${size%x*} * ${size#*x} * 4)))
     else
         echo 0
     fi

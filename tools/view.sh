@@ -7,6 +7,7 @@
 #                                                   are found beside it
 #   tools/view.sh --new [...] FOLDER | SHADER.fx    first writes examples/template/main.fx as
 #                                                   FOLDER/main.fx or SHADER.fx, which must not exist
+#   tools/view.sh --size WIDTHxHEIGHT [...]         the picture at that size (hotfx.exe --size)
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
@@ -34,14 +35,17 @@ bad_input() {
     exit 2
 }
 
-usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [FOLDER | SHADER.fx]"
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
 new=
 target=
+size=
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
+        --size) [[ ${2:-} =~ ^[1-9][0-9]{0,4}x[1-9][0-9]{0,4}$ ]] || bad_input "not a size such as 1920x1080: ${2:-}"
+                size=$2; shift ;;
         --raw) raw=yes ;;
         --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
@@ -109,6 +113,7 @@ shader=$folder/main.fx
 show_program "$exe"
 hotfx_args=()
 [ -z "$watch" ] || hotfx_args+=(--watch)
+[ -z "$size" ] || hotfx_args+=(--size "$size")
 xvfb_pid=
 hotfx_pid=
 live_pid=

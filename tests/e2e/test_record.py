@@ -68,6 +68,14 @@ def test_record_makes_a_video_of_every_frame_at_60_a_second(tmp_path, stack, nam
     assert sorted(path.name for path in tmp_path.iterdir()) == sorted(["main.fx", name])
 
 
+def test_record_at_a_size_makes_a_video_of_that_size(tmp_path, stack):
+    (tmp_path / "main.fx").write_text(MOVING)
+    done = subprocess.run([RECORD, "--size", "640x360", str(tmp_path / "main.fx"), "0", "9", str(tmp_path / "a.webm")],
+                          env=tool_env(stack), capture_output=True, text=True, timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert probe(tmp_path / "a.webm") == (10, (640, 360), "60/1")
+
+
 @pytest.mark.parametrize("out", ["pictures", "clip.mp4"])
 def test_record_on_a_terminal_shows_a_progress_bar(tmp_path, stack, out):
     sine_folder(tmp_path)
@@ -116,6 +124,9 @@ BAD_ARGUMENTS = {
     "a file as the folder": (["{tmp}", "0", "9", "{tmp}/main.fx"], r"not a folder, nor \.mp4, \.webm or \.gif: .*"),
     "no such shader": (["{tmp}/nowhere.fx", "0", "9", "{tmp}/a.mp4"], r"no such folder or file: .*/nowhere\.fx"),
     "output in no folder": (["{tmp}", "0", "9", "{tmp}/gone/a.mp4"], r"cannot write into the folder: .*/gone"),
+    "not a size": (["--size", "640", "{tmp}", "0", "9", "{tmp}/a.mp4"], r"not a size such as 1920x1080: 640"),
+    "an odd size for 4:2:0": (["--size", "641x360", "{tmp}", "0", "9", "{tmp}/a.mp4"],
+                              r"an \.mp4 or \.webm needs an even width and height, not 641x360"),
 }
 
 
