@@ -137,12 +137,12 @@ def measure(display, stack):
     return times, (saved, live_rate(display, stack)), (rings, live_rate(display, stack, RINGS))
 
 
-def saved_rate(display, stack, pattern, count, folder=FOLDER):
+def saved_rate(display, stack, pattern, count, folder=FOLDER, options=()):
     """Frames saved a second, with the start and the end of the program taken out."""
     runs = {1: [], count: []}
     for _ in range(3):
         for frames in runs:
-            runs[frames].append(timed(display, stack, "--frames", 0, frames - 1, pattern, folder=folder))
+            runs[frames].append(timed(display, stack, *options, "--frames", 0, frames - 1, pattern, folder=folder))
     return (count - 1) / (statistics.median(runs[count]) - statistics.median(runs[1]))
 
 

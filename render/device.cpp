@@ -137,6 +137,7 @@ bool make_device_resources(const shader_set* set)
 // Before a reset and at shutdown; a lost device gets none until it is reset.
 void release_device_resources(bool lost)
 {
+    release_timing();
     for (int i = 0; i < 17; i++)
         for (int which = 0; which < 2; which++)
             release_texture(&targets[i].textures[which], &targets[i].surfaces[which]);

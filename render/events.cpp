@@ -137,6 +137,8 @@ void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             key_went(wParam, true);
         if (message == WM_KEYDOWN)
             time_key(wParam, lParam);
+        if (wParam == VK_F2 && !(lParam & 0x40000000))
+            start_timing();
         return;
     }
 }

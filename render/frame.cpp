@@ -116,6 +116,7 @@ static void draw_passes(shader_set* set)
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
+        time_drawn(*at);
     }
     draw_into_picture();
 }
@@ -127,6 +128,7 @@ static void draw_passes(shader_set* set)
 // begin the scene, which then neither drew nor counted.
 static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh)
 {
+    begin_timed_frame();
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     if (device->BeginScene() != D3D_OK)
         return false;
@@ -154,7 +156,9 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
     missing_said = missing_said_once;
     device->SetFVF(quad_fvf);
     device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
+    time_drawn(0);
     device->EndScene();
+    end_timed_frame();
     // What the shaders carry starts with the first frame they draw.
     if (fresh && set->vertex) {
         keep_picture();
@@ -239,4 +243,5 @@ void render_frame()
         driver_failed(presented);
     else if (presented == D3D_OK)
         driver_failing = false;
+    report_timing(drawn_set());
 }

@@ -140,6 +140,7 @@ struct pass {
     stage_inputs reads;
     float registers[64][4];
     bool reads_itself;
+    int slots;         // instructions in its code
     BYTE read_at_count;
     BYTE read_at[16];  // the samplers that stages read it through
 };
@@ -148,6 +149,7 @@ struct pass {
 struct shader_set {
     IDirect3DVertexShader9* vertex;
     stage_inputs vertex_reads;
+    int vertex_slots;
     pass passes[17];   // ps_main's record first, then the passes as they were found
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
@@ -188,3 +190,11 @@ void draw_into_picture();
 IDirect3DTexture9* const* previous_texture();
 void begin_previous_frame();
 void keep_picture();
+
+// F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.
+void start_timing();
+void begin_timed_frame();
+void time_drawn(int record);
+void end_timed_frame();
+void report_timing(const shader_set* set);
+void release_timing();

@@ -10,6 +10,8 @@ const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
 static const char vertex_profile[] = "vs_3_0";
 static const char pixel_profile[] = "ps_3_0";
 static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
+// The instruction slots that vs_3_0 and ps_3_0 give a shader on every device.
+static const int profile_slots = 512;
 // How each compiler says that the file has no such function: Windows' D3DX and Wine's.
 static const char* const entry_missing_codes[] = {"X3501", "E5005"};
 
@@ -92,6 +94,7 @@ static const struct {
 static const void* const include_object = &include_calls;
 
 static void print_pass_order(const shader_set& set);
+static void print_slots(const shader_set& set);
 
 // Images, passes and the previous frame are read as sampler 0 is.
 static void set_sampler_states_of(DWORD sampler)
@@ -187,6 +190,24 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
     return code;
 }
 
+// The instructions of the code, each a slot; declarations, constants and comments take none.
+static int slots_of(ID3DXBuffer* code)
+{
+    const DWORD* token = (const DWORD*)code->GetBufferPointer();
+    const DWORD* end = token + code->GetBufferSize() / sizeof(DWORD);
+    int slots = 0;
+    for (token++; token < end && *token != D3DSIO_END;) {
+        DWORD opcode = *token & D3DSI_OPCODE_MASK;
+        if (opcode == D3DSIO_COMMENT) {
+            token += 1 + ((*token & D3DSI_COMMENTSIZE_MASK) >> D3DSI_COMMENTSIZE_SHIFT);
+            continue;
+        }
+        slots += opcode != D3DSIO_DCL && opcode != D3DSIO_DEF && opcode != D3DSIO_DEFB && opcode != D3DSIO_DEFI;
+        token += 1 + ((*token & D3DSI_INSTLENGTH_MASK) >> D3DSI_INSTLENGTH_SHIFT);
+    }
+    return slots;
+}
+
 static void report_refused(const char* entry, const char* stage, HRESULT status)
 {
     printf("Error : %s compiled, but the device refused it as a %s shader (status 0x%08X)\n", entry, stage,
@@ -202,6 +223,7 @@ static bool create_vertex_shader(shader_set* set)
     if (!code)
         return false;
     HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), &set->vertex);
+    set->vertex_slots = slots_of(code);
     code->Release();
     if (table) {
         read_inputs(0, table, &set->vertex_reads);
@@ -225,6 +247,7 @@ static bool create_pixel_shader(shader_set* set, pass* p, const char* entry, boo
     if (!code)
         return false;
     HRESULT status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), &p->shader);
+    p->slots = slots_of(code);
     code->Release();
     if (table) {
         read_inputs(1, table, &p->reads);
@@ -396,6 +419,8 @@ void load_shaders()
         return;
     printf("Load Shader.\n");
     print_pass_order(*set);
+    if (named_inputs)
+        print_slots(*set);
     if (!make_device_resources(set))
         set->passes[0].reads.failed = true;
     set_sampler_states();
@@ -442,6 +467,15 @@ void set_sampler_states()
             device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_POINT);
             device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
         }
+}
+
+// What each stage's code takes of the slots it has, in the order they run.
+static void print_slots(const shader_set& set)
+{
+    printf("Slots: %s %d", shader_source[1], set.vertex_slots);
+    for (int i = 0; i < set.pass_count - 1; i++)
+        printf(", %s %d", set.passes[set.order[i]].name, set.passes[set.order[i]].slots);
+    printf(", %s %d of %d\n", shader_source[2], set.passes[0].slots, profile_slots);
 }
 
 static void print_pass_order(const shader_set& set)

@@ -178,7 +178,7 @@ TEST_F(device_loss, f5_held_through_the_loss_makes_the_previous_frame_only_after
     std::string printed;
     for (int i = 0; i < 3; ++i)
         printed += frame();
-    EXPECT_EQ(printed, "Load Shader.\n" + lost_line + "Load Shader.\nLoad Shader.\n");
+    EXPECT_EQ(printed, "Load Shader.\n" + slots_line + lost_line + "Load Shader.\n" + slots_line + "Load Shader.\n" + slots_line);
     EXPECT_FALSE(device_lost);
     const std::vector<std::string>& calls = standin().calls;
     auto reset = std::find(calls.begin(), calls.end(), "device->Reset(present_params)");

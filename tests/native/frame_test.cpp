@@ -165,7 +165,7 @@ struct carried : frame {
         const D3DXCONSTANT_DESC p0 = {"p0", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1};
         const D3DXCONSTANT_DESC frame = {"frame", D3DXRS_FLOAT4, 1, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1};
         standin().script.compile["ps_main"].constants = standin().script.compile["ps_p0"].constants = {p0, frame};
-        EXPECT_EQ(captured(load_shaders), "Load Shader.\nPasses in order: p0\n");
+        EXPECT_EQ(captured(load_shaders), "Load Shader.\nPasses in order: p0\nSlots: vs_main 1, p0 1, ps_main 1 of 512\n");
     }
     // How many frames the pass drew in each of so many presented frames.
     std::vector<int> pass_draws(int frames, std::string* printed)
@@ -195,8 +195,8 @@ TEST_F(carried, with_the_time_stopped_a_reload_draws_no_pass_frame)
     EXPECT_EQ(pass_draws(2, &printed), (std::vector<int>{0, 0}));
     window_input(standin_window, WM_KEYDOWN, VK_RIGHT, 0);
     EXPECT_EQ(pass_draws(2, &printed), (std::vector<int>{1, 0}));
-    EXPECT_EQ(printed, "Stopped at frame 3.\nLoad Shader.\nPasses in order: p0\nError : main.fx(3,1): error X3000: "
-                       "typo\nStopped at frame 4.\n");
+    EXPECT_EQ(printed, "Stopped at frame 3.\nLoad Shader.\nPasses in order: p0\nSlots: vs_main 1, p0 1, ps_main 1 of 512\n"
+                       "Error : main.fx(3,1): error X3000: typo\nStopped at frame 4.\n");
     EXPECT_EQ(frame_shown(), 4.0f);
 }
 

@@ -75,6 +75,9 @@ inline void make_device()
     standin().calls.clear();
 }
 
+// What a load with an option says after "Load Shader.": the stand-in's code is one move a stage.
+const std::string slots_line = "Slots: vs_main 1, ps_main 1 of 512\n";
+
 inline std::string captured(void (*procedure)())
 {
     ::testing::internal::CaptureStdout();

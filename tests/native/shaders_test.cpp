@@ -192,7 +192,7 @@ TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extensi
     for (const char* name : {"my_Photo.TGA", "MY_PHOTO.jpg", "my_photo.png.txt", "my_photos.png", "my_photo"})
         standin().folder.files[name].bytes = "image";
     pixel_compile().constants = {{"my_photo", D3DXRS_SAMPLER, 3, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
-    EXPECT_EQ(load(), "Load Shader.\n");
+    EXPECT_EQ(load(), "Load Shader.\n" + slots_line);
     EXPECT_THAT(standin_calls("CreateFileA(\"my_"), ElementsAre(HasSubstr("\"my_photo.wav\""), HasSubstr("\"my_photo.png\""),
                                                                 HasSubstr("\"my_photo.jpg\"")));
     EXPECT_THAT(standin_calls("D3DXCreate"), ElementsAre("D3DXCreateTextureFromFileInMemoryEx(5 bytes, -2, -2, -1, 1)"));
@@ -207,7 +207,7 @@ TEST_F(shaders, a_vertex_sampler_named_as_a_constant_input_is_refused_and_reads_
     use_named_inputs(true);
     vertex_compile().constants = {{"mouse", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     EXPECT_EQ(load(), "Error : mouse: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
-                      "Load Shader.\n");
+                      "Load Shader.\n" + slots_line);
     EXPECT_TRUE(inputs_failed());
     EXPECT_TRUE(draw_scene());
     EXPECT_THAT(standin_calls("device->SetVertexShaderConstantF"), ElementsAre("device->SetVertexShaderConstantF(0, shader_constants, 64)"));
@@ -234,7 +234,7 @@ TEST_P(pass_bindings, no_draw_reads_its_own_target_and_each_reads_the_latest_pic
     standin().script.compile["ps_p0"].constants.clear();
     if (GetParam().reads_itself)
         standin().script.compile["ps_p0"].constants = {p0_at_0};
-    EXPECT_EQ(load(), "Load Shader.\nPasses in order: p0\n");
+    EXPECT_EQ(load(), "Load Shader.\nPasses in order: p0\nSlots: vs_main 1, p0 1, ps_main 1 of 512\n");
     ASSERT_EQ(drawn_set()->pass_count, 2);
     std::map<std::string, std::string> held;
     std::string target;

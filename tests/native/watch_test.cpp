@@ -40,8 +40,8 @@ struct watch : program_test {
         int reloads = 0;
         for (DWORD spent = 0; spent < ms; spent += frame_ms) {
             std::string printed = frame(frame_ms);
-            EXPECT_THAT(printed, ::testing::AnyOf("", "Load Shader.\n")) << "at " << spent << " ms";
-            reloads += printed == "Load Shader.\n";
+            EXPECT_THAT(printed, ::testing::AnyOf("", "Load Shader.\n" + slots_line)) << "at " << spent << " ms";
+            reloads += printed == "Load Shader.\n" + slots_line;
         }
         return reloads;
     }
@@ -61,7 +61,7 @@ TEST_F(watch, a_save_reloads_once_when_the_folder_has_been_quiet_for_20_ms)
     EXPECT_EQ(frame(), "");
     EXPECT_THAT(standin_calls("FindNextChangeNotification"), ElementsAre("FindNextChangeNotification(change)"));
     EXPECT_EQ(frame(19), "") << "19 ms after the change";
-    EXPECT_EQ(frame(1), "Load Shader.\n") << "20 ms after the change";
+    EXPECT_EQ(frame(1), "Load Shader.\n" + slots_line) << "20 ms after the change";
     EXPECT_EQ(reloads_within(1000), 0);
     EXPECT_THAT(standin().folder.open, IsEmpty()) << "every file and search closed";
 }
@@ -162,7 +162,7 @@ TEST_F(watch, a_file_held_at_a_load_is_never_waited_for_and_each_held_file_is_sa
     standin().folder.files["a.png"] = {"PNG", true};
     standin().folder.files["b.png"].bytes = "PNG";
     standin().script.key_polls[VK_F5] = {1};
-    EXPECT_EQ(frame(), "Error : sampler a: can't open a.png (error 32); it reads black\nLoad Shader.\n");
+    EXPECT_EQ(frame(), "Error : sampler a: can't open a.png (error 32); it reads black\nLoad Shader.\n" + slots_line);
     standin_write("notes.txt", "x");
     EXPECT_EQ(reloads_within(200), 0) << "a.png, held since the load, has nothing new";
     standin().folder.files["b.png"].locked = true;
@@ -170,9 +170,9 @@ TEST_F(watch, a_file_held_at_a_load_is_never_waited_for_and_each_held_file_is_sa
     EXPECT_EQ(reloads_within(960), 0);
     EXPECT_EQ(frame(100), "Error : b.png is held by another program; reloading without waiting for it\n"
                           "Error : sampler a: can't open a.png (error 32); it reads black\n"
-                          "Error : sampler b: can't open b.png (error 32); it reads black\nLoad Shader.\n");
+                          "Error : sampler b: can't open b.png (error 32); it reads black\nLoad Shader.\n" + slots_line);
     standin_write("main.fx", shader_text);
-    EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n")) << "without waiting for either";
+    EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n" + slots_line)) << "without waiting for either";
 }
 
 // The files the last load read count, and nothing else: an image or a sound a sampler reads
@@ -186,7 +186,7 @@ TEST_F(watch, only_what_the_last_load_read_counts_from_that_load_on)
                                                      {"moss", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
                                                      {"music", D3DXRS_SAMPLER, 2, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
     standin_write("main.fx", other_text);
-    EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n"));
+    EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n" + slots_line));
     for (const char* unread : {"screenshot.png", "stone.jpg", "other.wav"}) {
         standin_write(unread, "PNG");
         EXPECT_EQ(reloads_within(200), 0) << unread;
@@ -210,7 +210,7 @@ TEST_F(watch, a_write_just_after_start_reloads_nothing)
 TEST_F(watch, f5_still_reloads_beside_it)
 {
     standin().script.key_polls[VK_F5] = {1};
-    EXPECT_EQ(frame(), "Load Shader.\n");
+    EXPECT_EQ(frame(), "Load Shader.\n" + slots_line);
     EXPECT_EQ(reloads_within(200), 0);
 }
 
@@ -243,7 +243,7 @@ TEST_F(watch_run, watches_from_before_the_first_load_until_shutdown)
     standin().script.idle_peeks_before_quit = 3;
     std::string printed;
     EXPECT_EQ(run_main(&printed, {"hotfx.exe", "--watch"}), 0);
-    EXPECT_EQ(printed, "Load Shader.\n");
+    EXPECT_EQ(printed, "Load Shader.\n" + slots_line);
     auto& calls = standin().calls;
     auto at = [&](const std::string& call) { return std::find(calls.begin(), calls.end(), call) - calls.begin(); };
     auto compile = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
@@ -263,7 +263,7 @@ TEST_F(watch_run, a_folder_that_cannot_be_watched_says_so_and_f5_still_works)
     std::string printed;
     EXPECT_EQ(run_main(&printed, {"hotfx.exe", "--watch"}), 0);
     EXPECT_EQ(printed, "Error : can't watch this folder for saves (error 5); F5 still reloads\n"
-                       "Load Shader.\nLoad Shader.\n");
+                       "Load Shader.\n" + slots_line + "Load Shader.\n" + slots_line);
     EXPECT_THAT(standin_calls("WaitForSingleObject"), IsEmpty());
     watch_folder = false;
 }

@@ -721,6 +721,16 @@ IDirect3D9* WINAPI Direct3DCreate9(UINT sdk_version)
     return create<direct3d_object>("d3d");
 }
 
+// Code of the profile's version: a comment, a declaration and a constant, which take no slot,
+// and one move, which takes one.
+static std::string code_of(const char* profile)
+{
+    const DWORD tokens[] = {(profile && profile[0] == 'v' ? 0xFFFE0300u : 0xFFFF0300u), 0x0001FFFE, 0x42415443,
+                            0x0200001F, 0x80000000, 0x900F0000, 0x05000051, 0xA00F0000, 0, 0, 0, 0,
+                            0x02000001, 0x800F0000, 0xA0E40000, D3DSIO_END};
+    return std::string((const char*)tokens, sizeof tokens);
+}
+
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
                                           LPCSTR entry, LPCSTR profile, DWORD flags,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
@@ -768,7 +778,7 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
         *code = NULL;
         if (result.code) {
             buffer* b = create<buffer>("buffer");
-            b->fill(std::string(profile ? profile : "") + " tokens", true);
+            b->fill(code_of(profile), false);
             *code = b;
         }
     }

@@ -30,6 +30,7 @@ typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef DWORD* LPDWORD;
 typedef int64_t LONGLONG;
+typedef uint64_t UINT64;
 union LARGE_INTEGER {
     LONGLONG QuadPart;
 };
@@ -121,6 +122,7 @@ enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTU
 #define SC_MONITORPOWER 0xF170
 
 #define VK_ESCAPE 0x1B
+#define VK_F2 0x71
 #define VK_F5 0x74
 enum { VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_SPACE = 0x20, VK_HOME = 0x24, VK_LEFT, VK_RIGHT = 0x27 };
 
