@@ -16,7 +16,8 @@ static int greatest_common_divisor(int a, int b)
 // --watch: a client area of the picture's own size, so that what is shown is what --frame
 // saves, pixel for pixel; where the work area of the monitor it opens on (the primary, where
 // 0,0 is) has no room for that, the largest client area with the picture's aspect that fits
-// (5:4 for 1280x1024), or as near it as whole pixels come where no smaller size has it.
+// (5:4 for 1280x1024), or the picture scaled to fit and rounded where the exact aspect would
+// leave more than a fiftieth of the room unused.
 static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
 {
     RECT work, frame = {0, 0, 0, 0};
@@ -32,19 +33,21 @@ static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, 
     int step = (outer_width - frame_width) / aspect_width;
     if ((outer_height - frame_height) / aspect_height < step)
         step = (outer_height - frame_height) / aspect_height;
+    double scale = (double)(outer_width - frame_width) / *width;
+    if ((double)(outer_height - frame_height) / *height < scale)
+        scale = (double)(outer_height - frame_height) / *height;
     *x = work.left;
     *y = work.top;
-    if (step == 0) {
-        // No whole multiple of the aspect fits: the width or the height that does, the other in proportion.
-        double scale = (double)(outer_width - frame_width) / *width;
-        if ((double)(outer_height - frame_height) / *height < scale)
-            scale = (double)(outer_height - frame_height) / *height;
+    if (aspect_width * step < 0.98 * *width * scale) {
         *width = (int)(*width * scale + 0.5) + frame_width;
         *height = (int)(*height * scale + 0.5) + frame_height;
-        return;
+    } else {
+        *width = aspect_width * step + frame_width;
+        *height = aspect_height * step + frame_height;
     }
-    *width = aspect_width * step + frame_width;
-    *height = aspect_height * step + frame_height;
+    // At least a pixel each way, however thin the picture.
+    *width = *width > frame_width ? *width : frame_width + 1;
+    *height = *height > frame_height ? *height : frame_height + 1;
 }
 
 // Returns true once the window exists; on failure says so on the debugger channel. Saving
@@ -152,8 +155,8 @@ int main(int argc, char* argv[])
         OutputDebugStringA("ERROR : Direct3DCreate9");
         return 1;
     }
-    d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, main_window,
-                      D3DCREATE_HARDWARE_VERTEXPROCESSING, &present_params, &device);
+    HRESULT created = d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, main_window,
+                                        D3DCREATE_HARDWARE_VERTEXPROCESSING, &present_params, &device);
     int exit_code = 0;
     if (device && save_frames) {
         exit_code = save_frames_asked();
@@ -164,9 +167,9 @@ int main(int argc, char* argv[])
         run_main_loop();
         if (device_gave_up())
             exit_code = 1;
-    } else if (picture_width) {
-        fprintf(stderr, "hotfx: --size %lux%lu: the device can't draw a picture that large\n", picture_width,
-                picture_height);
+    } else if (picture_width && (created == D3DERR_OUTOFVIDEOMEMORY || created == E_OUTOFMEMORY)) {
+        fprintf(stderr, "hotfx: --size %lux%lu: the device has no memory for a picture that large\n",
+                picture_width, picture_height);
         exit_code = 2;
     } else {
         OutputDebugStringA("ERROR : CreateDevice");

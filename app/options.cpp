@@ -59,8 +59,10 @@ static bool one_number_in(const char* pattern)
     return numbers == 1;
 }
 
-// WIDTHxHEIGHT, each a frame number's digits and not 0; how large the device allows is
-// checked once there is one.
+// WIDTHxHEIGHT, each 1 to 65535, which keeps the window's arithmetic in range; how large this
+// device allows is checked once there is one.
+static const unsigned long largest_side = 65535;
+
 static bool read_size(const char* text)
 {
     char width[12] = "";
@@ -69,7 +71,7 @@ static bool read_size(const char* text)
         return false;
     memcpy(width, text, x - text);
     return read_frame_number(width, &picture_width) && read_frame_number(x + 1, &picture_height) &&
-           picture_width > 0 && picture_height > 0;
+           picture_width > 0 && picture_height > 0 && picture_width <= largest_side && picture_height <= largest_side;
 }
 
 // --size may stand anywhere; it is taken out, and the rest read as they would be without it.
@@ -83,6 +85,9 @@ static bool read_size_option(int* argc, char* argv[])
         for (int j = i; j + 2 <= *argc; j++)
             argv[j] = argv[j + 2];
         *argc -= 2;
+        for (int j = i; j < *argc; j++)
+            if (strcmp(argv[j], "--size") == 0)
+                return bad_arguments("--size given twice", "");
         return true;
     }
     return true;

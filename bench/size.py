@@ -14,7 +14,7 @@ from pathlib import Path
 
 from results import machine, row
 
-LIMIT = 32 * 1024
+LIMIT = 42 * 1024
 # The C runtime is msvcrt.dll with mingw-w64's default runtime, the api-ms-win-crt set with UCRT.
 ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "d3d9.dll", "d3dx9_43.dll", "msvcrt.dll"}
 
@@ -31,7 +31,7 @@ def main():
     dlls = re.findall(r"DLL Name: (\S+)", headers)
     extra = [dll for dll in dlls if dll.lower() not in ALLOWED and not dll.lower().startswith("api-ms-win-crt-")]
     rows = [
-        row("hotfx.exe, stripped", f"{size} bytes ({size / 1024:.1f} KiB)", "at most 32 KiB (32768 bytes)",
+        row("hotfx.exe, stripped", f"{size} bytes ({size / 1024:.1f} KiB)", "at most 42 KiB (43008 bytes)",
             size <= LIMIT, f"i686-w64-mingw32-strip -o stripped.exe {shown}; stat -c %s stripped.exe"),
         row("DLLs imported by hotfx.exe", ", ".join(dlls) + (f" (beyond the allowed: {', '.join(extra)})"
                                                             if extra else ""),

@@ -137,7 +137,7 @@ void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
             key_went(wParam, true);
         if (message == WM_KEYDOWN)
             time_key(wParam, lParam);
-        if (wParam == VK_F2 && !(lParam & 0x40000000))
+        if (wParam == VK_F2 && !(lParam & 0x40000000) && !device_is_lost())
             start_timing();
         return;
     }

@@ -128,7 +128,7 @@ static void draw_passes(shader_set* set)
 // begin the scene, which then neither drew nor counted.
 static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh)
 {
-    begin_timed_frame();
+    begin_timed_frame(set);
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     if (device->BeginScene() != D3D_OK)
         return false;

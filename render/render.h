@@ -150,6 +150,7 @@ struct shader_set {
     IDirect3DVertexShader9* vertex;
     stage_inputs vertex_reads;
     int vertex_slots;
+    unsigned long load_number;  // counts the loads drawn, so that F2 sees a new set
     pass passes[17];   // ps_main's record first, then the passes as they were found
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
@@ -193,7 +194,7 @@ void keep_picture();
 
 // F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.
 void start_timing();
-void begin_timed_frame();
+void begin_timed_frame(const shader_set* set);
 void time_drawn(int record);
 void end_timed_frame();
 void report_timing(const shader_set* set);

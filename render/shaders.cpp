@@ -10,8 +10,16 @@ const char* const shader_source[3] = {"main.fx", "vs_main", "ps_main"};
 static const char vertex_profile[] = "vs_3_0";
 static const char pixel_profile[] = "ps_3_0";
 static const DWORD compile_flags = D3DXSHADER_OPTIMIZATION_LEVEL3 | D3DXSHADER_PREFER_FLOW_CONTROL;
-// The instruction slots that vs_3_0 and ps_3_0 give a shader on every device.
+// The instruction slots that vs_3_0 and ps_3_0 give a shader on every device, and the
+// instructions that take more than one.
 static const int profile_slots = 512;
+static const struct {
+    DWORD opcode;
+    int slots;
+} macro_slots[] = {
+    {D3DSIO_LRP, 2}, {D3DSIO_M4x4, 4}, {D3DSIO_M4x3, 3}, {D3DSIO_M3x4, 4}, {D3DSIO_M3x3, 3},
+    {D3DSIO_M3x2, 2}, {D3DSIO_POW, 3}, {D3DSIO_CRS, 2}, {D3DSIO_NRM, 3}, {D3DSIO_SINCOS, 8},
+};
 // How each compiler says that the file has no such function: Windows' D3DX and Wine's.
 static const char* const entry_missing_codes[] = {"X3501", "E5005"};
 
@@ -190,7 +198,8 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
     return code;
 }
 
-// The instructions of the code, each a slot; declarations, constants and comments take none.
+// The slots the code's instructions take: one each but the macros above; declarations,
+// constants and comments take none.
 static int slots_of(ID3DXBuffer* code)
 {
     const DWORD* token = (const DWORD*)code->GetBufferPointer();
@@ -202,7 +211,10 @@ static int slots_of(ID3DXBuffer* code)
             token += 1 + ((*token & D3DSI_COMMENTSIZE_MASK) >> D3DSI_COMMENTSIZE_SHIFT);
             continue;
         }
-        slots += opcode != D3DSIO_DCL && opcode != D3DSIO_DEF && opcode != D3DSIO_DEFB && opcode != D3DSIO_DEFI;
+        int taken = opcode != D3DSIO_DCL && opcode != D3DSIO_DEF && opcode != D3DSIO_DEFB && opcode != D3DSIO_DEFI;
+        for (const auto& macro : macro_slots)
+            taken = opcode == macro.opcode ? macro.slots : taken;
+        slots += taken;
         token += 1 + ((*token & D3DSI_INSTLENGTH_MASK) >> D3DSI_INSTLENGTH_SHIFT);
     }
     return slots;
@@ -223,7 +235,7 @@ static bool create_vertex_shader(shader_set* set)
     if (!code)
         return false;
     HRESULT status = device->CreateVertexShader((const DWORD*)code->GetBufferPointer(), &set->vertex);
-    set->vertex_slots = slots_of(code);
+    set->vertex_slots = named_inputs ? slots_of(code) : 0;
     code->Release();
     if (table) {
         read_inputs(0, table, &set->vertex_reads);
@@ -247,7 +259,7 @@ static bool create_pixel_shader(shader_set* set, pass* p, const char* entry, boo
     if (!code)
         return false;
     HRESULT status = device->CreatePixelShader((const DWORD*)code->GetBufferPointer(), &p->shader);
-    p->slots = slots_of(code);
+    p->slots = named_inputs ? slots_of(code) : 0;
     code->Release();
     if (table) {
         read_inputs(1, table, &p->reads);
@@ -408,6 +420,7 @@ void load_shaders()
     if (any_stage(*set, &stage_inputs::reads_keyboard) && !make_keyboard(set))
         set->passes[0].reads.failed = true;
     release_shaders();
+    set->load_number = drawn->load_number + 1;
     loading = drawn;
     drawn = set;
     bool own_registers = reads_constants(set->vertex_reads) || reads_constants(set->passes[0].reads);

@@ -8,6 +8,8 @@
 // waits for the device. Nothing is asked of the device while nobody has pressed F2.
 
 static const DWORD measured_ms = 1000;
+// Frames not back this long after the second are given up on.
+static const DWORD late_ms = 2000;
 // Frames whose queries may be on their way at once; a frame that finds them all still out is
 // not measured.
 static const int frames_in_flight = 4;
@@ -29,11 +31,25 @@ static timed_frame* measured = NULL;  // the frame being drawn, when it is measu
 
 // The second being measured, and the sums of what came back: the frame, then by record.
 static bool measuring = false;
+static unsigned long measured_load = 0;  // the load whose frames are measured, 0 until one draws
 static bool cpu_only = false;
 static bool no_stamps_said = false;
 static DWORD measuring_since = 0;
 static double frame_ms, record_ms[17];
 static int frames_counted, record_counts[17];
+
+// The sums emptied and the second started again, frames still out given up on.
+static void restart_second()
+{
+    frame_ms = 0;
+    frames_counted = 0;
+    for (int i = 0; i < 17; i++)
+        record_ms[i] = 0, record_counts[i] = 0;
+    for (timed_frame& f : frames)
+        f.out = false;
+    measuring = true;
+    measuring_since = GetTickCount();
+}
 
 static bool make_queries(timed_frame* f)
 {
@@ -75,19 +91,24 @@ void start_timing()
     if (cpu_only && !no_stamps_said)
         printf("The device has no timestamp queries: F2 gives the CPU's time for each frame instead.\n");
     no_stamps_said |= cpu_only;
-    frame_ms = 0;
-    frames_counted = 0;
-    for (int i = 0; i < 17; i++)
-        record_ms[i] = 0, record_counts[i] = 0;
-    measuring = true;
-    measuring_since = GetTickCount();
+    measured_load = 0;
+    restart_second();
 }
 
-// At the start of a frame's scene, and after each draw of a record.
-void begin_timed_frame()
+// At the start of a frame, and after each draw of a record. A reload while measuring starts
+// the second again with the new shaders, whose passes may be others.
+void begin_timed_frame(const shader_set* set)
 {
+    measured = NULL;
+    if (!measuring)
+        return;
+    if (measured_load != set->load_number) {
+        if (measured_load)
+            restart_second();
+        measured_load = set->load_number;
+    }
     timed_frame* f = &frames[next_frame];
-    if (!measuring || f->out || GetTickCount() - measuring_since >= measured_ms)
+    if (f->out || GetTickCount() - measuring_since >= measured_ms)
         return;
     measured = f;
     f->count = 0;
@@ -126,19 +147,20 @@ void end_timed_frame()
 }
 
 // A frame whose queries have all come back is added to the sums; one that the device's clock
-// was disjoint in is left out.
+// was disjoint in, or whose queries failed, is left out.
 static void take_back(timed_frame* f)
 {
     BOOL disjoint = TRUE;
     UINT64 frequency = 0, stamps[18];
-    if (f->disjoint->GetData(&disjoint, sizeof disjoint, 0) != S_OK ||
-        f->frequency->GetData(&frequency, sizeof frequency, 0) != S_OK)
+    HRESULT status = f->disjoint->GetData(&disjoint, sizeof disjoint, 0);
+    if (status == S_OK)
+        status = f->frequency->GetData(&frequency, sizeof frequency, 0);
+    for (int i = 0; i < f->count && status == S_OK; i++)
+        status = f->stamps[i]->GetData(&stamps[i], sizeof stamps[i], 0);
+    if (status == S_FALSE)
         return;
-    for (int i = 0; i < f->count; i++)
-        if (f->stamps[i]->GetData(&stamps[i], sizeof stamps[i], 0) != S_OK)
-            return;
     f->out = false;
-    if (disjoint || !frequency || f->count < 2)
+    if (status != S_OK || disjoint || !frequency || f->count < 2)
         return;
     double ms = 1000.0 / (double)frequency;
     frame_ms += (double)(stamps[f->count - 1] - stamps[0]) * ms;
@@ -161,8 +183,11 @@ void report_timing(const shader_set* set)
             take_back(&f);
         out |= f.out;
     }
-    if (out || GetTickCount() - measuring_since < measured_ms)
+    DWORD spent = GetTickCount() - measuring_since;
+    if (spent < measured_ms || (out && spent < measured_ms + late_ms))
         return;
+    for (timed_frame& f : frames)
+        f.out = false;
     measuring = false;
     printf("%s over 1 s, %d frames: frame %.2f ms", cpu_only ? "CPU" : "GPU",
            frames_counted, frames_counted ? frame_ms / frames_counted : 0.0);

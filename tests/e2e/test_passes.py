@@ -2,6 +2,7 @@
 this frame's where the pass is drawn before its reader and the frame before's where it reads
 itself; a reload keeps it by name, Home clears it."""
 
+import re
 import time
 
 import pytest
@@ -27,6 +28,8 @@ def test_passes_draw_in_order_in_float_and_keep_what_they_drew(hotfx):
     run = hotfx(FLOAT_ORDER, command=frame_command("--frame", 39, "out.png"))
     assert run.wait_exit(timeout=120) == 0
     assert run.output() == ["Load Shader.", "Passes in order: acc twice"]
+    # As many instructions as Wine's own disassembly of each stage lists, declarations apart.
+    assert run.lines[2] == "Slots: vs_main 13, acc 5, twice 5, ps_main 51 of 512"
     img = saved(run, "out.png")
     assert [pixel_at(img, x, 512) for x in (100, 1180)] == [(51, 51, 51)] * 2
 
@@ -89,3 +92,17 @@ def test_a_pass_that_cant_be_drawn_reads_black_and_frame_exits_3(hotfx, case):
     assert run.wait_exit(timeout=120) == 3 and not (run.folder / "out.png").exists()
     run.expect(said)
     run.expect(LOADED)
+
+
+# F2: one line for the next second, the frame and each pass in the order drawn, in ms. The
+# frame runs from its first stamp to its last, so its mean is the sum of the others'.
+def test_f2_says_what_the_next_second_of_frames_took_on_the_device(hotfx):
+    run = hotfx(FLOAT_ORDER, command=WATCH)
+    run.expect(LOADED)
+    run.key("F2")
+    line = run.expect(r"(GPU|CPU) over 1 s", timeout=30)
+    found = re.fullmatch(r"GPU over 1 s, (\d+) frames: frame ([\d.]+) ms; acc ([\d.]+), twice ([\d.]+), ps_main ([\d.]+)", line)
+    assert found, run.output()
+    frames, frame, *passes = map(float, found.groups())
+    assert frames > 0 and all(ms > 0 for ms in passes), line
+    assert abs(frame - sum(passes)) <= 0.02, line

@@ -72,7 +72,7 @@ def test_with_watch_the_client_area_is_the_size_or_the_largest_of_its_aspect_tha
 
 
 @pytest.mark.default_stack
-@pytest.mark.parametrize("size", ["0x100", "640x", "640x360x2", "wide"])
+@pytest.mark.parametrize("size", ["0x100", "640x", "640x360x2", "wide", "65536x100"])
 def test_a_size_that_doesnt_parse_is_one_line_and_2(hotfx, size):
     run = hotfx(SIZED, command=hotfx_exe("--frame", 0, "out.png", "--size", size))
     assert run.wait_exit(timeout=120) == 2
@@ -83,8 +83,8 @@ def test_a_size_that_doesnt_parse_is_one_line_and_2(hotfx, size):
 
 @pytest.mark.default_stack
 def test_a_size_larger_than_the_device_draws_names_its_limit_before_any_window(hotfx):
-    run = hotfx(SIZED, command=hotfx_exe("--watch", "--size", "100000x100"))
+    run = hotfx(SIZED, command=hotfx_exe("--watch", "--size", "65535x100"))
     assert run.wait_exit(timeout=120) == 2
     said = [line for line in run.stderr_path.read_text(errors="replace").splitlines() if line.startswith("hotfx")]
-    assert len(said) == 1 and re.fullmatch(r"hotfx: --size 100000x100: this device draws at most \d+x\d+", said[0]), said
+    assert len(said) == 1 and re.fullmatch(r"hotfx: --size 65535x100: this device draws at most \d+x\d+", said[0]), said
     assert run.output() == []

@@ -9,8 +9,11 @@
 #define D3DCREATE_HARDWARE_VERTEXPROCESSING 0x00000040L
 #define D3DPRESENT_INTERVAL_ONE 0x00000001L
 // Shader code: an instruction token's opcode and length, a comment's length.
-enum D3DSHADER_INSTRUCTION_OPCODE_TYPE { D3DSIO_MOV = 1, D3DSIO_DCL = 31, D3DSIO_DEFB = 47, D3DSIO_DEFI = 48,
-                                         D3DSIO_DEF = 81, D3DSIO_COMMENT = 0xFFFE, D3DSIO_END = 0xFFFF };
+enum D3DSHADER_INSTRUCTION_OPCODE_TYPE { D3DSIO_MOV = 1, D3DSIO_LRP = 18, D3DSIO_M4x4 = 20, D3DSIO_M4x3 = 21,
+                                         D3DSIO_M3x4 = 22, D3DSIO_M3x3 = 23, D3DSIO_M3x2 = 24, D3DSIO_DCL = 31,
+                                         D3DSIO_POW = 32, D3DSIO_CRS = 33, D3DSIO_NRM = 36, D3DSIO_SINCOS = 37,
+                                         D3DSIO_DEFB = 47, D3DSIO_DEFI = 48, D3DSIO_DEF = 81, D3DSIO_COMMENT = 0xFFFE,
+                                         D3DSIO_END = 0xFFFF };
 #define D3DSI_OPCODE_MASK 0x0000FFFF
 #define D3DSI_INSTLENGTH_MASK 0x0F000000
 #define D3DSI_INSTLENGTH_SHIFT 24
