@@ -103,7 +103,7 @@ static bool restore_device()
 // Each pass in order into its own target, then the back buffer is the target again for
 // ps_main. A stage reads each pass's first target, which is this frame's picture for a pass
 // drawn before it and the frame before's for itself or a pass drawn after it.
-static void draw_passes(shader_set* set)
+static void draw_passes(shader_set* set, bool timed)
 {
     device->SetFVF(quad_fvf);
     for (const int *at = set->order, *end = at + set->pass_count - 1; at != end; at++) {
@@ -116,7 +116,8 @@ static void draw_passes(shader_set* set)
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-        time_drawn(*at);
+        if (timed)
+            time_drawn(*at);
     }
     draw_into_picture();
 }
@@ -128,7 +129,7 @@ static void draw_passes(shader_set* set)
 // begin the scene, which then neither drew nor counted.
 static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh)
 {
-    begin_timed_frame(set);
+    bool timed = begin_timed_frame(set);
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     if (device->BeginScene() != D3D_OK)
         return false;
@@ -142,7 +143,7 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
         device->SetVertexShaderConstantF(0, set->vertex_reads.registers[0], 64);
         device->SetVertexShader(set->vertex);
         if (fresh && set->pass_count > 1)
-            draw_passes(set);
+            draw_passes(set, timed);
     } else if (!missing_said) {
         printf("Error : Vshader\n");
     }
@@ -156,9 +157,11 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
     missing_said = missing_said_once;
     device->SetFVF(quad_fvf);
     device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
-    time_drawn(0);
     device->EndScene();
-    end_timed_frame();
+    if (timed) {
+        time_drawn(0);
+        end_timed_frame();
+    }
     // What the shaders carry starts with the first frame they draw.
     if (fresh && set->vertex) {
         keep_picture();

@@ -194,7 +194,7 @@ void keep_picture();
 
 // F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.
 void start_timing();
-void begin_timed_frame(const shader_set* set);
+bool begin_timed_frame(const shader_set* set);
 void time_drawn(int record);
 void end_timed_frame();
 void report_timing(const shader_set* set);

@@ -95,13 +95,13 @@ void start_timing()
     restart_second();
 }
 
-// At the start of a frame, and after each draw of a record. A reload while measuring starts
-// the second again with the new shaders, whose passes may be others.
-void begin_timed_frame(const shader_set* set)
+// At the start of a frame: true when it is measured, and then after each draw of a record. A
+// reload while measuring starts the second again with the new shaders, whose passes may be others.
+// Not static, so that the compiler keeps it out of line and a frame that nobody measures costs
+// one test.
+bool begin_measured_frame(const shader_set* set)
 {
     measured = NULL;
-    if (!measuring)
-        return;
     if (measured_load != set->load_number) {
         if (measured_load)
             restart_second();
@@ -109,13 +109,19 @@ void begin_timed_frame(const shader_set* set)
     }
     timed_frame* f = &frames[next_frame];
     if (f->out || GetTickCount() - measuring_since >= measured_ms)
-        return;
+        return false;
     measured = f;
     f->count = 0;
     QueryPerformanceCounter(&f->cpu_started);
     if (!cpu_only)
         f->disjoint->Issue(D3DISSUE_BEGIN);
     time_drawn(-1);
+    return true;
+}
+
+bool begin_timed_frame(const shader_set* set)
+{
+    return measuring && begin_measured_frame(set);
 }
 
 void time_drawn(int record)

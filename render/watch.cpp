@@ -95,7 +95,7 @@ static BYTE* read_file(const char* name, DWORD* size, DWORD* error, unsigned lon
         *size += got;
     CloseHandle(file);
     *error = bytes ? 0 : ERROR_NOT_ENOUGH_MEMORY;
-    *hash = bytes ? fnv1a(fnv_basis, bytes, *size) : file_read_twice_differing;
+    *hash = bytes ? fnv1a(fnv_basis, bytes, *size) : (unsigned long long)file_read_twice_differing;
     if (bytes)
         bytes[*size] = 0;
     return bytes;
