@@ -286,3 +286,16 @@ def test_f5_held_through_a_loss_makes_the_default_pool_only_after_the_reset(inje
     assert not [line for line in run.output() if "driver failed" in line]
     run.key("Escape")
     assert run.wait_exit() == 0 and released_everything(fault_log(run)) and no_crash(run)
+
+
+# A device without timestamp queries: F2 says so once, then gives the CPU's time for a frame.
+@pytest.mark.default_stack
+def test_f2_on_a_device_without_timestamps_says_so_and_times_the_cpu(injected):
+    run = injected("no_timestamps=1", command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch"])
+    run.expect(LOADED)
+    for _ in range(2):
+        run.key("F2")
+        line = run.expect(r"CPU over 1 s", timeout=30)
+        assert re.fullmatch(r"CPU over 1 s, [1-9]\d* frames: frame \d+\.\d\d ms", line), line
+    said = run.output()
+    assert said.count("The device has no timestamp queries: F2 gives the CPU's time for each frame instead.") == 1, said

@@ -29,6 +29,7 @@ struct schedule {
     int vs_oom;           // this CreateVertexShader, counted from 1, answers E_OUTOFMEMORY
     int ps_oom;           // this CreatePixelShader, likewise
     int no_scene;         // this BeginScene, counted from 1, answers D3DERR_INVALIDCALL
+    int no_timestamps;    // CreateQuery answers D3DERR_NOTAVAILABLE for the timestamp queries
 };
 
 const struct {
@@ -47,6 +48,7 @@ const struct {
     {"vs_oom", &schedule::vs_oom},
     {"ps_oom", &schedule::ps_oom},
     {"no_scene", &schedule::no_scene},
+    {"no_timestamps", &schedule::no_timestamps},
 };
 
 schedule faults;
@@ -69,6 +71,7 @@ HRESULT (WINAPI* real_present)(IDirect3DDevice9*, const RECT*, const RECT*, HWND
 HRESULT (WINAPI* real_create_vertex_shader)(IDirect3DDevice9*, const DWORD*, IDirect3DVertexShader9**);
 HRESULT (WINAPI* real_create_pixel_shader)(IDirect3DDevice9*, const DWORD*, IDirect3DPixelShader9**);
 HRESULT (WINAPI* real_begin_scene)(IDirect3DDevice9*);
+HRESULT (WINAPI* real_create_query)(IDirect3DDevice9*, D3DQUERYTYPE, IDirect3DQuery9**);
 
 void log_line(const char* format, ...)
 {
@@ -226,6 +229,17 @@ HRESULT WINAPI begin_scene(IDirect3DDevice9* self)
     return status;
 }
 
+HRESULT WINAPI create_query(IDirect3DDevice9* self, D3DQUERYTYPE type, IDirect3DQuery9** query)
+{
+    bool timestamp = type == D3DQUERYTYPE_TIMESTAMP || type == D3DQUERYTYPE_TIMESTAMPDISJOINT ||
+                     type == D3DQUERYTYPE_TIMESTAMPFREQ;
+    if (faults.no_timestamps && timestamp) {
+        log_line("CreateQuery %d -> 0x%08lx injected", (int)type, D3DERR_NOTAVAILABLE);
+        return D3DERR_NOTAVAILABLE;
+    }
+    return real_create_query(self, type, query);
+}
+
 ULONG WINAPI device_release(IDirect3DDevice9* self)
 {
     ULONG left = real_device_release(self);
@@ -262,6 +276,7 @@ HRESULT WINAPI create_device(IDirect3D9* self, UINT adapter, D3DDEVTYPE type, HW
     PATCH(IDirect3DDevice9Vtbl, *out, CreateVertexShader, create_vertex_shader, real_create_vertex_shader);
     PATCH(IDirect3DDevice9Vtbl, *out, CreatePixelShader, create_pixel_shader, real_create_pixel_shader);
     PATCH(IDirect3DDevice9Vtbl, *out, BeginScene, begin_scene, real_begin_scene);
+    PATCH(IDirect3DDevice9Vtbl, *out, CreateQuery, create_query, real_create_query);
     return status;
 }
 
