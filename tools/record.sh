@@ -11,11 +11,12 @@
 # encoded by ffmpeg (a GIF, whose delays are hundredths of a second, plays them at 50 a
 # second); any other OUT is a folder that receives the pictures, PNG files
 # named by frame number (0000000042.png), 1280x1024 or as --size says. For a video hotfx
-# writes its frames' raw pixels into
-# a pipe to ffmpeg (`--frames FIRST LAST -`), so nothing is written but the video, and OUT
-# appears only once the video is whole. An .mp4 or .webm also gets the sound that the shader
-# reads (the first sampler NAME declared in main.fx, not keyboard, previous_frame or a pass
-# ps_NAME, with NAME.wav beside it), from the first frame's time on, cut to the video's length
+# writes its frames' raw pixels into a pipe to ffmpeg (`--frames FIRST LAST -`), so nothing
+# is written but the video, and OUT appears only once the video is whole. An .mp4 or .webm
+# also gets the sound that the shader reads (the first sampler NAME declared in main.fx, not
+# keyboard, previous_frame or a pass ps_NAME, with NAME.wav beside it; where stages read
+# different WAVs, live hotfx plays the vertex stage's first, which may be another), from the
+# first frame's time on, cut to the video's length
 # and padded with silence past its end: AAC in an .mp4, Opus in a .webm, at 48000 a second.
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
