@@ -119,3 +119,12 @@ void follow_sound()
     if (following)
         go_to_frame(played_from + (unsigned long)(played / time_step));
 }
+
+// The system's fine clock, in seconds: what a catch-up and F2 take of the CPU's time.
+double seconds_now()
+{
+    LARGE_INTEGER count, frequency;
+    QueryPerformanceCounter(&count);
+    QueryPerformanceFrequency(&frequency);
+    return (double)count.QuadPart / frequency.QuadPart;
+}

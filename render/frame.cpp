@@ -127,9 +127,8 @@ static void draw_passes(shader_set* set, bool timed)
 // draw and its picture is kept for the frame after. Any other is the last one again (the time
 // stands still), whose passes have drawn already. Returns false when the device would not
 // begin the scene, which then neither drew nor counted.
-static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh)
+static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fresh, bool timed)
 {
-    bool timed = begin_timed_frame(set);
     device->Clear(0, NULL, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, 0x00000000, 1.0f, 0);
     if (device->BeginScene() != D3D_OK)
         return false;
@@ -176,20 +175,14 @@ bool draw_scene()
 {
     shader_set* set = drawn_set();
     unsigned long frame = clock_frame();
-    if (!draw_frame(set, frame, clock_time(), !set->carries_state || chain_frame() == frame))
+    // F2 times the frames shown, not those of a catch-up.
+    bool timed = begin_timed_frame(set);
+    if (!draw_frame(set, frame, clock_time(), !set->carries_state || chain_frame() == frame, timed))
         return false;
     if (take_arrival())
         printf("%s at frame %lu.\n", clock_running() ? "Running" : "Stopped", frame);
     advance_time();
     return true;
-}
-
-static double seconds_now()
-{
-    LARGE_INTEGER count, frequency;
-    QueryPerformanceCounter(&count);
-    QueryPerformanceFrequency(&frequency);
-    return (double)count.QuadPart / frequency.QuadPart;
 }
 
 // Draws the frames before the clock's that the shaders carry and haven't drawn, for about
@@ -210,7 +203,7 @@ static bool catch_up(shader_set* set)
     // A frame is begun where one as long as the longest so far still ends within the slice.
     double start = seconds_now(), now = start, longest = 0;
     while (chain_frame() < target && now - start + longest <= catch_up_seconds) {
-        if (!draw_frame(set, chain_frame(), chain_time(), true))
+        if (!draw_frame(set, chain_frame(), chain_time(), true, false))
             return false;
         wait_for_device();
         double drawn_at = seconds_now();

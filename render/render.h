@@ -66,6 +66,7 @@ float clock_time();
 bool clock_running();
 unsigned long chain_frame();
 float chain_time();
+double seconds_now();
 float time_at_frame(unsigned long frame);
 void key_moved_time(unsigned long frame, bool run);
 void advance_time();

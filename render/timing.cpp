@@ -23,7 +23,7 @@ struct timed_frame {
     int records[18];
     int count;
     bool out;
-    LARGE_INTEGER cpu_started;
+    double cpu_started;
 };
 static timed_frame frames[frames_in_flight];
 static int next_frame = 0;
@@ -95,10 +95,9 @@ void start_timing()
     restart_second();
 }
 
-// At the start of a frame: true when it is measured, and then after each draw of a record. A
-// reload while measuring starts the second again with the new shaders, whose passes may be others.
-// Not static, so that the compiler keeps it out of line and a frame that nobody measures costs
-// one test.
+// A reload while measuring starts the second again with the new shaders, whose passes may be
+// others. Not static, so that the compiler keeps it out of line and a frame that nobody
+// measures costs one test.
 bool begin_measured_frame(const shader_set* set)
 {
     measured = NULL;
@@ -112,13 +111,14 @@ bool begin_measured_frame(const shader_set* set)
         return false;
     measured = f;
     f->count = 0;
-    QueryPerformanceCounter(&f->cpu_started);
+    f->cpu_started = seconds_now();
     if (!cpu_only)
         f->disjoint->Issue(D3DISSUE_BEGIN);
     time_drawn(-1);
     return true;
 }
 
+// At the start of a frame: true when it is measured, and then after each draw of a record.
 bool begin_timed_frame(const shader_set* set)
 {
     return measuring && begin_measured_frame(set);
@@ -140,10 +140,7 @@ void end_timed_frame()
     measured = NULL;
     next_frame = (next_frame + 1) % frames_in_flight;
     if (cpu_only) {
-        LARGE_INTEGER now, frequency;
-        QueryPerformanceCounter(&now);
-        QueryPerformanceFrequency(&frequency);
-        frame_ms += (double)(now.QuadPart - f->cpu_started.QuadPart) * 1000 / frequency.QuadPart;
+        frame_ms += (seconds_now() - f->cpu_started) * 1000;
         frames_counted++;
         return;
     }
