@@ -34,6 +34,9 @@ void release_picture_copy();
 void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void start_watching();
 void stop_watching();
+bool controls_message(MSG* message);
+void close_controls();
+void save_values();
 
 struct quad_vertex {
     float x, y, z;
@@ -88,11 +91,13 @@ void give_keys_to_shaders(bool give);
 // The files the last load read (watch.cpp), each with the hash of the bytes it read.
 void begin_listing_files();
 BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error);
-bool saved_files_changed();
+enum saved_change { saved_nothing, saved_values, saved_shaders };
+saved_change saved_files_changed();
+void list_written_file(const char* name, const BYTE* bytes, DWORD size);
 
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
-                  input_image, input_pass, input_sound };
+                  input_image, input_pass, input_sound, input_global };
 
 struct input {
     BYTE kind;
@@ -146,6 +151,31 @@ struct pass {
     BYTE read_at[16];  // the samplers that stages read it through
 };
 
+// A global of main.fx that hotfx doesn't fill: the author's. It reads its initial value, or
+// what main.values or its control set, in every stage that declares it.
+struct global {
+    char name[64];
+    bool boolean;         // a bool: 0 or 1
+    BYTE components;      // 1 to 4 for a scalar or vector, which main.values and a control set;
+                          // 0 for a matrix or an array, which keeps its initial value
+    BYTE registers;       // of its initial value, at most 4
+    float initial[4][4];
+    float value[4];       // what the stages read: set, or else initial[0]
+    bool set;             // by main.values or a control
+    // From its annotations: a control where it has any.
+    bool annotated;
+    bool colour;          // UIWidget = "Color"
+    float low, high, step;  // UIMin, UIMax (0 to 1 unless given), UIStep (0: the trackbar's own)
+    char label[64];       // UIName, or else its name
+};
+
+// A sampler_state { NAME = VALUE; } of a sampler, by the sampler's name.
+struct sampler_setting {
+    char sampler[64];
+    D3DSAMPLERSTATETYPE state;
+    DWORD value;
+};
+
 // Everything one load makes, built beside the drawn set and swapped whole.
 struct shader_set {
     IDirect3DVertexShader9* vertex;
@@ -159,7 +189,31 @@ struct shader_set {
     bool reads_previous_frame;
     IDirect3DTexture9* keyboard;
     bool keys_given;
+    global globals[32];
+    int global_count;
+    sampler_setting settings[64];
+    int setting_count;
 };
+
+// What main.fx declares beside its code (declared.cpp), from the preprocessed source: each
+// global's annotations and whether it has an initial value, and each sampler's states.
+struct declaration {
+    char name[64];
+    bool initialised;
+    global annotations;   // its annotated, colour, low, high, step and label
+};
+bool read_declarations(const char* source, shader_set* set);
+const declaration* declared(const char* name);
+
+// The values file (values.cpp): main.values beside main.fx, lines NAME = V1 V2 V3 V4. Read at
+// each load and when saved by hand; what a control sets is saved a moment later and at exit.
+bool read_values(shader_set* set);
+void tune(const global* g);
+void save_values_when_due();
+
+// The controls window (controls.cpp), under --watch: a control for each annotated global of the
+// drawn set that some stage reads, shown only while there is one.
+void show_controls(shader_set* set);
 
 // The sets (shaders.cpp).
 shader_set* drawn_set();
