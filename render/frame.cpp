@@ -222,9 +222,13 @@ void render_frame()
 {
     if (device_failed)
         return;
-    if (GetAsyncKeyState(VK_F5) || saved_files_changed()) {
+    saved_change saved = saved_files_changed();
+    if (GetAsyncKeyState(VK_F5) || saved == saved_shaders) {
         load_shaders();
         missing_said = false;
+    } else if (saved == saved_values) {
+        read_values(drawn_set());
+        show_controls(drawn_set());
     }
     if (device_is_lost() && !restore_device())
         return;

@@ -207,6 +207,7 @@ const declaration* declared(const char* name);
 
 // The values file (values.cpp): main.values beside main.fx, lines NAME = V1 V2 V3 V4. Read at
 // each load and when saved by hand; what a control sets is saved a moment later and at exit.
+extern const char values_path[];
 bool read_values(shader_set* set);
 void tune(const global* g);
 void save_values_when_due();

@@ -59,12 +59,13 @@ void begin_listing_files()
 }
 
 // A name listed twice keeps one entry; past the list's end a file is read but not watched.
+// main.values is also read between loads, and written by hotfx: its last bytes count.
 static void list_file(const char* name, unsigned long long hash)
 {
     for (int i = 0; i < listed_count; i++)
         if (lstrcmpiA(listed[i].name, name) == 0) {
             if (listed[i].hash != hash)
-                listed[i].hash = file_read_twice_differing;
+                listed[i].hash = lstrcmpiA(name, values_path) ? (unsigned long long)file_read_twice_differing : hash;
             return;
         }
     if (listed_count == (int)(sizeof listed / sizeof listed[0]) || strlen(name) >= sizeof listed[0].name)
@@ -109,13 +110,19 @@ BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error)
     return bytes;
 }
 
-enum look_result { look_same, look_changed, look_incomplete, look_busy };
+// What hotfx wrote itself is no change.
+void list_written_file(const char* name, const BYTE* bytes, DWORD size)
+{
+    list_file(name, fnv1a(fnv_basis, bytes, size));
+}
+
+enum look_result { look_same, look_changed, look_incomplete, look_busy, look_values_changed };
 
 // Whether a save changed a listed file. A save is complete once main.fx is there and holds
 // something, and every listed file reads or may be left out as held.
 static look_result look(bool give_up)
 {
-    bool changed = false;
+    bool changed = false, values_changed = false;
     for (int i = 0; i < listed_count; i++) {
         listed_file& file = listed[i];
         unsigned long long hash;
@@ -136,9 +143,12 @@ static look_result look(bool give_up)
         }
         if (shader && size == 0)
             return look_incomplete;
-        changed |= hash != file.hash;
+        if (lstrcmpiA(file.name, values_path) == 0)
+            values_changed |= hash != file.hash;
+        else
+            changed |= hash != file.hash;
     }
-    return changed ? look_changed : look_same;
+    return changed ? look_changed : values_changed ? look_values_changed : look_same;
 }
 
 void start_watching()
@@ -163,12 +173,13 @@ void stop_watching()
     }
 }
 
-// True once a save that changed a listed file is complete. A busy file is tried again a pause
-// later; an empty or missing main.fx waits for the next change.
-bool saved_files_changed()
+// What a save that changed a listed file changed, once it is complete: main.values alone needs
+// no compile. A busy file is tried again a pause later; an empty or missing main.fx waits for
+// the next change.
+saved_change saved_files_changed()
 {
     if (!folder_change)
-        return false;
+        return saved_nothing;
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
         change_pending = true;
         last_change_at = GetTickCount();
@@ -178,13 +189,13 @@ bool saved_files_changed()
                    (unsigned long)GetLastError());
             stop_watching();
         }
-        return false;
+        return saved_nothing;
     }
     if (!change_pending)
-        return false;
+        return saved_nothing;
     DWORD now = GetTickCount();
     if (now - last_change_at < look_after_ms)
-        return false;
+        return saved_nothing;
     if (!busy)
         busy_since = now;
     look_result result = look(now - busy_since >= busy_give_up_ms);
@@ -192,8 +203,8 @@ bool saved_files_changed()
     if (busy) {
         last_change_at = now;
         look_after_ms = busy_retry_ms;
-        return false;
+        return saved_nothing;
     }
     change_pending = false;
-    return result == look_changed;
+    return result == look_changed ? saved_shaders : result == look_values_changed ? saved_values : saved_nothing;
 }
