@@ -1,5 +1,7 @@
 #include "quiet.h"
 
+#include <commctrl.h>
+#include <commdlg.h>
 #include <d3dx9.h>
 #include <string.h>
 #include <strings.h>
@@ -172,6 +174,13 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }
 BOOL WINAPI SystemParametersInfoA(UINT, UINT, LPVOID area, UINT) { return *(RECT*)area = {0, 0, 1600, 1200}, TRUE; }
 BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return ++quiet.calls, TRUE; }
+LRESULT WINAPI SendMessageA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
+BOOL WINAPI DestroyWindow(HWND) { return ++quiet.calls, TRUE; }
+BOOL WINAPI IsDialogMessageA(HWND, MSG*) { return ++quiet.calls, FALSE; }
+HWND WINAPI SetFocus(HWND) { return ++quiet.calls, HWND(NULL); }
+BOOL WINAPI GetWindowRect(HWND, RECT* rect) { return ++quiet.calls, *rect = {}, TRUE; }
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return ++quiet.calls, TRUE; }
+BOOL WINAPI ChooseColorA(CHOOSECOLORA*) { return ++quiet.calls, FALSE; }
 
 // The folder never changes: what is measured is the look at its notification in each frame.
 HANDLE WINAPI FindFirstChangeNotificationA(LPCSTR, BOOL, DWORD) { return ++quiet.calls, (HANDLE)0x7C00; }

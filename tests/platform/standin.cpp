@@ -1,5 +1,8 @@
 #include "standin.h"
 
+#include <commctrl.h>
+#include <commdlg.h>
+
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
@@ -710,6 +713,15 @@ BOOL WINAPI SystemParametersInfoA(UINT action, UINT, LPVOID area, UINT)
     return log(format("SystemParametersInfoA(%u, area)", action)), *(RECT*)area = {0, 0, 1600, 1200}, TRUE;
 }
 BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return log("AdjustWindowRectEx(rect)"), TRUE; }
+
+// The controls window: every call recorded, none of them answered.
+LRESULT WINAPI SendMessageA(HWND, UINT message, WPARAM, LPARAM) { return log(format("SendMessageA(0x%x)", message)), 0; }
+BOOL WINAPI DestroyWindow(HWND window) { return log("DestroyWindow(" + standin_name_of(window) + ")"), TRUE; }
+BOOL WINAPI IsDialogMessageA(HWND, MSG* msg) { return log(format("IsDialogMessageA(0x%x)", msg->message)), FALSE; }
+HWND WINAPI SetFocus(HWND) { return log("SetFocus()"), HWND(NULL); }
+BOOL WINAPI GetWindowRect(HWND, RECT* rect) { return log("GetWindowRect(rect)"), *rect = {}, TRUE; }
+BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return log("InitCommonControlsEx()"), TRUE; }
+BOOL WINAPI ChooseColorA(CHOOSECOLORA*) { return log("ChooseColorA()"), FALSE; }
 
 // Direct3D 9 and D3DX
 

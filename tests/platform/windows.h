@@ -157,6 +157,18 @@ HGDIOBJ WINAPI GetStockObject(int object);
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT number, LPVOID value, UINT ini);
 BOOL WINAPI AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD ex_style);
 
+// The controls window.
+typedef DWORD COLORREF;
+enum { WS_OVERLAPPED = 0, WS_CAPTION = 0xC00000, WS_SYSMENU = 0x80000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000,
+       WS_TABSTOP = 0x10000, BS_AUTOCHECKBOX = 3, SS_CENTERIMAGE = 0x200, COLOR_BTNFACE = 15, DEFAULT_GUI_FONT = 17,
+       SW_SHOWNA = 8, WM_ACTIVATE = 6, WA_INACTIVE = 0, WM_SETTEXT = 0xC, WM_SETFONT = 0x30, WM_COMMAND = 0x111,
+       WM_HSCROLL = 0x114, WM_USER = 0x400, BM_GETCHECK = 0xF0, BM_SETCHECK, BST_CHECKED = 1, IDCANCEL = 2 };
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI DestroyWindow(HWND window);
+BOOL WINAPI IsDialogMessageA(HWND dialog, MSG* msg);
+HWND WINAPI SetFocus(HWND window);
+BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
+
 // Files and the folder's change notification, for reload on save.
 #define MAX_PATH 260
 #define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
