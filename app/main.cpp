@@ -91,6 +91,8 @@ static void run_main_loop()
                 done = true;
                 break;
             }
+            if (controls_message(&msg))
+                continue;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
         }
@@ -165,6 +167,10 @@ int main(int argc, char* argv[])
             start_watching();
         load_shaders();
         run_main_loop();
+        if (watch_folder) {
+            close_controls();
+            save_values();
+        }
         if (device_gave_up())
             exit_code = 1;
     } else if (picture_width && (created == D3DERR_OUTOFVIDEOMEMORY || created == E_OUTOFMEMORY)) {
