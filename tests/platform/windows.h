@@ -165,6 +165,9 @@ BOOL WINAPI AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD ex_styl
 #define FILE_SHARE_WRITE 0x00000002
 #define FILE_SHARE_DELETE 0x00000004
 #define OPEN_EXISTING 3
+#define CREATE_ALWAYS 2
+#define GENERIC_WRITE 0x40000000
+#define MOVEFILE_REPLACE_EXISTING 1
 #define FILE_ATTRIBUTE_DIRECTORY 0x00000010
 #define FILE_ATTRIBUTE_NORMAL 0x00000080
 #define FILE_NOTIFY_CHANGE_FILE_NAME 0x00000001
@@ -215,6 +218,8 @@ BOOL WINAPI FindClose(HANDLE search);
 HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
                           DWORD disposition, DWORD flags, HANDLE template_file);
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD size, LPDWORD read, LPOVERLAPPED overlapped);
+BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED overlapped);
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags);
 BOOL WINAPI CloseHandle(HANDLE object);
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high);
