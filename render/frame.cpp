@@ -35,7 +35,7 @@ static bool catching_up = false;
 
 void use_options(bool options, bool watching)
 {
-    use_named_inputs(options);
+    use_named_inputs(options, watching);
     missing_said_once = watching;
 }
 
@@ -222,8 +222,8 @@ void render_frame()
 {
     if (device_failed)
         return;
-    saved_change saved = saved_files_changed();
-    if (GetAsyncKeyState(VK_F5) || saved == saved_shaders) {
+    saved_change saved = GetAsyncKeyState(VK_F5) ? saved_shaders : saved_files_changed();
+    if (saved == saved_shaders) {
         load_shaders();
         missing_said = false;
     } else if (saved == saved_values) {
@@ -244,4 +244,5 @@ void render_frame()
     else if (presented == D3D_OK)
         driver_failing = false;
     report_timing(drawn_set());
+    save_values_when_due();
 }

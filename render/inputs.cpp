@@ -33,11 +33,60 @@ static DWORD sampler_of(int slot)
     return slot < 16 ? (DWORD)slot : D3DVERTEXTEXTURESAMPLER0 + (slot - 16);
 }
 
+// A global of the author's: its record in the set, made by the first stage that declares it,
+// with its initial value and what its annotations say, and its place in this stage. One at c0
+// with neither an initial value nor annotations leaves c0.x to the time, as without options.
+static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& desc, stage_inputs* into)
+{
+    const declaration* source = declared(desc.Name);
+    bool authored = source && (source->initialised || source->annotations.annotated);
+    bool scalar_or_vector = desc.Class <= D3DXPC_VECTOR && desc.Elements <= 1;
+    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 ||
+        desc.RegisterIndex + desc.RegisterCount > 64 || into->count == (int)(sizeof into->inputs / sizeof into->inputs[0]))
+        return;
+    int found = 0;
+    while (found < set->global_count && strcmp(set->globals[found].name, desc.Name))
+        found++;
+    if (found == set->global_count) {
+        if (found == (int)(sizeof set->globals / sizeof set->globals[0]) || strlen(desc.Name) >= sizeof set->globals[0].name)
+            return;
+        global& g = set->globals[set->global_count++];
+        memset(&g, 0, sizeof g);
+        if (source)
+            g = source->annotations;
+        strcpy(g.name, desc.Name);
+        g.boolean = desc.Type == D3DXPT_BOOL;
+        g.components = scalar_or_vector && desc.Type != D3DXPT_INT ? (BYTE)desc.Columns : 0;
+        g.annotated &= g.components > 0;
+        // Scalars and vectors of floats or bools, and arrays of them: the initial value as the
+        // table keeps it, a register for each element.
+        g.registers = (BYTE)(desc.RegisterCount < 16 ? desc.RegisterCount : 16);
+        const BYTE* from = (const BYTE*)desc.DefaultValue;
+        for (UINT e = 0; from && desc.Class <= D3DXPC_VECTOR && desc.Type != D3DXPT_INT && e < g.registers; e++)
+            for (UINT c = 0; c < desc.Columns && c < 4; c++) {
+                const BYTE* bytes = from + (e * 4 + c) * 4;
+                BOOL flag;
+                memcpy(&g.initial[e][c], bytes, 4);
+                memcpy(&flag, bytes, 4);
+                g.initial[e][c] = g.boolean ? (float)(flag != 0) : g.initial[e][c];
+            }
+        memcpy(g.value, g.initial[0], sizeof g.value);
+    }
+    input& in = into->inputs[into->count++];
+    memset(&in, 0, sizeof in);
+    in.kind = input_global;
+    in.stage = (BYTE)stage;
+    in.index = (WORD)desc.RegisterIndex;
+    in.global = found;
+    in.registers = (BYTE)(desc.RegisterCount < set->globals[found].registers ? desc.RegisterCount : set->globals[found].registers);
+    strcpy(in.name, desc.Name);
+}
+
 // Notes what one compiled stage declares by the names above. A name hotfx fills must be of the
 // register set it is filled through: a sampler called time would otherwise be written as a
 // constant, to a register of its sampler's number. Any other sampler is an image or a pass,
 // which the load decides by its name.
-void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
+void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage_inputs* into)
 {
     D3DXCONSTANTTABLE_DESC table_desc;
     if (table->GetDesc(&table_desc) != D3D_OK)
@@ -52,8 +101,10 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
         while (kind < input_image && strcmp(desc.Name, input_names[kind]))
             kind++;
         bool sampler = desc.RegisterSet == D3DXRS_SAMPLER;
-        if (!sampler && kind == input_image)
+        if (!sampler && kind == input_image) {
+            read_global(set_of, stage, desc, into);
             continue;
+        }
         bool constant = kind < input_previous_frame;
         input& in = set.inputs[set.count];
         memset(&in, 0, sizeof in);
@@ -207,6 +258,16 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
     reads->constant_count = reads->binding_count = 0;
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
+        if (in.kind == input_global) {
+            const global& g = set->globals[in.global];
+            memcpy(registers[in.index], g.initial, in.registers * sizeof g.initial[0]);
+            if (g.components) {
+                reads->constants[reads->constant_count].to = registers[in.index];
+                reads->constants[reads->constant_count++].from = g.value;
+            }
+            reads->time_in_c0 &= in.index != 0;
+            continue;
+        }
         if (in.kind == input_resolution) {
             memcpy(registers[in.index], resolution, sizeof resolution);
         } else if (in.kind < input_previous_frame) {

@@ -106,6 +106,8 @@ struct input {
     IDirect3DTexture9* texture;  // an image's, or a sound's picture
     int pass;     // a pass's record
     track sound;
+    int global;   // a global's record in its set
+    BYTE registers;
     char name[64];
 };
 
@@ -125,7 +127,7 @@ struct constant_copy {
 // once its set is drawn, so that a frame only copies: its registers, c0.x first, where each
 // named constant that changes goes, and where each sampler's texture is kept.
 struct stage_inputs {
-    input inputs[20];
+    input inputs[32];
     int count;
     bool reads_previous_frame;
     bool reads_keyboard;
@@ -134,7 +136,7 @@ struct stage_inputs {
     bool time_in_c0;   // no named constant is there
     BYTE constant_count, binding_count;
     float (*registers)[4];
-    constant_copy constants[20];
+    constant_copy constants[32];
     binding bindings[20];
 };
 
@@ -158,8 +160,8 @@ struct global {
     bool boolean;         // a bool: 0 or 1
     BYTE components;      // 1 to 4 for a scalar or vector, which main.values and a control set;
                           // 0 for a matrix or an array, which keeps its initial value
-    BYTE registers;       // of its initial value, at most 4
-    float initial[4][4];
+    BYTE registers;       // of its initial value, at most 16
+    float initial[16][4];
     float value[4];       // what the stages read: set, or else initial[0]
     bool set;             // by main.values or a control
     // From its annotations: a control where it has any.
@@ -219,11 +221,11 @@ void show_controls(shader_set* set);
 // The sets (shaders.cpp).
 shader_set* drawn_set();
 void set_sampler_states();
-void use_named_inputs(bool use);
+void use_named_inputs(bool use, bool watching = false);
 
 // Inputs (inputs.cpp): what a compiled stage declares, and what each frame gives it.
 struct ID3DXConstantTable;
-void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into);
+void read_inputs(shader_set* set, int stage, ID3DXConstantTable* table, stage_inputs* into);
 bool load_sampler_file(input* in);
 bool make_keyboard(shader_set* set);
 void release_inputs(stage_inputs* inputs);

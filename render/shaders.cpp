@@ -42,6 +42,7 @@ float shader_constants[64][4];
 // With an option: what a shader declares by name, the last good set drawn on through a failed
 // load, and the files a load reads listed for --watch.
 static bool named_inputs = false;
+static bool controls_shown = false;
 
 // The drawn set and the one a load builds beside it: only a load that made every stage
 // replaces the drawn one, so a typo leaves the last good shaders drawing, fed and bound.
@@ -101,14 +102,49 @@ static const struct {
 } include_calls = {open_include, close_include};
 static const void* const include_object = &include_calls;
 
+// A compiler that gave up inside an include may not have closed it.
+static void close_open_files()
+{
+    for (open_file& file : open_files) {
+        free((void*)file.data);
+        file.data = NULL;
+    }
+}
+
+// What the source says beside its code, read from it preprocessed as the compiler reads it. A
+// file that won't preprocess won't compile either, which says why.
+static bool read_source_declarations(shader_set* set)
+{
+    ID3DXBuffer* text = NULL;
+    HRESULT status = D3DXPreprocessShaderFromFileA(shader_source[0], NULL, (ID3DXInclude*)&include_object, &text, NULL);
+    close_open_files();
+    char* source = text ? (char*)malloc(text->GetBufferSize() + 1) : NULL;
+    bool known = true;
+    if (status == D3D_OK && source) {
+        memcpy(source, text->GetBufferPointer(), text->GetBufferSize());
+        source[text->GetBufferSize()] = 0;
+        known = read_declarations(source, set);
+    } else {
+        read_declarations("", set);
+    }
+    free(source);
+    if (text)
+        text->Release();
+    return known;
+}
+
 static void print_pass_order(const shader_set& set);
 static void print_slots(const shader_set& set);
 
-// Images, passes and the previous frame are read as sampler 0 is.
-static void set_sampler_states_of(DWORD sampler)
+// Images, passes and the previous frame are read as sampler 0 is, but for what the sampler's
+// sampler_state sets.
+static void set_sampler_states_of(DWORD sampler, const char* name)
 {
     for (const auto& setting : sampler_settings)
         device->SetSamplerState(sampler, setting.state, setting.value);
+    for (int i = 0; name && i < drawn->setting_count; i++)
+        if (strcmp(drawn->settings[i].sampler, name) == 0)
+            device->SetSamplerState(sampler, drawn->settings[i].state, drawn->settings[i].value);
 }
 
 static void release_set(shader_set* set)
@@ -130,7 +166,7 @@ static void release_set(shader_set* set)
     if (set->keyboard)
         set->keyboard->Release();
     set->keyboard = NULL;
-    set->pass_count = 0;
+    set->pass_count = set->global_count = set->setting_count = 0;
     set->carries_state = set->reads_previous_frame = set->keys_given = false;
 }
 
@@ -162,11 +198,7 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
                                                 named_inputs ? (ID3DXInclude*)&include_object : NULL, entry,
                                                 profile, compile_flags, &code, &messages,
                                                 named_inputs ? table : NULL);
-    // A compiler that gave up inside an include may not have closed it.
-    for (open_file& file : open_files) {
-        free((void*)file.data);
-        file.data = NULL;
-    }
+    close_open_files();
     // The text need not end in a zero byte, so it is measured within the buffer's size; with
     // memchr, as mingw-w64 links strnlen into the exe from a library of its own.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
@@ -238,7 +270,7 @@ static bool create_vertex_shader(shader_set* set)
     set->vertex_slots = named_inputs ? slots_of(code) : 0;
     code->Release();
     if (table) {
-        read_inputs(0, table, &set->vertex_reads);
+        read_inputs(set, 0, table, &set->vertex_reads);
         table->Release();
     }
     find_passes(set, &set->vertex_reads);
@@ -262,7 +294,7 @@ static bool create_pixel_shader(shader_set* set, pass* p, const char* entry, boo
     p->slots = named_inputs ? slots_of(code) : 0;
     code->Release();
     if (table) {
-        read_inputs(1, table, &p->reads);
+        read_inputs(set, 1, table, &p->reads);
         table->Release();
     }
     if (status != D3D_OK) {
@@ -379,7 +411,7 @@ static const track* first_sound(const shader_set& set)
 static bool reads_constants(const stage_inputs& reads)
 {
     for (int i = 0; i < reads.count; i++)
-        if (reads.inputs[i].kind < input_previous_frame)
+        if (reads.inputs[i].kind < input_previous_frame || reads.inputs[i].kind == input_global)
             return true;
     return false;
 }
@@ -410,11 +442,15 @@ void load_shaders()
     shader_set* set = loading;
     set->pass_count = 1;
     set->passes[0].name[0] = 0;
+    bool declarations_known = !named_inputs || read_source_declarations(set);
     bool complete = create_vertex_shader(set) && create_pixel_shader(set, &set->passes[0], shader_source[2], NULL);
     if (!complete && named_inputs) {
         release_set(set);
         return;
     }
+    // A sampler state or a value that isn't known here fails --frame as an input would.
+    bool values_read = !named_inputs || read_values(set);
+    set->vertex_reads.failed |= !declarations_known || !values_read;
     order_passes(set);
     set->reads_previous_frame = any_stage(*set, &stage_inputs::reads_previous_frame);
     if (any_stage(*set, &stage_inputs::reads_keyboard) && !make_keyboard(set))
@@ -439,6 +475,8 @@ void load_shaders()
     set_sampler_states();
     give_keys_to_shaders(set->keyboard != NULL);
     play_sound(first_sound(*set));
+    if (controls_shown)
+        show_controls(set);
 }
 
 shader_set* drawn_set()
@@ -464,12 +502,12 @@ bool carries_state()
 // After a complete load, and again after a reset of the device, which forgets them.
 void set_sampler_states()
 {
-    set_sampler_states_of(0);
+    set_sampler_states_of(0, NULL);
     for (int stage = 0; stage <= drawn->pass_count; stage++) {
         const stage_inputs& reads = stage ? drawn->passes[stage - 1].reads : drawn->vertex_reads;
         for (int i = 0; i < reads.count; i++)
-            if (reads.inputs[i].kind >= input_previous_frame)
-                set_sampler_states_of(reads.inputs[i].index);
+            if (reads.inputs[i].kind >= input_previous_frame && reads.inputs[i].kind != input_global)
+                set_sampler_states_of(reads.inputs[i].index, reads.inputs[i].name);
     }
     // Where the device can't filter what passes hold, a sampler that reads a pass in any stage
     // reads point by point, whatever another stage reads through it.
@@ -501,7 +539,8 @@ static void print_pass_order(const shader_set& set)
     printf("\n");
 }
 
-void use_named_inputs(bool use)
+void use_named_inputs(bool use, bool watching)
 {
     named_inputs = use;
+    controls_shown = watching;
 }

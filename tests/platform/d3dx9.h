@@ -31,7 +31,7 @@ typedef ID3DXInclude* LPD3DXINCLUDE;
 typedef const char* D3DXHANDLE;
 enum D3DXREGISTER_SET { D3DXRS_BOOL, D3DXRS_INT4, D3DXRS_FLOAT4, D3DXRS_SAMPLER };
 enum D3DXPARAMETER_CLASS { D3DXPC_SCALAR, D3DXPC_VECTOR, D3DXPC_MATRIX_ROWS, D3DXPC_MATRIX_COLUMNS, D3DXPC_OBJECT };
-enum D3DXPARAMETER_TYPE { D3DXPT_FLOAT = 3, D3DXPT_SAMPLER = 10, D3DXPT_SAMPLER2D = 12, D3DXPT_SAMPLERCUBE = 14 };
+enum D3DXPARAMETER_TYPE { D3DXPT_BOOL = 1, D3DXPT_INT = 2, D3DXPT_FLOAT = 3, D3DXPT_SAMPLER = 10, D3DXPT_SAMPLER2D = 12, D3DXPT_SAMPLERCUBE = 14 };
 struct D3DXCONSTANTTABLE_DESC { LPCSTR Creator; DWORD Version; UINT Constants; };
 struct D3DXCONSTANT_DESC {  // Name, RegisterSet, RegisterIndex, RegisterCount, Class, Type, Rows, Columns, Elements
     LPCSTR Name; D3DXREGISTER_SET RegisterSet; UINT RegisterIndex, RegisterCount; D3DXPARAMETER_CLASS Class;
@@ -57,6 +57,9 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
                                           LPCSTR entry, LPCSTR profile, DWORD flags,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,
                                           LPD3DXCONSTANTTABLE* constants);
+
+HRESULT WINAPI D3DXPreprocessShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
+                                            LPD3DXBUFFER* text, LPD3DXBUFFER* messages);
 
 enum D3DXIMAGE_FILEFORMAT { D3DXIFF_BMP = 0, D3DXIFF_PNG = 3 };
 

@@ -219,6 +219,8 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID to, DWORD wanted, LPDWORD read, LPOVERL
     file_read += *read;
     return TRUE;
 }
+BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) { return *written = 0, FALSE; }
+BOOL WINAPI MoveFileExA(LPCSTR, LPCSTR, DWORD) { return FALSE; }
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD) { return ++quiet.calls, file == wav_handle || file == photo_handle ? file_size : INVALID_FILE_SIZE; }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ++quiet.calls, strcasecmp(a, b); }
@@ -233,6 +235,11 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quie
 MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
+
+HRESULT WINAPI D3DXPreprocessShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPD3DXBUFFER*, LPD3DXBUFFER*)
+{
+    return E_FAIL;
+}
 
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUDE, LPCSTR entry, LPCSTR, DWORD,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages, LPD3DXCONSTANTTABLE* table)

@@ -743,6 +743,13 @@ static std::string code_of(const char* profile)
     return std::string((const char*)tokens, sizeof tokens);
 }
 
+// No text: a shader here declares nothing beside its code.
+HRESULT WINAPI D3DXPreprocessShaderFromFileA(LPCSTR file, const D3DXMACRO*, LPD3DXINCLUDE, LPD3DXBUFFER*, LPD3DXBUFFER*)
+{
+    log(format("D3DXPreprocessShaderFromFileA(%s)", quoted(file).c_str()));
+    return E_FAIL;
+}
+
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
                                           LPCSTR entry, LPCSTR profile, DWORD flags,
                                           LPD3DXBUFFER* code, LPD3DXBUFFER* messages,

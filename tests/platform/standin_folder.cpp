@@ -261,3 +261,13 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b)
 {
     return strcasecmp(a, b);
 }
+
+// Nothing here writes files: what hotfx saves is checked on the real system.
+BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+{
+    return *written = 0, FALSE;
+}
+BOOL WINAPI MoveFileExA(LPCSTR, LPCSTR, DWORD)
+{
+    return FALSE;
+}
