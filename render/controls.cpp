@@ -222,7 +222,7 @@ static void moved(const control& c)
         memcpy(g.value, g.initial[0], sizeof g.value);
     else if (!pick_colour(g))
         return;
-    g.set = c.kind != reset_button;
+    g.set = true;
     tune(&g);
     show_values(c.shown);
 }

@@ -1,0 +1,38 @@
+"""The controls window under --watch: an annotated global's trackbar, moved by keys, sets what
+the picture reads and what main.values holds, and keeps its place through a reload."""
+
+import pytest
+
+from support import LOADED, VERTEX_STAGE, shader, wait_until
+from test_watch import WATCH
+
+# Red is the level: a trackbar from 0 to 1, a hundredth a key.
+LEVEL = shader("return float4(level, 0, 0, 1);",
+               VERTEX_STAGE + 'float level < string UIName = "Level"; float UIMin = 0; float UIMax = 1; > = 0.5;')
+
+
+@pytest.mark.only_on("wined3d", "what the controls set is hotfx's own doing; one stack draws it")
+def test_a_trackbar_moved_by_keys_sets_the_picture_and_main_values_and_keeps_its_value_through_a_reload(hotfx):
+    run = hotfx(LEVEL, command=WATCH)
+    run.expect(LOADED)
+    run.wait_for_colour((128, 0, 0), tol=2, label="initial")
+    find = lambda: run.display.run("xdotool", "search", "--onlyvisible", "--name", "^hotfx controls$", check=False)
+    controls = wait_until(find, 30).split()[0]
+    # Wine activates a window when it is clicked (a window manager would be asked otherwise):
+    # a click on the label gives the keys to the first trackbar.
+    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1")
+    run.display.run("xdotool", "key", "End")
+    run.wait_for_colour((255, 0, 0), tol=1, label="end")
+    values = run.folder / "main.values"
+    assert wait_until(lambda: values.exists() and values.read_text() == "level = 1\n", 10), \
+        values.exists() and values.read_text()
+
+    run.save_shader(LEVEL + "\n")
+    run.expect(LOADED)
+    run.wait_for_colour((255, 0, 0), tol=1, label="reloaded")
+    # A step down from the end, where the trackbar stayed: 0.99.
+    run.display.run("xdotool", "key", "Left")
+    run.wait_for_colour((252, 0, 0), tol=1, label="left")
+    assert wait_until(lambda: values.read_text() == "level = 0.99\n", 10), values.read_text()
+    run.display.run("xdotool", "key", "Escape")
+    assert run.wait_exit() == 0
