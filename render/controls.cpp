@@ -32,7 +32,7 @@ static const control_look looks[] = {
     {"BUTTON", WS_TABSTOP},
     {"BUTTON", WS_TABSTOP | BS_AUTOCHECKBOX},
     {"BUTTON", WS_TABSTOP},
-    {"STATIC", SS_CENTERIMAGE},
+    {"STATIC", SS_CENTERIMAGE | SS_NOPREFIX},  // an & in a label is shown, not a mnemonic
     {"STATIC", SS_CENTERIMAGE},
 };
 
