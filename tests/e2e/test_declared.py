@@ -7,6 +7,7 @@ import pytest
 
 from support import VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, shader
 from test_frames import frame_command, saved
+from test_watch import LOADED, WATCH
 
 # Left: speed over 4, gain, flip. Bottom right: the array. Top right: tint. c0 has an initial
 # value, so it holds that and not the time.
@@ -38,6 +39,20 @@ def test_globals_read_their_initial_values_or_main_values_in_a_saved_frame(hotfx
     assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
     img = saved(run, "out.png")
     assert all(colour_close_to(got, want, 1) for got, want in zip(points(img), expected)), points(img)
+
+
+@pytest.mark.default_stack
+def test_main_values_saved_by_hand_applies_at_once_without_a_compile(hotfx):
+    run = hotfx(GLOBALS, command=WATCH)
+    run.expect(LOADED)
+    left = lambda img: pixel_at(img, 10, img.height // 2)
+    for values, colour in [(None, (96, 128, 255)), ("gain = 0.25\nflip = 0\n", (96, 64, 0)), ("gain = lots\n", (96, 128, 255))]:
+        if values:
+            run.save_shader(values, name="main.values")
+        img = run.wait_for_picture(lambda img: colour_close_to(left(img), colour, 2))
+        assert colour_close_to(left(img), colour, 2), left(img)
+    run.expect(r"^Error : main.values:1: a number that isn't finite; the line is left out$")
+    assert run.output() == ["Load Shader.", "Error : main.values:1: a number that isn't finite; the line is left out"]
 
 
 BAD = {
