@@ -9,11 +9,11 @@ from support import VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, sha
 from test_frames import frame_command, saved
 from test_watch import LOADED, WATCH
 
-# Left: speed over 4, gain, flip. Bottom right: the array. Top right: tint. c0 has an initial
-# value, so it holds that and not the time.
-GLOBALS = shader("""if (uv.x < 0) return float4(speed / 4, gain, flip, c0.x);
+# Left: speed over 4, gain, flip. Bottom right: the array. Top right: tint, its blue times c0.x:
+# c0 has an initial value, so it holds that and not the time.
+GLOBALS = shader("""if (uv.x < 0) return float4(speed / 4, gain, flip, 1);
     if (uv.y < 0) return float4(weights[0], weights[1], weights[2], 1);
-    return float4(tint, 1);""", VERTEX_STAGE + """
+    return float4(tint.xy, tint.z * c0.x, 1);""", VERTEX_STAGE + """
 float speed < string UIName = "Speed"; float UIMin = 0; float UIMax = 4; > = 1.5;
 float3 tint < string UIWidget = "Color"; > = float3(0.25, 0.5, 0.75);
 float gain = 0.5;  // a comment; gain = 9
@@ -29,8 +29,8 @@ def points(img):
 
 @pytest.mark.default_stack
 @pytest.mark.parametrize("values, expected", [
-    (None, [(96, 128, 255), (26, 51, 76), (64, 128, 191)]),
-    ("# tuned\ngain = 0.25\nflip = 0  # off\ntint = 1 0 0.5\ngone = 1 2 3\n", [(96, 64, 0), (26, 51, 76), (255, 0, 128)]),
+    (None, [(96, 128, 255), (26, 51, 76), (64, 128, 96)]),
+    ("# tuned\ngain = 0.25\nflip = 0  # off\ntint = 1 0 0.5\ngone = 1 2 3\n", [(96, 64, 0), (26, 51, 76), (255, 0, 64)]),
 ], ids=["initial values", "main.values"])
 def test_globals_read_their_initial_values_or_main_values_in_a_saved_frame(hotfx, values, expected):
     run = hotfx(lambda folder: ((folder / "main.fx").write_text(GLOBALS),
