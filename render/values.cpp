@@ -9,7 +9,7 @@
 // components; # starts a comment. A control's change is written a moment later, at most a few
 // times a second, and at exit, through a new file renamed over the old one. The file is kept
 // as it was read, lines of globals no longer declared and lines that didn't parse included:
-// a saved line takes the place of its name's line, and a new name goes at the end.
+// the line of a value a control changed is written anew, and a new name goes at the end.
 const char values_path[] = "main.values";
 static const char new_values_path[] = "main.values.new";
 static const DWORD save_every_ms = 250;
@@ -19,6 +19,7 @@ struct tuned_value {
     BYTE count;
     float value[4];
     int line;        // where main.values has it, or 0 where only a control set it
+    bool changed;    // by a control since the file was read or written
 };
 static tuned_value tuned[64];
 static int tuned_count = 0;
@@ -85,6 +86,7 @@ static bool read_file_lines()
             found->count = (BYTE)count;
             memcpy(found->value, value, sizeof value);
             found->line = number;
+            found->changed = false;
         }
     }
     return all_read;
@@ -126,7 +128,7 @@ void tune(const global* g)
     }
     found->count = g->components;
     memcpy(found->value, g->value, sizeof found->value);
-    unsaved = true;
+    found->changed = unsaved = true;
 }
 
 // A number as short as reads back as the same float.
@@ -166,7 +168,7 @@ void save_values()
     for (char* line = text; line && *line; number++) {
         size_t length = strcspn(line, "\n");
         int i = 0;
-        while (i < tuned_count && tuned[i].line != number)
+        while (i < tuned_count && !(tuned[i].line == number && tuned[i].changed))
             i++;
         if (i < tuned_count)
             size += print_value(out + size, tuned[i]);
@@ -192,8 +194,10 @@ void save_values()
     }
     // What was written is what was read, and is no change for the watch.
     list_written_file(values_path, (const BYTE*)out, size);
-    for (int i = 0; i < tuned_count; i++)
+    for (int i = 0; i < tuned_count; i++) {
         tuned[i].line = tuned[i].line ? tuned[i].line : number++;
+        tuned[i].changed = false;
+    }
     free(text);
     text = out;
 }

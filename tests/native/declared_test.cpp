@@ -1,0 +1,95 @@
+// The tokenizer that reads what main.fx declares beside its code, and main.values' parser.
+#include "program.h"
+
+namespace {
+
+const char source[] = R"(#line 1 "main.fx"
+/* float fake < string UIName = "no"; > = 1; */ // float fake2 = 2;
+static const float pi = 3.14159, tau = 6.28318;
+float speed < string UIName = "Speed {fast}"; float UIMin = -2; float UIMax = 4; float UIStep = 0.5; int other = 3; > = 1.5;
+float3 tint < string UIWidget = "Color"; > : register(c3);
+struct vs_out { float4 position : POSITION0; float plain; };
+float4 ps_main(float2 uv : TEXCOORD0) : COLOR0 { float inside = uv.x < 0.5 ? 1 : 2; { if (inside > 1) inside = 0; } return inside; }
+sampler2D photo = sampler_state { Texture = <photo_texture>; Filter = MIN_POINT_MAG_LINEAR_MIP_POINT; addressu = CLAMP;
+                                  BorderColor = float4(1, 0, 0.5, 1); MipMapLodBias = -0.5; };
+float after;
+)";
+
+TEST(declared, the_tokenizer_reads_globals_their_annotations_and_sampler_states_past_comments_and_code)
+{
+    static shader_set set;
+    set.setting_count = 0;
+    EXPECT_TRUE(read_declarations(source, &set));
+    EXPECT_EQ(declared("fake"), nullptr);
+    EXPECT_EQ(declared("fake2"), nullptr);
+    EXPECT_EQ(declared("inside"), nullptr);
+    EXPECT_EQ(declared("plain"), nullptr);
+    ASSERT_NE(declared("tau"), nullptr);
+    EXPECT_TRUE(declared("pi")->initialised && declared("tau")->initialised);
+    const declaration* speed = declared("speed");
+    ASSERT_NE(speed, nullptr);
+    EXPECT_TRUE(speed->initialised && speed->annotations.annotated && !speed->annotations.colour);
+    EXPECT_STREQ(speed->annotations.label, "Speed {fast}");
+    EXPECT_EQ(speed->annotations.low, -2);
+    EXPECT_EQ(speed->annotations.high, 4);
+    EXPECT_EQ(speed->annotations.step, 0.5f);
+    const declaration* tint = declared("tint");
+    ASSERT_NE(tint, nullptr);
+    EXPECT_TRUE(!tint->initialised && tint->annotations.colour && tint->annotations.high == 1);
+    EXPECT_STREQ(tint->annotations.label, "tint");
+    ASSERT_NE(declared("after"), nullptr);
+    EXPECT_FALSE(declared("after")->annotations.annotated);
+
+    float bias = -0.5f;
+    DWORD bias_bits;
+    memcpy(&bias_bits, &bias, sizeof bias_bits);
+    const std::vector<std::tuple<std::string, int, DWORD>> expected = {
+        {"photo", D3DSAMP_MINFILTER, D3DTEXF_POINT},         {"photo", D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
+        {"photo", D3DSAMP_MIPFILTER, D3DTEXF_POINT},         {"photo", D3DSAMP_ADDRESSU, D3DTADDRESS_CLAMP},
+        {"photo", D3DSAMP_BORDERCOLOR, 0xFFFF0080},          {"photo", D3DSAMP_MIPMAPLODBIAS, bias_bits},
+    };
+    std::vector<std::tuple<std::string, int, DWORD>> settings;
+    for (int i = 0; i < set.setting_count; i++)
+        settings.emplace_back(set.settings[i].sampler, set.settings[i].state, set.settings[i].value);
+    EXPECT_EQ(settings, expected);
+}
+
+struct values : program_test {};
+
+TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
+{
+    static shader_set set;
+    set.global_count = 3;
+    auto make = [](global* g, const char* name, bool boolean, std::vector<float> initial) {
+        memset(g, 0, sizeof *g);
+        strcpy(g->name, name);
+        g->boolean = boolean;
+        g->components = (BYTE)initial.size();
+        std::copy(initial.begin(), initial.end(), g->initial[0]);
+    };
+    make(&set.globals[0], "gain", false, {0.5f});
+    make(&set.globals[1], "tint", false, {0.25f, 0.5f, 0.75f});
+    make(&set.globals[2], "flip", true, {1});
+    standin().folder.files["main.values"].bytes =
+        "# tuned by hand\r\n"
+        "tint = 1 0\n"
+        "gain=0.25   # quieter\n"
+        "speed = nan\n"
+        "flip = 2\n"
+        "  \n"
+        "gone = 1 2 3 4\n"
+        "= 3";
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(read_values(&set));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+              "Error : main.values:4: a number that isn't finite; the line is left out\n"
+              "Error : main.values:8: expected NAME = NUMBERS; the line is left out\n"
+              "Error : main.values:2: tint has 2 numbers here and 3 in main.fx; it keeps its initial value\n");
+    EXPECT_EQ(set.globals[0].value[0], 0.25f);
+    EXPECT_TRUE(set.globals[0].set);
+    EXPECT_EQ(set.globals[1].value[0], 0.25f);
+    EXPECT_FALSE(set.globals[1].set);
+    EXPECT_EQ(set.globals[2].value[0], 1);
+}
+
+}  // namespace
