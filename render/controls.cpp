@@ -89,11 +89,11 @@ static void show_values(int shown)
             continue;
         const global& g = shown_set->globals[global_at[c.shown]];
         float value = g.value[c.component];
-        int count = positions(g);
-        long at = g.high > g.low ? lrintf((value - g.low) / (g.high - g.low) * count) : 0;
+        long at = g.high > g.low ? lrintf((value - g.low) / (g.high - g.low) * positions(g)) : 0;
         char text[64];
+        // A value outside the range puts the trackbar at its end.
         if (c.kind == trackbar)
-            SendMessageA(c.window, TBM_SETPOS, TRUE, at < 0 ? 0 : at > count ? count : at);
+            SendMessageA(c.window, TBM_SETPOS, TRUE, at);
         if (c.kind == check_box)
             SendMessageA(c.window, BM_SETCHECK, value != 0, 0);
         if (!c.number)
