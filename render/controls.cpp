@@ -2,8 +2,6 @@
 #include <string.h>
 #include <math.h>
 
-// The shell's window, which the controls sit beside and belong to, and its class.
-#include "app/app.h"
 #include "render/render.h"
 #include <commctrl.h>
 #include <commdlg.h>
@@ -150,8 +148,8 @@ static void make_window()
 {
     if (!controls_class.hInstance) {
         InitCommonControlsEx(&bar_classes);
-        controls_class.hInstance = window_class.hInstance;
-        controls_class.hCursor = window_class.hCursor;
+        controls_class.hInstance = GetModuleHandleA(NULL);
+        controls_class.hCursor = LoadCursorA(NULL, IDC_ARROW);
         RegisterClassExA(&controls_class);
     }
     RECT frame = {0, 0, client_width, 2 * edge - 2}, work, beside;
@@ -159,12 +157,12 @@ static void make_window()
         frame.bottom += row * (1 + rows_of(shapes[i]));
     AdjustWindowRectEx(&frame, window_style, FALSE, 0);
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
-    GetWindowRect(main_window, &beside);
+    GetWindowRect(picture_window, &beside);
     int width = frame.right - frame.left, x = beside.right + width <= work.right ? beside.right : work.right - width;
     if (last_place.right)
         beside = last_place, x = last_place.left;
     controls_window = CreateWindowExA(0, controls_class.lpszClassName, "hotfx controls", window_style, x, beside.top,
-                                      width, frame.bottom - frame.top, main_window, NULL, controls_class.hInstance, NULL);
+                                      width, frame.bottom - frame.top, picture_window, NULL, controls_class.hInstance, NULL);
     for (int i = 0, y = edge; controls_window && i < shape_count; y += row * (1 + rows_of(shapes[i++])))
         add_rows(i, y);
     ShowWindow(controls_window, SW_SHOWNA);

@@ -22,6 +22,8 @@ static LPARAM client_size = 0;
 // keys take Ctrl.
 static bool keys_to_shaders = false;
 static frame_events given;
+// The window the picture is shown in, as its messages name it: the controls sit beside it.
+HWND picture_window = NULL;
 
 void give_keys_to_shaders(bool give)
 {
@@ -92,6 +94,7 @@ static void time_key(WPARAM key, LPARAM lParam)
 
 void window_input(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    picture_window = window;
     switch (message) {
     case WM_SIZE:
         client_size = lParam;

@@ -85,6 +85,7 @@ struct frame_events {
     BYTE keys[3][256];
     bool keys_changed;
 };
+extern HWND picture_window;
 const frame_events* take_events();
 void give_keys_to_shaders(bool give);
 
