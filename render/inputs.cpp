@@ -7,8 +7,9 @@
 
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
 // What a sampler NAME reads when main.fx has no ps_NAME and there is no NAME.wav, in the order
-// looked for.
+// looked for; a samplerCUBE or a sampler3D reads the .dds alone.
 static const char* const image_files[] = {".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
+static const size_t dds_file = 4;
 
 // What the device has bound at each sampler that hotfx binds, so that a frame binds only what
 // changed: pixel samplers 0 to 15, then vertex samplers 0 to 3, and one place shared by any
@@ -60,7 +61,8 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
         in.pass = -1;
         if (constant ? desc.RegisterSet != D3DXRS_FLOAT4 || desc.Type != D3DXPT_FLOAT ||
                            desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= 64
-                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D) ||
+                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D &&
+                                    (kind != input_image || desc.Type < D3DXPT_SAMPLER3D)) ||
                            strlen(desc.Name) >= sizeof in.name) {
             printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
                             : "Error : %s: hotfx fills it as a sampler2D; it reads black\n",
@@ -72,6 +74,8 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
             in.name[0] = 0;
         } else {
             strcpy(in.name, desc.Name);
+            if (kind == input_image && desc.Type >= D3DXPT_SAMPLER3D)
+                kind = desc.Type == D3DXPT_SAMPLER3D ? input_volume : input_cube;
         }
         set.reads_previous_frame |= kind == input_previous_frame;
         set.reads_keyboard |= kind == input_keyboard;
@@ -83,14 +87,16 @@ void read_inputs(int stage, ID3DXConstantTable* table, stage_inputs* into)
 }
 
 // NAME.wav, or else the first image NAME.png, .jpg, ... beside main.fx, for a sampler that no
-// pass is drawn for. Returns false after saying why it reads black.
+// pass is drawn for; NAME.dds for a cube map or a volume. Returns false after saying why it
+// reads black.
 bool load_sampler_file(input* in)
 {
     char path[MAX_PATH];
     size_t length = strlen(in->name);
     DWORD size = 0, error = 0;
     BYTE* bytes = NULL;
-    if (load_sound(in->name, &in->sound) != no_sound_file) {
+    bool image = in->kind == input_image;
+    if (image && load_sound(in->name, &in->sound) != no_sound_file) {
         in->kind = input_sound;
         if (!in->sound.mono)
             return false;
@@ -101,7 +107,8 @@ bool load_sampler_file(input* in)
         release_sound(&in->sound);
         return false;
     }
-    for (size_t kind = 0; kind < sizeof image_files / sizeof image_files[0] && !bytes; kind++) {
+    size_t end = image ? sizeof image_files / sizeof image_files[0] : dds_file + 1;
+    for (size_t kind = image ? 0 : dds_file; kind < end && !bytes; kind++) {
         memcpy(path, in->name, length);
         strcpy(path + length, image_files[kind]);
         bytes = read_listed_file(path, &size, &error);
@@ -109,20 +116,36 @@ bool load_sampler_file(input* in)
             break;
     }
     if (!bytes && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds, .tga or .wav here, and no function ps_%s in %s; "
-               "it reads black\n", in->name, in->name, in->name, shader_source[0]);
+        if (image)
+            printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds, .tga or .wav here, and no function ps_%s in %s; "
+                   "it reads black\n", in->name, in->name, in->name, shader_source[0]);
+        else
+            printf("Error : sampler %s: no %s here; it reads black\n", in->name, path);
         return false;
     }
     if (!bytes) {
         printf("Error : sampler %s: can't open %s (error %lu); it reads black\n", in->name, path, (unsigned long)error);
         return false;
     }
-    HRESULT status = D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
-                                                         D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
-                                                         D3DX_DEFAULT, 0, NULL, NULL, &in->texture);
+    IDirect3DCubeTexture9* cube = NULL;
+    IDirect3DVolumeTexture9* volume = NULL;
+    HRESULT status;
+    if (image)
+        status = D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
+                                                     D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                     D3DX_DEFAULT, 0, NULL, NULL, &in->texture);
+    else if (in->kind == input_cube)
+        status = D3DXCreateCubeTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
+                                                         D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, NULL, NULL, &cube);
+    else
+        status = D3DXCreateVolumeTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
+                                                           D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                           D3DX_DEFAULT, 0, NULL, NULL, &volume);
     free(bytes);
-    if (status == D3D_OK)
+    if (status == D3D_OK) {
+        in->cube_or_volume = cube ? static_cast<IDirect3DBaseTexture9*>(cube) : volume;
         return true;
+    }
     in->texture = NULL;
     printf("Error : sampler %s: D3DX can't read %s (status 0x%08X); it reads black\n", in->name, path,
            (unsigned)status);
@@ -157,7 +180,10 @@ void release_inputs(stage_inputs* inputs)
         input& in = inputs->inputs[i];
         if (in.texture)
             in.texture->Release();
+        if (in.cube_or_volume)
+            in.cube_or_volume->Release();
         in.texture = NULL;
+        in.cube_or_volume = NULL;
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
@@ -223,7 +249,9 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
         to.texture = in.kind == input_previous_frame ? previous_texture()
                      : in.kind == input_keyboard     ? &set->keyboard
                      : in.kind == input_pass         ? pass_texture(in.pass)
+                     : in.cube_or_volume             ? NULL
                                                      : &in.texture;
+        to.loaded = in.cube_or_volume;
         reads->reads_sound |= in.kind == input_sound;
         pass* read = in.kind == input_pass ? &set->passes[in.pass] : NULL;
         if (read && to.slot < 16 && !memchr(read->read_at, to.slot, read->read_at_count))
@@ -260,9 +288,11 @@ void feed_stage(const stage_inputs* reads)
         memcpy(at->to, at->from, sizeof values[0]);
     if (reads->reads_sound)
         fill_sounds(reads);
-    for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++)
-        if (bound[to->slot] != *to->texture) {
-            bound[to->slot] = *to->texture;
-            device->SetTexture(to->sampler, *to->texture);
+    for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++) {
+        IDirect3DBaseTexture9* texture = to->texture ? *to->texture : to->loaded;
+        if (bound[to->slot] != texture) {
+            bound[to->slot] = texture;
+            device->SetTexture(to->sampler, texture);
         }
+    }
 }

@@ -97,23 +97,26 @@ void list_written_file(const char* name, const BYTE* bytes, DWORD size);
 
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
-                  input_image, input_pass, input_sound, input_global };
+                  input_image, input_cube, input_volume, input_pass, input_sound, input_global };
 
 struct input {
     BYTE kind;
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;  // an image's, or a sound's picture
+    IDirect3DBaseTexture9* cube_or_volume;  // a samplerCUBE's or a sampler3D's NAME.dds
     int pass;     // a pass's record
     track sound;
     char name[64];
 };
 
-// Where a sampler's texture is kept, which may change from frame to frame.
+// Where a sampler's texture is kept, which may change from frame to frame; a cube map or a
+// volume, which stays as loaded, is held in the binding itself.
 struct binding {
     WORD sampler;
     BYTE slot;
-    IDirect3DTexture9* const* texture;
+    IDirect3DTexture9* const* texture;  // NULL for a cube map or a volume
+    IDirect3DBaseTexture9* loaded;
 };
 
 struct constant_copy {

@@ -316,9 +316,10 @@ static void find_passes(shader_set* set, stage_inputs* reads)
 {
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
-        if (in.kind != input_image || !in.name[0])
+        if (in.kind < input_image || in.kind > input_volume || !in.name[0])
             continue;
-        int found = in.stage ? pass_named(set, in.name) : -1;
+        // A cube map or a volume is never a pass.
+        int found = in.stage && in.kind == input_image ? pass_named(set, in.name) : -1;
         if (found >= 0) {
             in.kind = input_pass;
             in.pass = found;
