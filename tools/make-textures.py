@@ -44,24 +44,32 @@ def dds(width, height, depth=1, cube=False, luminance=False):
 # Where the texel at (s, t) of each face looks, s and t from -1 to 1, t growing downwards.
 FACES = [lambda s, t: (1, -t, -s), lambda s, t: (-1, -t, s), lambda s, t: (s, 1, t),
          lambda s, t: (s, -1, -t), lambda s, t: (s, -t, 1), lambda s, t: (-s, -t, -1)]
-SUN = (0.48, 0.42, 0.77)
+SUN = (0.5, 0.17, 0.85)
 
 
-def sky_colour(x, y, z):
+def edge(a, width):
+    """1 inside the even squares along one axis and -1 inside the odd ones, ramping between over
+    a texel's width of the ground, so that the squares' edges don't step when magnified."""
+    side = 1 if math.floor(a) % 2 == 0 else -1
+    return side * min(1.0, min(a - math.floor(a), math.ceil(a) - a) / width)
+
+
+def sky_colour(x, y, z, size):
     length = math.sqrt(x * x + y * y + z * z)
     x, y, z = x / length, y / length, z / length
     if y > 0:
         k = math.sqrt(y)
         colour = [0.85 - 0.65 * k, 0.9 - 0.45 * k, 1.0 - 0.1 * k]
     else:
-        # The ground plane one unit below, in squares of one unit, fading into haze far off.
-        u, v = x / -y if y else 0, z / -y if y else 0
-        square = 0.45 if (math.floor(u) + math.floor(v)) % 2 else 0.25
+        # The ground plane one unit below, in squares of one, fading into haze far off.
+        y = min(y, -1e-3)
+        width = 0.5 / (size * y * y)
+        square = 0.35 - 0.15 * edge(x / -y, width) * edge(z / -y, width)
         haze = math.exp(8 * y)
         colour = [square * (1 - haze) + 0.85 * haze, square * 0.9 * (1 - haze) + 0.9 * haze,
                   square * 0.75 * (1 - haze) + haze]
     sun = max(0.0, x * SUN[0] + y * SUN[1] + z * SUN[2])
-    glow = sun ** 400 * 4 + sun ** 8 * 0.25
+    glow = sun ** 2000 * 4 + sun ** 16 * 0.3
     return [min(255, round(255 * (c + glow * w))) for c, w in zip(colour, (1, 0.9, 0.7))]
 
 
@@ -70,7 +78,7 @@ def sky(size):
     for face in FACES:
         for row in range(size):
             for column in range(size):
-                r, g, b = sky_colour(*face(2 * (column + 0.5) / size - 1, 2 * (row + 0.5) / size - 1))
+                r, g, b = sky_colour(*face(2 * (column + 0.5) / size - 1, 2 * (row + 0.5) / size - 1), size)
                 texels += bytes((b, g, r, 255))
     return dds(size, size, cube=True) + texels
 
