@@ -37,6 +37,7 @@ declare -A frames=(
     [reaction]=800     # rings split into cells; --frame draws the 800 frames before it
     [music]=123        # 2.05 s: a kick has just struck, the tone halfway up its glide
     [keys]=0           # every key up, as --frame reads them
+    [reflect]=1100     # the sun behind the ball, low over the ground
 )
 
 names=("$@")
