@@ -99,16 +99,14 @@ def test_a_cube_map_and_a_volume_read_the_texels_their_dds_holds(hotfx):
     assert read == [(FACES[c], SLICES[c % 4]) for c in range(6)], read
 
 
+CUBE = lambda name: ("samplerCUBE %s;" % name, "texCUBE(%s, uv.xyy)" % name)
+NO_DDS, JUNK = ["Error : sampler photo: no photo.dds here; it reads black"], b"not a picture"
 BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler photo", "photo.png"]),
-       "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", {"photo.png": b"not a picture"},
-                                    ["photo.png", "status 0x"]),
-       "no cube map": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", None, ["sampler photo: no photo.dds here;"]),
-       "a cube map D3DX can't read": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", {"photo.dds": b"DDS "},
-                                      ["photo.dds", "status 0x"]),
-       "a volume beside an image": ("sampler3D photo;", "tex3D(photo, uv.xyy)", {"photo.png": b"not a picture"},
-                                    ["sampler photo: no photo.dds here;"]),
-       "a samplerCUBE named previous_frame": ("samplerCUBE previous_frame;", "texCUBE(previous_frame, uv.xyy)", None,
-                                              ["previous_frame", "sampler2D"]),
+       "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", {"photo.png": JUNK}, ["photo.png", "status 0x"]),
+       "no cube map": (*CUBE("photo"), None, NO_DDS),
+       "a cube map D3DX can't read": (*CUBE("photo"), {"photo.dds": JUNK}, ["photo.dds", "status 0x"]),
+       "a volume beside an image": ("sampler3D photo;", "tex3D(photo, uv.xyy)", {"photo.png": JUNK}, NO_DDS),
+       "a samplerCUBE previous_frame": (*CUBE("previous_frame"), None, ["previous_frame", "sampler2D"]),
        "a sampler1D": ("sampler1D photo;", "tex1D(photo, uv.x)", None, ["photo", "sampler2D"]),
        "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"]),
        "a sampler named time": ("sampler2D time;", "tex2D(time, uv)", None, ["time", "float4"])}

@@ -50,13 +50,11 @@ struct D3DXIMAGE_INFO;
 HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID data, UINT size, UINT width, UINT height,
                                                   UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
                                                   D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture);
-HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID data, UINT size, UINT edge, UINT levels,
-                                                      DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
-                                                      D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9** cube);
-HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID data, UINT size, UINT width, UINT height,
-                                                        UINT depth, UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD,
-                                                        DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
-                                                        IDirect3DVolumeTexture9** volume);
+HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT edge, UINT levels, DWORD,
+    D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9** cube);
+HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT width, UINT height,
+    UINT depth, UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
+    IDirect3DVolumeTexture9** volume);
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels, DWORD,
                                             D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
                                             IDirect3DTexture9** texture);
