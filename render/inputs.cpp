@@ -187,7 +187,7 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
-    inputs->count = inputs->constant_count = inputs->binding_count = 0;
+    inputs->count = inputs->constant_count = inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
 }
@@ -230,7 +230,7 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
     const float resolution[4] = {width, height, 1 / width, 1 / height};
     reads->registers = registers;
     reads->time_in_c0 = true;
-    reads->constant_count = reads->binding_count = 0;
+    reads->constant_count = reads->binding_count = reads->loaded_count = 0;
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
         if (in.kind == input_resolution) {
@@ -243,15 +243,20 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
             reads->time_in_c0 &= in.index != 0;
             continue;
         }
+        if (in.cube_or_volume) {
+            loaded_binding& to = reads->loaded[reads->loaded_count++];
+            to.sampler = in.index;
+            to.slot = (BYTE)slot_of(in.index);
+            to.texture = in.cube_or_volume;
+            continue;
+        }
         binding& to = reads->bindings[reads->binding_count++];
         to.sampler = in.index;
         to.slot = (BYTE)slot_of(in.index);
         to.texture = in.kind == input_previous_frame ? previous_texture()
                      : in.kind == input_keyboard     ? &set->keyboard
                      : in.kind == input_pass         ? pass_texture(in.pass)
-                     : in.cube_or_volume             ? NULL
                                                      : &in.texture;
-        to.loaded = in.cube_or_volume;
         reads->reads_sound |= in.kind == input_sound;
         pass* read = in.kind == input_pass ? &set->passes[in.pass] : NULL;
         if (read && to.slot < 16 && !memchr(read->read_at, to.slot, read->read_at_count))
@@ -278,6 +283,17 @@ static void fill_sounds(const stage_inputs* reads)
         }
 }
 
+// Each cube map and volume a stage reads, where the device doesn't have it bound already; out of
+// line, as most stages read none.
+static void feed_loaded(const stage_inputs* reads)
+{
+    for (const loaded_binding *to = reads->loaded, *end = to + reads->loaded_count; to != end; to++)
+        if (bound[to->slot] != to->texture) {
+            bound[to->slot] = to->texture;
+            device->SetTexture(to->sampler, to->texture);
+        }
+}
+
 // The time in c0.x, then each named constant in the stage's registers and each sampler's
 // texture where the device doesn't have it bound already.
 void feed_stage(const stage_inputs* reads)
@@ -288,11 +304,11 @@ void feed_stage(const stage_inputs* reads)
         memcpy(at->to, at->from, sizeof values[0]);
     if (reads->reads_sound)
         fill_sounds(reads);
-    for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++) {
-        IDirect3DBaseTexture9* texture = to->texture ? *to->texture : to->loaded;
-        if (bound[to->slot] != texture) {
-            bound[to->slot] = texture;
-            device->SetTexture(to->sampler, texture);
+    for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++)
+        if (bound[to->slot] != *to->texture) {
+            bound[to->slot] = *to->texture;
+            device->SetTexture(to->sampler, *to->texture);
         }
-    }
+    if (reads->loaded_count)
+        feed_loaded(reads);
 }

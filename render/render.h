@@ -110,13 +110,18 @@ struct input {
     char name[64];
 };
 
-// Where a sampler's texture is kept, which may change from frame to frame; a cube map or a
-// volume, which stays as loaded, is held in the binding itself.
+// Where a sampler's texture is kept, which may change from frame to frame.
 struct binding {
     WORD sampler;
     BYTE slot;
-    IDirect3DTexture9* const* texture;  // NULL for a cube map or a volume
-    IDirect3DBaseTexture9* loaded;
+    IDirect3DTexture9* const* texture;
+};
+
+// A cube map or a volume, which stays as loaded.
+struct loaded_binding {
+    WORD sampler;
+    BYTE slot;
+    IDirect3DBaseTexture9* texture;
 };
 
 struct constant_copy {
@@ -139,6 +144,8 @@ struct stage_inputs {
     float (*registers)[4];
     constant_copy constants[20];
     binding bindings[20];
+    BYTE loaded_count;
+    loaded_binding loaded[16];
 };
 
 // A sampler NAME that main.fx has a function ps_NAME for reads what that function draws, in a
