@@ -7,8 +7,9 @@
 
 static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
 // What a sampler NAME reads when main.fx has no ps_NAME and there is no NAME.wav, in the order
-// looked for.
+// looked for; a samplerCUBE or a sampler3D reads the .dds alone.
 static const char* const image_files[] = {".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
+static const size_t dds_file = 4;
 
 // What the device has bound at each sampler that hotfx binds, so that a frame binds only what
 // changed: pixel samplers 0 to 15, then vertex samplers 0 to 3, and one place shared by any
@@ -111,7 +112,8 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
         in.pass = -1;
         if (constant ? desc.RegisterSet != D3DXRS_FLOAT4 || desc.Type != D3DXPT_FLOAT ||
                            desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= 64
-                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D) ||
+                     : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D &&
+                                    (kind != input_image || desc.Type < D3DXPT_SAMPLER3D)) ||
                            strlen(desc.Name) >= sizeof in.name) {
             printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
                             : "Error : %s: hotfx fills it as a sampler2D; it reads black\n",
@@ -123,6 +125,8 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
             in.name[0] = 0;
         } else {
             strcpy(in.name, desc.Name);
+            if (kind == input_image && desc.Type >= D3DXPT_SAMPLER3D)
+                kind = desc.Type == D3DXPT_SAMPLER3D ? input_volume : input_cube;
         }
         set.reads_previous_frame |= kind == input_previous_frame;
         set.reads_keyboard |= kind == input_keyboard;
@@ -134,14 +138,16 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
 }
 
 // NAME.wav, or else the first image NAME.png, .jpg, ... beside main.fx, for a sampler that no
-// pass is drawn for. Returns false after saying why it reads black.
+// pass is drawn for; NAME.dds for a cube map or a volume. Returns false after saying why it
+// reads black.
 bool load_sampler_file(input* in)
 {
     char path[MAX_PATH];
     size_t length = strlen(in->name);
     DWORD size = 0, error = 0;
     BYTE* bytes = NULL;
-    if (load_sound(in->name, &in->sound) != no_sound_file) {
+    bool image = in->kind == input_image;
+    if (image && load_sound(in->name, &in->sound) != no_sound_file) {
         in->kind = input_sound;
         if (!in->sound.mono)
             return false;
@@ -152,7 +158,8 @@ bool load_sampler_file(input* in)
         release_sound(&in->sound);
         return false;
     }
-    for (size_t kind = 0; kind < sizeof image_files / sizeof image_files[0] && !bytes; kind++) {
+    size_t end = image ? sizeof image_files / sizeof image_files[0] : dds_file + 1;
+    for (size_t kind = image ? 0 : dds_file; kind < end && !bytes; kind++) {
         memcpy(path, in->name, length);
         strcpy(path + length, image_files[kind]);
         bytes = read_listed_file(path, &size, &error);
@@ -160,20 +167,36 @@ bool load_sampler_file(input* in)
             break;
     }
     if (!bytes && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
-        printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds, .tga or .wav here, and no function ps_%s in %s; "
-               "it reads black\n", in->name, in->name, in->name, shader_source[0]);
+        if (image)
+            printf("Error : sampler %s: no %s.png, .jpg, .jpeg, .bmp, .dds, .tga or .wav here, and no function ps_%s in %s; "
+                   "it reads black\n", in->name, in->name, in->name, shader_source[0]);
+        else
+            printf("Error : sampler %s: no %s here; it reads black\n", in->name, path);
         return false;
     }
     if (!bytes) {
         printf("Error : sampler %s: can't open %s (error %lu); it reads black\n", in->name, path, (unsigned long)error);
         return false;
     }
-    HRESULT status = D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
-                                                         D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
-                                                         D3DX_DEFAULT, 0, NULL, NULL, &in->texture);
+    IDirect3DCubeTexture9* cube = NULL;
+    IDirect3DVolumeTexture9* volume = NULL;
+    HRESULT status;
+    if (image)
+        status = D3DXCreateTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT_NONPOW2, D3DX_DEFAULT_NONPOW2,
+                                                     D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                     D3DX_DEFAULT, 0, NULL, NULL, &in->texture);
+    else if (in->kind == input_cube)
+        status = D3DXCreateCubeTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT, D3DX_DEFAULT, 0, D3DFMT_UNKNOWN,
+                                                         D3DPOOL_MANAGED, D3DX_DEFAULT, D3DX_DEFAULT, 0, NULL, NULL, &cube);
+    else
+        status = D3DXCreateVolumeTextureFromFileInMemoryEx(device, bytes, size, D3DX_DEFAULT, D3DX_DEFAULT, D3DX_DEFAULT,
+                                                           D3DX_DEFAULT, 0, D3DFMT_UNKNOWN, D3DPOOL_MANAGED, D3DX_DEFAULT,
+                                                           D3DX_DEFAULT, 0, NULL, NULL, &volume);
     free(bytes);
-    if (status == D3D_OK)
+    if (status == D3D_OK) {
+        in->cube_or_volume = cube ? static_cast<IDirect3DBaseTexture9*>(cube) : volume;
         return true;
+    }
     in->texture = NULL;
     printf("Error : sampler %s: D3DX can't read %s (status 0x%08X); it reads black\n", in->name, path,
            (unsigned)status);
@@ -208,11 +231,14 @@ void release_inputs(stage_inputs* inputs)
         input& in = inputs->inputs[i];
         if (in.texture)
             in.texture->Release();
+        if (in.cube_or_volume)
+            in.cube_or_volume->Release();
         in.texture = NULL;
+        in.cube_or_volume = NULL;
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
-    inputs->count = inputs->constant_count = inputs->binding_count = 0;
+    inputs->count = inputs->constant_count = inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
 }
@@ -255,7 +281,7 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
     const float resolution[4] = {width, height, 1 / width, 1 / height};
     reads->registers = registers;
     reads->time_in_c0 = true;
-    reads->constant_count = reads->binding_count = 0;
+    reads->constant_count = reads->binding_count = reads->loaded_count = 0;
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
         if (in.kind == input_global) {
@@ -276,6 +302,13 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
         }
         if (in.kind < input_previous_frame) {
             reads->time_in_c0 &= in.index != 0;
+            continue;
+        }
+        if (in.cube_or_volume) {
+            loaded_binding& to = reads->loaded[reads->loaded_count++];
+            to.sampler = in.index;
+            to.slot = (BYTE)slot_of(in.index);
+            to.texture = in.cube_or_volume;
             continue;
         }
         binding& to = reads->bindings[reads->binding_count++];
@@ -311,6 +344,17 @@ static void fill_sounds(const stage_inputs* reads)
         }
 }
 
+// Each cube map and volume a stage reads, where the device doesn't have it bound already; out of
+// line, as most stages read none.
+static void feed_loaded(const stage_inputs* reads)
+{
+    for (const loaded_binding *to = reads->loaded, *end = to + reads->loaded_count; to != end; to++)
+        if (bound[to->slot] != to->texture) {
+            bound[to->slot] = to->texture;
+            device->SetTexture(to->sampler, to->texture);
+        }
+}
+
 // The time in c0.x, then each named constant in the stage's registers and each sampler's
 // texture where the device doesn't have it bound already.
 void feed_stage(const stage_inputs* reads)
@@ -326,4 +370,6 @@ void feed_stage(const stage_inputs* reads)
             bound[to->slot] = *to->texture;
             device->SetTexture(to->sampler, *to->texture);
         }
+    if (reads->loaded_count)
+        feed_loaded(reads);
 }

@@ -98,13 +98,14 @@ void list_written_file(const char* name, const BYTE* bytes, DWORD size);
 
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
-                  input_image, input_pass, input_sound, input_global };
+                  input_image, input_cube, input_volume, input_pass, input_sound, input_global };
 
 struct input {
     BYTE kind;
     BYTE stage;   // 0 for the vertex stage, 1 for the pixel stage
     WORD index;   // the register, or the sampler as the device numbers it
     IDirect3DTexture9* texture;  // an image's, or a sound's picture
+    IDirect3DBaseTexture9* cube_or_volume;  // a samplerCUBE's or a sampler3D's NAME.dds
     int pass;     // a pass's record
     track sound;
     int global;   // a global's record in its set
@@ -117,6 +118,13 @@ struct binding {
     WORD sampler;
     BYTE slot;
     IDirect3DTexture9* const* texture;
+};
+
+// A cube map or a volume, which stays as loaded.
+struct loaded_binding {
+    WORD sampler;
+    BYTE slot;
+    IDirect3DBaseTexture9* texture;
 };
 
 struct constant_copy {
@@ -139,6 +147,8 @@ struct stage_inputs {
     float (*registers)[4];
     constant_copy constants[32];
     binding bindings[20];
+    BYTE loaded_count;
+    loaded_binding loaded[16];
 };
 
 // A sampler NAME that main.fx has a function ps_NAME for reads what that function draws, in a

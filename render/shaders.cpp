@@ -23,15 +23,24 @@ static const struct {
 // How each compiler says that the file has no such function: Windows' D3DX and Wine's.
 static const char* const entry_missing_codes[] = {"X3501", "E5005"};
 
-static const struct {
+struct sampler_default {
     D3DSAMPLERSTATETYPE state;
     DWORD value;
-} sampler_settings[] = {
+};
+static const sampler_default sampler_settings[] = {
     {D3DSAMP_MAGFILTER, D3DTEXF_LINEAR},
     {D3DSAMP_MINFILTER, D3DTEXF_LINEAR},
     {D3DSAMP_MIPFILTER, D3DTEXF_LINEAR},
     {D3DSAMP_ADDRESSU, D3DTADDRESS_WRAP},
     {D3DSAMP_ADDRESSV, D3DTADDRESS_WRAP},
+};
+// What else a sampler_state may set, put back for a sampler whose declaration doesn't: the
+// device keeps what the last shaders set.
+static const sampler_default declared_defaults[] = {
+    {D3DSAMP_ADDRESSW, D3DTADDRESS_WRAP},
+    {D3DSAMP_BORDERCOLOR, 0},
+    {D3DSAMP_MAXANISOTROPY, 1},
+    {D3DSAMP_MIPMAPLODBIAS, 0},
 };
 
 // c0.x is the time; every other component of the 64 registers stays 0, but for the named
@@ -142,6 +151,8 @@ static void set_sampler_states_of(DWORD sampler, const char* name)
 {
     for (const auto& setting : sampler_settings)
         device->SetSamplerState(sampler, setting.state, setting.value);
+    for (int i = 0; named_inputs && i < (int)(sizeof declared_defaults / sizeof declared_defaults[0]); i++)
+        device->SetSamplerState(sampler, declared_defaults[i].state, declared_defaults[i].value);
     for (int i = 0; name && i < drawn->setting_count; i++)
         if (strcmp(drawn->settings[i].sampler, name) == 0)
             device->SetSamplerState(sampler, drawn->settings[i].state, drawn->settings[i].value);
@@ -348,9 +359,10 @@ static void find_passes(shader_set* set, stage_inputs* reads)
 {
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
-        if (in.kind != input_image || !in.name[0])
+        if (in.kind < input_image || in.kind > input_volume || !in.name[0])
             continue;
-        int found = in.stage ? pass_named(set, in.name) : -1;
+        // A cube map or a volume is never a pass.
+        int found = in.stage && in.kind == input_image ? pass_named(set, in.name) : -1;
         if (found >= 0) {
             in.kind = input_pass;
             in.pass = found;

@@ -38,6 +38,7 @@ declare -A frames=(
     [music]=123        # 2.05 s: a kick has just struck, the tone halfway up its glide
     [keys]=0           # every key up, as --frame reads them
     [tuned]=100        # with the values in its main.values
+    [reflect]=1100     # the sun behind the ball, low over the ground
 )
 
 names=("$@")

@@ -21,6 +21,7 @@ ANIMATED = {
     "pattern": False,
     "raymarch": True,
     "reaction": True,
+    "reflect": True,
     "rings": True,
     "shapes": True,
     "template": True,
@@ -54,7 +55,7 @@ def test_every_example_is_listed():
 
 
 # The examples that read named inputs, which hotfx fills only when it runs with an option.
-WITH_INPUTS = {"blur", "filter", "keys", "life", "music", "paint", "reaction", "tuned"}
+WITH_INPUTS = {"blur", "filter", "keys", "life", "music", "paint", "reaction", "reflect", "tuned"}
 # What examples print after "Load Shader.": the order of their passes, and for music, as the
 # Wine of these tests has no sound device, the one line that says so (its picture moves all the
 # same).

@@ -2,12 +2,13 @@
 time under --watch, as the picture saved or shown has them."""
 
 import os
+import runpy
 import subprocess
 
 import numpy
 import pytest
 
-from support import VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, shader
+from support import REPO, VERTEX_STAGE, colour_close_to, exit_code_kept, pixel_at, shader
 from test_frames import TIME_IN_COLOUR, frame_command, saved, time_at
 from test_watch import LOADED, WATCH
 
@@ -72,9 +73,41 @@ def test_images_beside_main_fx_are_read_at_their_own_size_by_any_case_of_their_n
     assert all(colour_close_to(img[band * 1024 // 5 + 100, 1000], colour, 4) for band, colour in enumerate(SOLIDS.values()))
 
 
+# Six faces and four slices of flat colours, none with its channels in another's order: a face or
+# a slice read from the wrong place, red and blue swapped, or a texture not bound shows.
+FACES = [(250, 30, 10), (20, 240, 60), (40, 50, 230), (230, 220, 20), (30, 200, 210), (210, 40, 190)]
+SLICES = [(200, 10, 30), (10, 200, 50), (60, 20, 200), (120, 120, 10)]
+dds = runpy.run_path(str(REPO / "tools" / "make-textures.py"))["dds"]
+flat = lambda colours: b"".join(bytes((b, g, r, 255)) * 16 for r, g, b in colours)
+
+
+def cube_and_volume(folder):
+    (folder / "sky.dds").write_bytes(dds(4, 4, cube=True) + flat(FACES))
+    (folder / "fog.dds").write_bytes(dds(4, 4, 4) + flat(SLICES))
+    # Columns: above, each face's centre in the file's order; below, each slice's centre.
+    (folder / "main.fx").write_text(fx("samplerCUBE sky; sampler3D fog;", """
+    float c = floor((uv.x * 0.5 + 0.5) * 6);
+    float3 axis = (1 - saturate(abs(floor(c / 2) - float3(0, 1, 2)))) * (1 - 2 * fmod(c, 2));
+    return uv.y > 0 ? texCUBE(sky, axis) : tex3D(fog, float3(0.5, 0.5, (fmod(c, 4) + 0.5) / 4));"""))
+
+
+def test_a_cube_map_and_a_volume_read_the_texels_their_dds_holds(hotfx):
+    run = hotfx(cube_and_volume, command=frame_command("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
+    img = saved(run, "out.png")
+    read = [(pixel_at(img, x, 256), pixel_at(img, x, 768)) for x in range(1280 // 12, 1280, 1280 // 6)]
+    assert read == [(FACES[c], SLICES[c % 4]) for c in range(6)], read
+
+
+CUBE = lambda name: ("samplerCUBE %s;" % name, "texCUBE(%s, uv.xyy)" % name)
+NO_DDS, JUNK = ["Error : sampler photo: no photo.dds here; it reads black"], b"not a picture"
 BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler photo", "photo.png"]),
-       "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", b"not a picture", ["photo.png", "status 0x"]),
-       "a samplerCUBE": ("samplerCUBE photo;", "texCUBE(photo, uv.xyy)", None, ["photo", "sampler2D"]),
+       "an image D3DX can't read": ("sampler2D photo;", "tex2D(photo, uv)", {"photo.png": JUNK}, ["photo.png", "status 0x"]),
+       "no cube map": (*CUBE("photo"), None, NO_DDS),
+       "a cube map D3DX can't read": (*CUBE("photo"), {"photo.dds": JUNK}, ["photo.dds", "status 0x"]),
+       "a volume beside an image": ("sampler3D photo;", "tex3D(photo, uv.xyy)", {"photo.png": JUNK}, NO_DDS),
+       "a samplerCUBE previous_frame": (*CUBE("previous_frame"), None, ["previous_frame", "sampler2D"]),
+       "a sampler1D": ("sampler1D photo;", "tex1D(photo, uv.x)", None, ["photo", "sampler2D"]),
        "a float4x4 mouse": ("float4x4 mouse;", "mul(mouse, float4(uv, 0, 1))", None, ["mouse", "float4"]),
        "a sampler named time": ("sampler2D time;", "tex2D(time, uv)", None, ["time", "float4"])}
 
@@ -82,9 +115,10 @@ BAD = {"no image": ("sampler2D photo;", "tex2D(photo, uv)", None, ["sampler phot
 @pytest.mark.default_stack
 @pytest.mark.parametrize("case", BAD, ids=list(BAD))
 def test_an_input_that_cant_be_filled_is_one_line_and_exit_3(hotfx, case):
-    declared, read, image, said = BAD[case]
+    declared, read, files, said = BAD[case]
     source = fx(declared, "return float4(1, 0, 0, 1) + %s;" % read)
-    run = hotfx(lambda path: ((path / "main.fx").write_text(source), image and (path / "photo.png").write_bytes(image)),
+    run = hotfx(lambda path: [(path / name).write_bytes(data) for name, data in
+                              {"main.fx": source.encode(), **(files or {})}.items()],
                 command=exit_code_kept("--frame", 3, "out.png"))
     assert run.wait_exit(timeout=120) == 3 and not (run.folder / "out.png").exists()
     lines = run.output()

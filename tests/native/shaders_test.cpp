@@ -199,6 +199,26 @@ TEST_F(shaders, an_image_is_found_by_its_name_in_any_case_with_the_first_extensi
     release_shaders();
 }
 
+// A samplerCUBE or a sampler3D reads NAME.dds alone, never a sound, a pass or an image of its name.
+TEST_F(shaders, a_cube_map_and_a_volume_read_their_dds_alone_and_are_bound_and_released)
+{
+    use_named_inputs(true);
+    for (const char* name : {"sky.wav", "sky.png", "sky.dds", "fog.dds"})
+        standin().folder.files[name].bytes = "dds";
+    standin().script.compile["ps_sky"] = compile_result();
+    pixel_compile().constants = {{"sky", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLERCUBE, 1, 1, 1},
+                                 {"fog", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER3D, 1, 1, 1}};
+    EXPECT_EQ(load(), "Load Shader.\n" + slots_line);
+    EXPECT_THAT(standin_calls("CreateFileA(\"sky"), ElementsAre(HasSubstr("\"sky.dds\"")));
+    EXPECT_EQ(standin_calls("D3DXCompileShaderFromFileA").size(), 2u);
+    EXPECT_THAT(standin_calls("D3DXCreate"), ElementsAre("D3DXCreateCubeTextureFromFileInMemoryEx(3 bytes, -1, -1, 1)",
+                                                        "D3DXCreateVolumeTextureFromFileInMemoryEx(3 bytes, -1, -1, -1, -1, 1)"));
+    EXPECT_TRUE(draw_scene() && draw_scene());
+    EXPECT_THAT(standin_calls("device->SetTexture"), ElementsAre("device->SetTexture(0, cube1)", "device->SetTexture(1, volume1)"));
+    release_shaders();
+    EXPECT_EQ(standin_refs("cube1") + standin_refs("volume1"), 0);
+}
+
 // Wine's compiler makes no vertex shader that samples, so this one is shown here: a vertex
 // sampler named mouse was written as a constant at register 257 + n, far past the registers;
 // now it is bound to nothing.

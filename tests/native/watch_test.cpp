@@ -175,23 +175,24 @@ TEST_F(watch, a_file_held_at_a_load_is_never_waited_for_and_each_held_file_is_sa
     EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n" + slots_line)) << "without waiting for either";
 }
 
-// The files the last load read count, and nothing else: an image or a sound a sampler reads
-// (there or not), and what main.fx includes.
+// The files the last load read count, and nothing else: an image, a sound or a cube map a sampler
+// reads (there or not), and what main.fx includes.
 TEST_F(watch, only_what_the_last_load_read_counts_from_that_load_on)
 {
-    standin().folder.files["Stone.png"].bytes = "PNG";
+    standin().folder.files["Stone.png"].bytes = standin().folder.files["sky.dds"].bytes = "PNG";
     const std::string wav = std::string("RIFF\x26\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x40\x1f\0\0\x80\x3e\0\0\x02\0\x10\0data\x02\0\0\0", 44);
     standin().folder.files["music.wav"].bytes = wav + std::string(2, '\0');
     standin().script.compile["ps_main"].constants = {{"stone", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
                                                      {"moss", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
-                                                     {"music", D3DXRS_SAMPLER, 2, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+                                                     {"music", D3DXRS_SAMPLER, 2, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+                                                     {"sky", D3DXRS_SAMPLER, 3, 1, D3DXPC_OBJECT, D3DXPT_SAMPLERCUBE, 1, 1, 1}};
     standin_write("main.fx", other_text);
     EXPECT_THAT(frame() + frame() + frame(), ::testing::EndsWith("Load Shader.\n" + slots_line));
-    for (const char* unread : {"screenshot.png", "stone.jpg", "other.wav"}) {
+    for (const char* unread : {"screenshot.png", "stone.jpg", "other.wav", "sky.png", "sky.wav"}) {
         standin_write(unread, "PNG");
         EXPECT_EQ(reloads_within(200), 0) << unread;
     }
-    for (const char* read : {"moss.JPEG", "music.wav", "common.hlsli", "STONE.png"}) {
+    for (const char* read : {"moss.JPEG", "music.wav", "common.hlsli", "STONE.png", "Sky.dds"}) {
         standin_write(read, std::string(read) == "music.wav" ? wav + std::string("\x01\0", 2) : "PNG!");
         EXPECT_EQ(reloads_within(200), 1) << read;
     }

@@ -106,6 +106,8 @@ struct IDirect3DSurface9 : IUnknown {  // never locked here: raw frames are show
 };
 typedef IDirect3DSurface9* LPDIRECT3DSURFACE9;
 struct IDirect3DBaseTexture9 : IUnknown {};
+struct IDirect3DCubeTexture9 : IDirect3DBaseTexture9 {};
+struct IDirect3DVolumeTexture9 : IDirect3DBaseTexture9 {};
 struct IDirect3DTexture9 : IDirect3DBaseTexture9 {
     virtual HRESULT GetSurfaceLevel(UINT, IDirect3DSurface9**) = 0;
     virtual HRESULT LockRect(UINT, D3DLOCKED_RECT*, const RECT*, DWORD) = 0;

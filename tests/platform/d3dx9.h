@@ -31,7 +31,8 @@ typedef ID3DXInclude* LPD3DXINCLUDE;
 typedef const char* D3DXHANDLE;
 enum D3DXREGISTER_SET { D3DXRS_BOOL, D3DXRS_INT4, D3DXRS_FLOAT4, D3DXRS_SAMPLER };
 enum D3DXPARAMETER_CLASS { D3DXPC_SCALAR, D3DXPC_VECTOR, D3DXPC_MATRIX_ROWS, D3DXPC_MATRIX_COLUMNS, D3DXPC_OBJECT };
-enum D3DXPARAMETER_TYPE { D3DXPT_BOOL = 1, D3DXPT_INT = 2, D3DXPT_FLOAT = 3, D3DXPT_SAMPLER = 10, D3DXPT_SAMPLER2D = 12, D3DXPT_SAMPLERCUBE = 14 };
+enum D3DXPARAMETER_TYPE { D3DXPT_BOOL = 1, D3DXPT_INT = 2, D3DXPT_FLOAT = 3, D3DXPT_SAMPLER = 10, D3DXPT_SAMPLER1D,
+                          D3DXPT_SAMPLER2D, D3DXPT_SAMPLER3D, D3DXPT_SAMPLERCUBE };
 struct D3DXCONSTANTTABLE_DESC { LPCSTR Creator; DWORD Version; UINT Constants; };
 struct D3DXCONSTANT_DESC {  // Name, RegisterSet, RegisterIndex, RegisterCount, Class, Type, Rows, Columns, Elements
     LPCSTR Name; D3DXREGISTER_SET RegisterSet; UINT RegisterIndex, RegisterCount; D3DXPARAMETER_CLASS Class;
@@ -49,6 +50,11 @@ struct D3DXIMAGE_INFO;
 HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID data, UINT size, UINT width, UINT height,
                                                   UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
                                                   D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture);
+HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT edge, UINT levels, DWORD,
+    D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9** cube);
+HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT width, UINT height,
+    UINT depth, UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
+    IDirect3DVolumeTexture9** volume);
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels, DWORD,
                                             D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
                                             IDirect3DTexture9** texture);

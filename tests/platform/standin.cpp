@@ -838,6 +838,22 @@ HRESULT WINAPI D3DXCreateTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, U
     return *texture = create<texture_object>("texture"), D3D_OK;
 }
 
+struct cube_object : counted<IDirect3DCubeTexture9> {};
+struct volume_object : counted<IDirect3DVolumeTexture9> {};
+HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT edge, UINT levels, DWORD,
+    D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9** cube)
+{
+    log(format("D3DXCreateCubeTextureFromFileInMemoryEx(%u bytes, %d, %d, %d)", size, edge, levels, pool));
+    return *cube = create<cube_object>("cube"), D3D_OK;
+}
+HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT size, UINT width, UINT height,
+    UINT depth, UINT levels, DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*,
+    IDirect3DVolumeTexture9** volume)
+{
+    log(format("D3DXCreateVolumeTextureFromFileInMemoryEx(%u bytes, %d, %d, %d, %d, %d)", size, width, height, depth, levels, pool));
+    return *volume = create<volume_object>("volume"), D3D_OK;
+}
+
 HRESULT WINAPI D3DXCreateTextureFromFileExA(IDirect3DDevice9*, LPCSTR file, UINT width, UINT height, UINT levels,
                                             DWORD, D3DFORMAT, D3DPOOL pool, DWORD, DWORD, D3DCOLOR,
                                             D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DTexture9** texture)
