@@ -74,8 +74,8 @@ static bool same_shape(const global& a, const global& b)
 
 static int positions(const global& g)
 {
-    long count = g.step > 0 ? lrintf((g.high - g.low) / g.step) : fine_positions;
-    return count < 1 ? 1 : count;
+    float count = g.step > 0 ? (g.high - g.low) / g.step : fine_positions;
+    return count < 1 ? 1 : count > 10000 ? 10000 : lrintf(count);
 }
 
 // The controls of one annotated global, or of all where shown is -1, as its value is now.

@@ -30,6 +30,9 @@ static const value_name address_names[] = {
     {"Border", D3DTADDRESS_BORDER}, {"MirrorOnce", D3DTADDRESS_MIRRORONCE},
 };
 
+// The annotations that make a control.
+static const char* const ui_names[] = {"UIName", "UIMin", "UIMax", "UIStep", "UIWidget"};
+
 // The globals of the source last read, for the load that reads it.
 static declaration declarations[64];
 static int declaration_count = 0;
@@ -54,7 +57,10 @@ static void next()
     quoted = *at == '"';
     const char* start = at + quoted;
     size_t length = quoted ? strcspn(start, "\"\n") : 0;
-    while (!quoted && (isalnum((BYTE)start[length]) || start[length] == '_' || start[length] == '.'))
+    // A number's exponent takes its sign: 1e-3 is one token.
+    bool numeric = isdigit((BYTE)*start) || (*start == '.' && isdigit((BYTE)start[1]));
+    while (!quoted && (isalnum((BYTE)start[length]) || start[length] == '_' || start[length] == '.' ||
+                       (numeric && strchr("+-", start[length]) && strchr("eE", start[length - 1]))))
         length++;
     length += !quoted && !length && *start;
     at = start + length + (quoted && start[length] == '"');
@@ -97,7 +103,7 @@ static int read_value(char words[6][64])
         if (is("-"))
             minus = true;
         else if (count < 6 && (quoted || isalnum((BYTE)*token) || *token == '_' || *token == '.'))
-            sprintf(words[count++], "%s%s", minus ? "-" : "", token), minus = false;
+            sprintf(words[count++], "%s%.62s", minus ? "-" : "", token), minus = false;
     }
     return count;
 }
@@ -228,12 +234,16 @@ static void read_annotations(global* ui)
         char name[64], words[6][64];
         next();
         strcpy(name, token);
-        next();
+        if (!is(">"))
+            next();
+        if (is(">"))
+            break;
         if (!is("="))
             continue;
         int count = read_value(words);
         float value = 0;
-        ui->annotated |= strncmp(name, "UI", 2) == 0;
+        for (const char* ui_name : ui_names)
+            ui->annotated |= strcmp(name, ui_name) == 0;
         if (count && strcmp(name, "UIName") == 0)
             memcpy(ui->label, words[0], sizeof ui->label);
         else if (count && strcmp(name, "UIWidget") == 0)
@@ -248,9 +258,15 @@ static void read_annotations(global* ui)
 
 static void declare(declaration* current)
 {
+    global& ui = current->annotations;
     if (current->name[0] && declaration_count < (int)(sizeof declarations / sizeof declarations[0])) {
-        if (!current->annotations.label[0])
-            strcpy(current->annotations.label, current->name);
+        if (!ui.label[0])
+            strcpy(ui.label, current->name);
+        if (ui.low > ui.high) {
+            float low = ui.high;
+            ui.high = ui.low;
+            ui.low = low;
+        }
         declarations[declaration_count++] = *current;
     }
     memset(current, 0, sizeof *current);
@@ -280,10 +296,20 @@ bool read_declarations(const char* source, shader_set* set)
                 skip_nested();
             memset(&current, 0, sizeof current);
             declare(&current);
-        } else if (is("(") || is("[") || is("{")) {
+        } else if (is("{")) {
+            // A struct's or a technique's body: what it declares isn't a global.
+            skip_nested();
+            memset(&current, 0, sizeof current);
+            declare(&current);
+        } else if (is("(") || is("[")) {
             skip_nested();
         } else if (is(":")) {
             after_colon = true;
+        } else if (is("<") && (strcmp(current.name, "vector") == 0 || strcmp(current.name, "matrix") == 0)) {
+            // vector<float, 3>, matrix<float, 4, 4>: the type's arguments
+            while (!at_end() && !is(">"))
+                next();
+            current.name[0] = 0;
         } else if (is("<")) {
             read_annotations(&current.annotations);
         } else if (is("=")) {

@@ -113,6 +113,8 @@ static void draw_passes(shader_set* set, bool timed)
         if (!target)
             continue;
         unbind(target, p);
+        if (set->setting_count)
+            set_stage_sampler_states(p.reads);
         device->SetPixelShaderConstantF(0, p.registers[0], 64);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
@@ -148,6 +150,8 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
     }
     if (set->passes[0].shader) {
         feed_stage(&set->passes[0].reads);
+        if (set->setting_count && set->pass_count > 1)
+            set_stage_sampler_states(set->passes[0].reads);
         device->SetPixelShaderConstantF(0, set->passes[0].reads.registers[0], 64);
         device->SetPixelShader(set->passes[0].shader);
     } else if (!missing_said) {
@@ -230,6 +234,8 @@ void render_frame()
         read_values(drawn_set());
         show_controls(drawn_set());
     }
+    // What the controls set is saved while the device is lost too.
+    save_values_when_due();
     if (device_is_lost() && !restore_device())
         return;
     follow_sound();
@@ -244,5 +250,4 @@ void render_frame()
     else if (presented == D3D_OK)
         driver_failing = false;
     report_timing(drawn_set());
-    save_values_when_due();
 }

@@ -48,38 +48,44 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     int found = 0;
     while (found < set->global_count && strcmp(set->globals[found].name, desc.Name))
         found++;
-    if (found == set->global_count) {
-        if (found == (int)(sizeof set->globals / sizeof set->globals[0]) || strlen(desc.Name) >= sizeof set->globals[0].name)
-            return;
-        global& g = set->globals[set->global_count++];
+    bool first = found == set->global_count;
+    if (first && (found == (int)(sizeof set->globals / sizeof set->globals[0]) ||
+                  strlen(desc.Name) >= sizeof set->globals[0].name))
+        return;
+    global& g = set->globals[found];
+    if (first) {
+        set->global_count++;
         memset(&g, 0, sizeof g);
         if (source)
             g = source->annotations;
         strcpy(g.name, desc.Name);
         g.boolean = desc.Type == D3DXPT_BOOL;
-        g.components = scalar_or_vector && desc.Type != D3DXPT_INT ? (BYTE)desc.Columns : 0;
+        g.components = scalar_or_vector ? (BYTE)desc.Columns : 0;
         g.annotated &= g.components > 0;
-        // Scalars and vectors of floats or bools, and arrays of them: the initial value as the
-        // table keeps it, a register for each element.
-        g.registers = (BYTE)(desc.RegisterCount < 16 ? desc.RegisterCount : 16);
-        const BYTE* from = (const BYTE*)desc.DefaultValue;
-        for (UINT e = 0; from && desc.Class <= D3DXPC_VECTOR && desc.Type != D3DXPT_INT && e < g.registers; e++)
-            for (UINT c = 0; c < desc.Columns && c < 4; c++) {
-                const BYTE* bytes = from + (e * 4 + c) * 4;
-                BOOL flag;
-                memcpy(&g.initial[e][c], bytes, 4);
-                memcpy(&flag, bytes, 4);
-                g.initial[e][c] = g.boolean ? (float)(flag != 0) : g.initial[e][c];
-            }
-        memcpy(g.value, g.initial[0], sizeof g.value);
     }
+    // Scalars and vectors, of floats, ints or bools in float registers, and arrays of them: the
+    // initial value as the table keeps it, a register for each element. A stage may keep more of
+    // an array than the stage before it did.
+    UINT registers = desc.RegisterCount < 16 ? desc.RegisterCount : 16;
+    const BYTE* from = (const BYTE*)desc.DefaultValue;
+    for (UINT e = g.registers; from && desc.Class <= D3DXPC_VECTOR && e < registers; e++)
+        for (UINT c = 0; c < desc.Columns && c < 4; c++) {
+            const BYTE* bytes = from + (e * 4 + c) * 4;
+            BOOL flag;
+            memcpy(&g.initial[e][c], bytes, 4);
+            memcpy(&flag, bytes, 4);
+            g.initial[e][c] = g.boolean ? (float)(flag != 0) : g.initial[e][c];
+        }
+    g.registers = (BYTE)(registers > g.registers ? registers : g.registers);
+    if (first)
+        memcpy(g.value, g.initial[0], sizeof g.value);
     input& in = into->inputs[into->count++];
     memset(&in, 0, sizeof in);
     in.kind = input_global;
     in.stage = (BYTE)stage;
     in.index = (WORD)desc.RegisterIndex;
     in.global = found;
-    in.registers = (BYTE)(desc.RegisterCount < set->globals[found].registers ? desc.RegisterCount : set->globals[found].registers);
+    in.registers = (BYTE)registers;
     strcpy(in.name, desc.Name);
 }
 

@@ -95,6 +95,7 @@ BYTE* read_listed_file(const char* name, DWORD* size, DWORD* error);
 enum saved_change { saved_nothing, saved_values, saved_shaders };
 saved_change saved_files_changed();
 void list_written_file(const char* name, const BYTE* bytes, DWORD size);
+bool listed_file_changed(const char* name);
 
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
@@ -170,7 +171,7 @@ struct global {
     char name[64];
     bool boolean;         // a bool: 0 or 1
     BYTE components;      // 1 to 4 for a scalar or vector, which main.values and a control set;
-                          // 0 for a matrix or an array, which keeps its initial value
+                          // 0 for an array, which keeps its initial value, or a matrix (0)
     BYTE registers;       // of its initial value, at most 16
     float initial[16][4];
     float value[4];       // what the stages read: set, or else initial[0]
@@ -232,6 +233,7 @@ void show_controls(shader_set* set);
 // The sets (shaders.cpp).
 shader_set* drawn_set();
 void set_sampler_states();
+void set_stage_sampler_states(const stage_inputs& reads);
 void use_named_inputs(bool use, bool watching = false);
 
 // Inputs (inputs.cpp): what a compiled stage declares, and what each frame gives it.

@@ -447,9 +447,11 @@ void load_shaders()
         release_shaders();
     } else {
         // Listed whether or not the compiler opens the file through the include callback.
+        // main.values too, which a failed load doesn't get to: a save by hand still applies.
         DWORD size, error;
         begin_listing_files();
         free(read_listed_file(shader_source[0], &size, &error));
+        free(read_listed_file(values_path, &size, &error));
     }
     shader_set* set = loading;
     set->pass_count = 1;
@@ -530,6 +532,24 @@ void set_sampler_states()
             device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_POINT);
             device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
         }
+}
+
+// Passes and ps_main share the pixel samplers: where the shaders declare sampler states, each
+// pixel stage sets its own samplers' states before it draws, as the last stage set at the load
+// would otherwise decide them for all.
+void set_stage_sampler_states(const stage_inputs& reads)
+{
+    for (int i = 0; i < reads.count; i++) {
+        const input& in = reads.inputs[i];
+        if (in.kind < input_previous_frame || in.kind == input_global)
+            continue;
+        set_sampler_states_of(in.index, in.name);
+        if (in.kind == input_pass && !passes_filtered()) {
+            device->SetSamplerState(in.index, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+            device->SetSamplerState(in.index, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+            device->SetSamplerState(in.index, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+        }
+    }
 }
 
 // What each stage's code takes of the slots it has, in the order they run.

@@ -25,6 +25,7 @@ static tuned_value tuned[64];
 static int tuned_count = 0;
 static char* text = NULL;  // the file as last read
 static bool unsaved = false;
+static bool said_unwritable = false;
 static DWORD saved_at = 0;
 
 // One line's name and numbers, comment and blanks aside. Returns NULL for a line that is only
@@ -32,6 +33,8 @@ static DWORD saved_at = 0;
 static const char* parse_line(char* line, char* name, float* value, int* count)
 {
     line[strcspn(line, "#\r\n")] = 0;
+    if (memcmp(line, "\xEF\xBB\xBF", 3) == 0)  // an editor's UTF-8 mark
+        line += 3;
     int used = 0;
     *count = 0;
     if (sscanf(line, " %63[A-Za-z0-9_] = %n", name, &used) != 1 || !used)
@@ -42,7 +45,7 @@ static const char* parse_line(char* line, char* name, float* value, int* count)
         int length = 0;
         if (sscanf(at, "%f%n", &value[*count], &length) != 1 || (at[length] && !strchr(" \t", at[length])) ||
             !(value[*count] - value[*count] == 0))
-            return "a number that isn't finite";
+            return "not a finite number";
         (*count)++;
         at += length;
     }
@@ -57,9 +60,15 @@ static tuned_value* tuned_named(const char* name)
     return NULL;
 }
 
-// The file's lines into the table, each error said with the line, which an editor can go to.
+// The file's lines into the table, each error said with the line, which an editor can go to;
+// what a control changed and hotfx hasn't written yet goes over them.
 static bool read_file_lines()
 {
+    static tuned_value pending[sizeof tuned / sizeof tuned[0]];
+    int pending_count = 0;
+    for (int i = 0; i < tuned_count; i++)
+        if (tuned[i].changed)
+            pending[pending_count++] = tuned[i];
     DWORD size, error;
     free(text);
     text = (char*)read_listed_file(values_path, &size, &error);
@@ -69,7 +78,7 @@ static bool read_file_lines()
     for (char* line = text; line && *line; number++) {
         size_t length = strcspn(line, "\n");
         char copy[256] = "", name[64];
-        float value[4];
+        float value[4] = {0, 0, 0, 0};
         int count;
         memcpy(copy, line, length < sizeof copy - 1 ? length : sizeof copy - 1);
         line += length + (line[length] == '\n');
@@ -89,15 +98,24 @@ static bool read_file_lines()
             found->changed = false;
         }
     }
+    for (int i = 0; i < pending_count; i++) {
+        tuned_value* found = tuned_named(pending[i].name);
+        if (!found && tuned_count < (int)(sizeof tuned / sizeof tuned[0]))
+            (found = &tuned[tuned_count++])->line = 0;
+        if (found) {
+            strcpy(found->name, pending[i].name);
+            found->count = pending[i].count;
+            memcpy(found->value, pending[i].value, sizeof found->value);
+            found->changed = true;
+        }
+    }
     return all_read;
 }
 
 // At each load and when the file was saved by hand: each global of the set reads what the file
-// or a control gave it, or else its initial value. A control's change not yet written is
-// written first, so that the file holds it when it is read.
+// or a control gave it, or else its initial value.
 bool read_values(shader_set* set)
 {
-    save_values();
     bool all_read = read_file_lines();
     for (int i = 0; i < set->global_count; i++) {
         global& g = set->globals[i];
@@ -106,7 +124,7 @@ bool read_values(shader_set* set)
         memcpy(g.value, g.set ? found->value : g.initial[0], sizeof g.value);
         for (int c = 0; g.set && g.boolean && c < 4; c++)
             g.value[c] = g.value[c] != 0;
-        if (found && !g.set) {
+        if (found && !g.set && found->line) {
             printf("Error : %s:%d: %s has %d number%s here and %d in %s; it keeps its initial value\n", values_path,
                    found->line, g.name, found->count, found->count == 1 ? "" : "s", g.components, shader_source[0]);
             all_read = false;
@@ -144,56 +162,69 @@ static int print_number(char* to, float value)
     return length;
 }
 
-static int print_value(char* to, const tuned_value& value)
+// The line NAME = NUMBERS, with the comment that ended the line it takes the place of.
+static int print_value(char* to, const tuned_value& value, const char* comment, size_t comment_length)
 {
     int length = sprintf(to, "%s =", value.name);
     for (int c = 0; c < value.count; c++)
         length += print_number(to + length, value.value[c]);
+    if (comment_length)
+        length += sprintf(to + length, " %.*s", (int)comment_length, comment);
     to[length++] = '\n';
     return length;
 }
 
-// The lines as read, each value's line as it is now, then the values the file didn't have.
-void save_values()
+// The lines as read, the line of each value a control changed as it is now, then the values the
+// file didn't have. A save by hand that hotfx hasn't read yet is read first, and the watch then
+// sees the file changed, so that the picture follows the hand's lines too; until the watch has
+// read it, only the last save at exit writes over it.
+static void write_values(bool at_exit)
 {
-    if (!unsaved)
+    bool read_by_hand = listed_file_changed(values_path);
+    if (read_by_hand && !at_exit)
         return;
-    unsaved = false;
+    if (read_by_hand)
+        read_file_lines();
     saved_at = GetTickCount();
     size_t kept = text ? strlen(text) : 0;
-    char* out = (char*)malloc(kept + 2 + tuned_count * 160);
+    char* out = (char*)malloc(2 * kept + 2 + tuned_count * 160);
     if (!out)
         return;
-    int size = 0, number = 1;
+    int number = 1;
+    DWORD size = 0;
     for (char* line = text; line && *line; number++) {
-        size_t length = strcspn(line, "\n");
+        size_t length = strcspn(line, "\n"), comment = strcspn(line, "#\n");
         int i = 0;
         while (i < tuned_count && !(tuned[i].line == number && tuned[i].changed))
             i++;
         if (i < tuned_count)
-            size += print_value(out + size, tuned[i]);
+            size += print_value(out + size, tuned[i], line + comment, length - comment);
         else
-            memcpy(out + size, line, length), size += (int)length, out[size++] = '\n';
+            memcpy(out + size, line, length), size += (DWORD)length, out[size++] = '\n';
         line += length + (line[length] == '\n');
     }
     for (int i = 0; i < tuned_count; i++)
         if (!tuned[i].line)
-            size += print_value(out + size, tuned[i]);
+            size += print_value(out + size, tuned[i], "", 0);
     out[size] = 0;
     HANDLE file = CreateFileA(new_values_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD written = 0;
-    bool whole = file != INVALID_HANDLE_VALUE && WriteFile(file, out, size, &written, NULL) && written == (DWORD)size;
+    bool whole = file != INVALID_HANDLE_VALUE && WriteFile(file, out, size, &written, NULL) && written == size;
     if (file != INVALID_HANDLE_VALUE)
         CloseHandle(file);
     whole = whole && MoveFileExA(new_values_path, values_path, MOVEFILE_REPLACE_EXISTING);
     if (!whole) {
-        printf("Error : can't write %s (error %lu); hotfx tries again after the next change\n", values_path,
-               (unsigned long)GetLastError());
+        // Said once; tried again at each save, the changes kept.
+        if (!said_unwritable)
+            printf("Error : can't write %s (error %lu); hotfx keeps trying\n", values_path, (unsigned long)GetLastError());
+        said_unwritable = true;
         free(out);
         return;
     }
-    // What was written is what was read, and is no change for the watch.
-    list_written_file(values_path, (const BYTE*)out, size);
+    said_unwritable = unsaved = false;
+    // What hotfx wrote is no change for the watch; what it read by hand first is.
+    if (!read_by_hand)
+        list_written_file(values_path, (const BYTE*)out, size);
     for (int i = 0; i < tuned_count; i++) {
         tuned[i].line = tuned[i].line ? tuned[i].line : number++;
         tuned[i].changed = false;
@@ -202,8 +233,14 @@ void save_values()
     text = out;
 }
 
+void save_values()
+{
+    if (unsaved)
+        write_values(true);
+}
+
 void save_values_when_due()
 {
     if (unsaved && GetTickCount() - saved_at >= save_every_ms)
-        save_values();
+        write_values(false);
 }

@@ -116,6 +116,19 @@ void list_written_file(const char* name, const BYTE* bytes, DWORD size)
     list_file(name, fnv1a(fnv_basis, bytes, size));
 }
 
+// Whether a listed file's bytes are no longer those hotfx last read or wrote.
+bool listed_file_changed(const char* name)
+{
+    for (int i = 0; i < listed_count; i++)
+        if (lstrcmpiA(listed[i].name, name) == 0) {
+            unsigned long long hash;
+            DWORD size, error;
+            free(read_file(name, &size, &error, &hash));
+            return hash != listed[i].hash;
+        }
+    return false;
+}
+
 enum look_result { look_same, look_changed, look_incomplete, look_busy, look_values_changed };
 
 // Whether a save changed a listed file. A save is complete once main.fx is there and holds

@@ -51,13 +51,13 @@ def test_main_values_saved_by_hand_applies_at_once_without_a_compile(hotfx):
             run.save_shader(values, name="main.values")
         img = run.wait_for_picture(lambda img: colour_close_to(left(img), colour, 2))
         assert colour_close_to(left(img), colour, 2), left(img)
-    run.expect(r"^Error : main.values:1: a number that isn't finite; the line is left out$")
-    assert run.output() == ["Load Shader.", "Error : main.values:1: a number that isn't finite; the line is left out"]
+    run.expect(r"^Error : main.values:1: not a finite number; the line is left out$")
+    assert run.output() == ["Load Shader.", "Error : main.values:1: not a finite number; the line is left out"]
 
 
 BAD = {
-    "not a number": ("gain = half", "Error : main.values:2: a number that isn't finite; the line is left out"),
-    "not finite": ("gain = 1e39", "Error : main.values:2: a number that isn't finite; the line is left out"),
+    "not a number": ("gain = half", "Error : main.values:2: not a finite number; the line is left out"),
+    "not finite": ("gain = 1e39", "Error : main.values:2: not a finite number; the line is left out"),
     "no equals": ("gain 0.5", "Error : main.values:2: expected NAME = NUMBERS; the line is left out"),
     "components": ("tint = 1 0", "Error : main.values:2: tint has 2 numbers here and 3 in main.fx; it keeps its initial value"),
     "sampler state": ("", "Error : sampler photo: no such state as Blur = 1 in its sampler_state; it keeps the default for it"),
@@ -98,3 +98,19 @@ def test_sampler_states_set_filter_and_address_at_exact_texels(hotfx, states, le
     img = saved(run, "out.png")
     assert colour_close_to(pixel_at(img, 320, 512), left, 3) and colour_close_to(pixel_at(img, 960, 512), right, 3), \
         (pixel_at(img, 320, 512), pixel_at(img, 960, 512))
+
+
+# A pass reads previous_frame through s0, where ps_main reads the picture, clamped: each stage
+# draws with its own sampler's states, not with the last stage's.
+@pytest.mark.default_stack
+def test_a_pass_sharing_a_sampler_register_leaves_ps_main_its_own_sampler_states(hotfx):
+    def folder(path):
+        subprocess.run(["convert", "ppm:-", "png24:" + str(path / "photo.png")], input=b"P6 2 1 255\n\xff\0\0\0\0\xff", check=True)
+        (path / "main.fx").write_text(shader("return tex2D(photo, float2(-0.1, 0.5)) + 0 * tex2D(A, uv);", VERTEX_STAGE + """
+sampler2D photo = sampler_state { Filter = MIN_MAG_MIP_POINT; AddressU = Clamp; };
+sampler2D A, previous_frame;
+float4 ps_A(float2 uv : TEXCOORD0) : COLOR0 { return tex2D(previous_frame, uv); }
+"""))
+    run = hotfx(folder, command=frame_command("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader.", "Passes in order: A"]
+    assert pixel_at(saved(run, "out.png"), 640, 512) == (255, 0, 0)

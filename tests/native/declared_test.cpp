@@ -6,12 +6,14 @@ namespace {
 const char source[] = R"(#line 1 "main.fx"
 /* float fake < string UIName = "no"; > = 1; */ // float fake2 = 2;
 static const float pi = 3.14159, tau = 6.28318;
-float speed < string UIName = "Speed {fast}"; float UIMin = -2; float UIMax = 4; float UIStep = 0.5; int other = 3; > = 1.5;
+matrix<float, 4, 4> view;
+technique T < string UIName = "not a global"; > { pass P { } }
+float speed < string UIName = "Speed {fast}"; float UIMin = 4; float UIMax = -2e0; float UIStep = 0.5; int other = 3; > = 1.5;
 float3 tint < string UIWidget = "Color"; > : register(c3);
 struct vs_out { float4 position : POSITION0; float plain; };
 float4 ps_main(float2 uv : TEXCOORD0) : COLOR0 { float inside = uv.x < 0.5 ? 1 : 2; { if (inside > 1) inside = 0; } return inside; }
 sampler2D photo = sampler_state { Texture = <photo_texture>; Filter = MIN_POINT_MAG_LINEAR_MIP_POINT; addressu = CLAMP;
-                                  BorderColor = float4(1, 0, 0.5, 1); MipMapLodBias = -0.5; };
+                                  BorderColor = float4(1, 0, 0.5, 1); MipMapLodBias = -5e-1; };
 float after;
 )";
 
@@ -25,6 +27,8 @@ TEST(declared, the_tokenizer_reads_globals_their_annotations_and_sampler_states_
     EXPECT_EQ(declared("inside"), nullptr);
     EXPECT_EQ(declared("plain"), nullptr);
     ASSERT_NE(declared("tau"), nullptr);
+    ASSERT_NE(declared("view"), nullptr);
+    EXPECT_FALSE(declared("view")->annotations.annotated);
     EXPECT_TRUE(declared("pi")->initialised && declared("tau")->initialised);
     const declaration* speed = declared("speed");
     ASSERT_NE(speed, nullptr);
@@ -82,7 +86,7 @@ TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
     ::testing::internal::CaptureStdout();
     EXPECT_FALSE(read_values(&set));
     EXPECT_EQ(::testing::internal::GetCapturedStdout(),
-              "Error : main.values:4: a number that isn't finite; the line is left out\n"
+              "Error : main.values:4: not a finite number; the line is left out\n"
               "Error : main.values:8: expected NAME = NUMBERS; the line is left out\n"
               "Error : main.values:2: tint has 2 numbers here and 3 in main.fx; it keeps its initial value\n");
     EXPECT_EQ(set.globals[0].value[0], 0.25f);
