@@ -34,7 +34,7 @@ static const value_name address_names[] = {
 static const char* const ui_names[] = {"UIName", "UIMin", "UIMax", "UIStep", "UIWidget"};
 
 // The globals of the source last read, for the load that reads it.
-static declaration declarations[64];
+static declaration declarations[128];
 static int declaration_count = 0;
 
 // The tokenizer: a name or number, a string without its quotes, or one other character; empty
@@ -190,7 +190,7 @@ static const char* read_state(shader_set* set, const char* sampler, const char* 
     } else if (type == D3DSAMP_MAXANISOTROPY || type == D3DSAMP_MIPMAPLODBIAS) {
         ok = count == 1 && number(words[0], &f[0]) && (type == D3DSAMP_MIPMAPLODBIAS || f[0] >= 1);
         if (type == D3DSAMP_MAXANISOTROPY)
-            value = (DWORD)f[0];
+            value = f[0] < 16 ? (DWORD)f[0] : 16;  // as far as devices go
         else
             memcpy(&value, &f[0], sizeof value);
     } else {
