@@ -172,14 +172,22 @@ void show_controls(shader_set* set)
 {
     bool same = true;
     int count = 0;
+    BYTE order[sizeof global_at];
     shown_set = set;
+    // In the order the source declares them, where the compiler's table goes by name.
     for (int i = 0; i < set->global_count; i++) {
-        const global& g = set->globals[i];
-        if (!g.annotated || !g.components)
+        if (!set->globals[i].annotated || !set->globals[i].components)
             continue;
-        same = same && count < shape_count && same_shape(g, shapes[count]);
-        shapes[count] = g;
-        global_at[count++] = (BYTE)i;
+        int at = count++;
+        for (; at > 0 && declared(set->globals[order[at - 1]].name) > declared(set->globals[i].name); at--)
+            order[at] = order[at - 1];
+        order[at] = (BYTE)i;
+    }
+    for (int k = 0; k < count; k++) {
+        const global& g = set->globals[order[k]];
+        same = same && k < shape_count && same_shape(g, shapes[k]);
+        shapes[k] = g;
+        global_at[k] = order[k];
     }
     same = same && count == shape_count;
     shape_count = count;
