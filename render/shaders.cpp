@@ -447,11 +447,9 @@ void load_shaders()
         release_shaders();
     } else {
         // Listed whether or not the compiler opens the file through the include callback.
-        // main.values too, which a failed load doesn't get to: a save by hand still applies.
         DWORD size, error;
         begin_listing_files();
         free(read_listed_file(shader_source[0], &size, &error));
-        free(read_listed_file(values_path, &size, &error));
     }
     shader_set* set = loading;
     set->pass_count = 1;
@@ -459,6 +457,9 @@ void load_shaders()
     bool declarations_known = !named_inputs || read_source_declarations(set);
     bool complete = create_vertex_shader(set) && create_pixel_shader(set, &set->passes[0], shader_source[2], NULL);
     if (!complete && named_inputs) {
+        // main.values is listed still, which only a complete load reads: a save by hand applies.
+        DWORD size, error;
+        free(read_listed_file(values_path, &size, &error));
         release_set(set);
         return;
     }
@@ -513,6 +514,14 @@ bool carries_state()
     return drawn->carries_state;
 }
 
+// A sampler that reads a pass where the device can't filter what passes hold.
+static void read_point_by_point(DWORD sampler)
+{
+    device->SetSamplerState(sampler, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_POINT);
+    device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+}
+
 // After a complete load, and again after a reset of the device, which forgets them.
 void set_sampler_states()
 {
@@ -527,10 +536,7 @@ void set_sampler_states()
     // reads point by point, whatever another stage reads through it.
     for (int i = 1; i < drawn->pass_count && !passes_filtered(); i++)
         for (int j = 0; j < drawn->passes[i].read_at_count; j++) {
-            DWORD sampler = drawn->passes[i].read_at[j];
-            device->SetSamplerState(sampler, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-            device->SetSamplerState(sampler, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-            device->SetSamplerState(sampler, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
+            read_point_by_point(drawn->passes[i].read_at[j]);
         }
 }
 
@@ -544,11 +550,8 @@ void set_stage_sampler_states(const stage_inputs& reads)
         if (in.kind < input_previous_frame || in.kind == input_global)
             continue;
         set_sampler_states_of(in.index, in.name);
-        if (in.kind == input_pass && !passes_filtered()) {
-            device->SetSamplerState(in.index, D3DSAMP_MAGFILTER, D3DTEXF_POINT);
-            device->SetSamplerState(in.index, D3DSAMP_MINFILTER, D3DTEXF_POINT);
-            device->SetSamplerState(in.index, D3DSAMP_MIPFILTER, D3DTEXF_NONE);
-        }
+        if (in.kind == input_pass && !passes_filtered())
+            read_point_by_point(in.index);
     }
 }
 
