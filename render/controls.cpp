@@ -69,7 +69,8 @@ static int rows_of(const global& g)
 static bool same_shape(const global& a, const global& b)
 {
     return !strcmp(a.name, b.name) && !strcmp(a.label, b.label) && a.components == b.components &&
-           kind_of(a) == kind_of(b) && !memcmp(&a.low, &b.low, 3 * sizeof a.low);
+           kind_of(a) == kind_of(b) && a.low == b.low &&
+           a.high == b.high && a.step == b.step;
 }
 
 static int positions(const global& g)
@@ -179,7 +180,7 @@ void show_controls(shader_set* set)
         if (!set->globals[i].annotated || !set->globals[i].components)
             continue;
         int at = count++;
-        for (; at > 0 && declared(set->globals[order[at - 1]].name) > declared(set->globals[i].name); at--)
+        for (; at > 0 && set->globals[order[at - 1]].order > set->globals[i].order; at--)
             order[at] = order[at - 1];
         order[at] = (BYTE)i;
     }

@@ -60,7 +60,7 @@ static void next()
     // A number's exponent takes its sign: 1e-3 is one token.
     bool numeric = isdigit((BYTE)*start) || (*start == '.' && isdigit((BYTE)start[1]));
     while (!quoted && (isalnum((BYTE)start[length]) || start[length] == '_' || start[length] == '.' ||
-                       (numeric && strchr("+-", start[length]) && strchr("eE", start[length - 1]))))
+                       (numeric && start[length] && strchr("+-", start[length]) && strchr("eE", start[length - 1]))))
         length++;
     length += !quoted && !length && *start;
     at = start + length + (quoted && start[length] == '"');
@@ -267,6 +267,7 @@ static void declare(declaration* current)
             ui.high = ui.low;
             ui.low = low;
         }
+        ui.order = declaration_count;
         declarations[declaration_count++] = *current;
     }
     memset(current, 0, sizeof *current);

@@ -230,7 +230,7 @@ void render_frame()
     if (saved == saved_shaders) {
         load_shaders();
         missing_said = false;
-    } else if (saved == saved_values) {
+    } else if (saved == saved_values && shaders_loaded()) {
         read_values(drawn_set());
         show_controls(drawn_set());
     }

@@ -181,6 +181,7 @@ struct global {
     bool colour;          // UIWidget = "Color"
     float low, high, step;  // UIMin, UIMax (0 to 1 unless given), UIStep (0: the trackbar's own)
     char label[64];       // UIName, or else its name
+    int order;            // where the source declares it among its globals
 };
 
 // A sampler_state { NAME = VALUE; } of a sampler, by the sampler's name.

@@ -162,14 +162,16 @@ static int print_number(char* to, float value)
     return length;
 }
 
-// The line NAME = NUMBERS, with the comment that ended the line it takes the place of.
-static int print_value(char* to, const tuned_value& value, const char* comment, size_t comment_length)
+// The line NAME = NUMBERS, with the comment and the line end of the line it takes the place of.
+static int print_value(char* to, const tuned_value& value, const char* comment, size_t comment_length, bool crlf)
 {
     int length = sprintf(to, "%s =", value.name);
     for (int c = 0; c < value.count; c++)
         length += print_number(to + length, value.value[c]);
     if (comment_length)
         length += sprintf(to + length, " %.*s", (int)comment_length, comment);
+    if (crlf)
+        to[length++] = '\r';
     to[length++] = '\n';
     return length;
 }
@@ -181,11 +183,11 @@ static int print_value(char* to, const tuned_value& value, const char* comment, 
 static void write_values(bool at_exit)
 {
     bool read_by_hand = listed_file_changed(values_path);
+    saved_at = GetTickCount();
     if (read_by_hand && !at_exit)
         return;
     if (read_by_hand)
         read_file_lines();
-    saved_at = GetTickCount();
     size_t kept = text ? strlen(text) : 0;
     char* out = (char*)malloc(2 * kept + 2 + tuned_count * 160);
     if (!out)
@@ -193,19 +195,21 @@ static void write_values(bool at_exit)
     int number = 1;
     DWORD size = 0;
     for (char* line = text; line && *line; number++) {
-        size_t length = strcspn(line, "\n"), comment = strcspn(line, "#\n");
+        size_t length = strcspn(line, "\n");
+        bool crlf = length && line[length - 1] == '\r';
+        size_t comment = strcspn(line, "#\n") < length - crlf ? strcspn(line, "#\n") : length - crlf;
         int i = 0;
         while (i < tuned_count && !(tuned[i].line == number && tuned[i].changed))
             i++;
         if (i < tuned_count)
-            size += print_value(out + size, tuned[i], line + comment, length - comment);
+            size += print_value(out + size, tuned[i], line + comment, length - crlf - comment, crlf);
         else
             memcpy(out + size, line, length), size += (DWORD)length, out[size++] = '\n';
         line += length + (line[length] == '\n');
     }
     for (int i = 0; i < tuned_count; i++)
         if (!tuned[i].line)
-            size += print_value(out + size, tuned[i], "", 0);
+            size += print_value(out + size, tuned[i], "", 0, false);
     out[size] = 0;
     HANDLE file = CreateFileA(new_values_path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     DWORD written = 0;

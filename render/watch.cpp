@@ -150,7 +150,8 @@ static look_result look(bool give_up)
                 printf("Error : %s is held by another program; reloading without waiting for it\n", file.name);
             // Read at the load, it may have changed since: what was saved beside it reloads, and
             // it is read anew. One held since the load has nothing new to give.
-            changed |= !file.said_held && file.hash != file_held;
+            bool values = lstrcmpiA(file.name, values_path) == 0;
+            (values ? values_changed : changed) |= !file.said_held && file.hash != file_held;
             file.said_held = true;
             continue;
         }
