@@ -18,5 +18,7 @@ extern const char* frame_path;
 extern bool numbered_frames;
 extern unsigned long picture_width;
 extern unsigned long picture_height;
+extern BYTE osc_address[4];
+extern unsigned long osc_port;
 
 bool read_options(int argc, char* argv[]);

@@ -146,8 +146,11 @@ int main(int argc, char* argv[])
         return 2;
     // What a shader declares by name and hotfx fills, given any option. Without one a shader
     // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
-    use_options(watch_folder || save_frames || picture_width, watch_folder);
+    use_options(watch_folder || save_frames || picture_width || osc_port, watch_folder);
     if (picture_width && !use_picture_size(picture_width, picture_height))
+        return 2;
+    // --frame and --frames draw what main.values holds: they don't listen.
+    if (osc_port && !save_frames && !listen_osc(osc_address, (WORD)osc_port))
         return 2;
     if (!create_main_window())
         return 1;
@@ -167,10 +170,10 @@ int main(int argc, char* argv[])
             start_watching();
         load_shaders();
         run_main_loop();
-        if (watch_folder) {
+        if (watch_folder)
             close_controls();
+        if (watch_folder || osc_port)
             save_values();
-        }
         if (device_gave_up())
             exit_code = 1;
     } else if (picture_width && (created == D3DERR_OUTOFVIDEOMEMORY || created == E_OUTOFMEMORY)) {
@@ -183,6 +186,7 @@ int main(int argc, char* argv[])
     }
 
     stop_watching();
+    stop_osc();
     release_shaders();
     release_device_resources(false);
     if (device) {

@@ -16,9 +16,12 @@ bool numbered_frames = false;
 // --size: the picture's width and height, 0 for the default.
 unsigned long picture_width = 0;
 unsigned long picture_height = 0;
+// --osc: where OSC messages are listened for; port 0 when they aren't.
+BYTE osc_address[4] = {127, 0, 0, 1};
+unsigned long osc_port = 0;
 
 static const char usage[] =
-    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]";
+    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -93,10 +96,44 @@ static bool read_size_option(int* argc, char* argv[])
     return true;
 }
 
+// [A.B.C.D:]PORT: an IPv4 address in four decimal numbers, and a port from 1 to 65535.
+static bool read_osc_place(const char* text)
+{
+    const char* at = text;
+    for (int k = 0; strchr(text, ':') && k < 4; k++) {
+        char* end = NULL;
+        unsigned long part = strtoul(at, &end, 10);
+        if (at[0] < '0' || at[0] > '9' || end - at > 3 || part > 255 || *end != (k == 3 ? ':' : '.'))
+            return false;
+        osc_address[k] = (BYTE)part;
+        at = end + 1;
+    }
+    return read_frame_number(at, &osc_port) && osc_port >= 1 && osc_port <= 65535;
+}
+
+// --osc may stand anywhere too, and is taken out the same way.
+static bool read_osc_option(int* argc, char* argv[])
+{
+    for (int i = 1; i < *argc; i++) {
+        if (strcmp(argv[i], "--osc") != 0)
+            continue;
+        if (i + 1 == *argc || !read_osc_place(argv[i + 1]))
+            return bad_arguments("not a port such as 9000 or 0.0.0.0:9000 for --osc: ", i + 1 < *argc ? argv[i + 1] : "");
+        for (int j = i; j + 2 <= *argc; j++)
+            argv[j] = argv[j + 2];
+        *argc -= 2;
+        for (int j = i; j < *argc; j++)
+            if (strcmp(argv[j], "--osc") == 0)
+                return bad_arguments("--osc given twice", "");
+        return true;
+    }
+    return true;
+}
+
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
-    if (!read_size_option(&argc, argv))
+    if (!read_size_option(&argc, argv) || !read_osc_option(&argc, argv))
         return false;
     if (argc <= 1)
         return true;

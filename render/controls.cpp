@@ -201,6 +201,13 @@ void show_controls(shader_set* set)
         show_values(-1);
 }
 
+// Values set from elsewhere than the controls (OSC): the controls move to them.
+void show_tuned_values()
+{
+    if (controls_window)
+        show_values(-1);
+}
+
 // The system's colour dialog, opened at the global's colour; x, y and z take what is chosen.
 static bool pick_colour(global& g)
 {

@@ -234,6 +234,7 @@ void render_frame()
         read_values(drawn_set());
         show_controls(drawn_set());
     }
+    take_osc_messages();
     // What the controls set is saved while the device is lost too.
     save_values_when_due();
     if (device_is_lost() && !restore_device())

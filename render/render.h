@@ -37,6 +37,8 @@ void stop_watching();
 bool controls_message(MSG* message);
 void close_controls();
 void save_values();
+bool listen_osc(const BYTE address[4], WORD port);
+void stop_osc();
 
 struct quad_vertex {
     float x, y, z;
@@ -230,6 +232,10 @@ void save_values_when_due();
 // The controls window (controls.cpp), under --watch: a control for each annotated global of the
 // drawn set that some stage reads, shown only while there is one.
 void show_controls(shader_set* set);
+void show_tuned_values();
+
+// OSC messages (osc.cpp), under --osc: what has arrived is applied before each frame draws.
+void take_osc_messages();
 
 // The sets (shaders.cpp).
 shader_set* drawn_set();

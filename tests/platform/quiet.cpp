@@ -1,5 +1,7 @@
 #include "quiet.h"
 
+#include <winsock2.h>
+
 #include <commctrl.h>
 #include <commdlg.h>
 #include <d3dx9.h>
@@ -295,3 +297,26 @@ HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOI
     DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9**) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, UINT, DWORD,
     D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DVolumeTexture9**) { return D3DERR_INVALIDCALL; }
+
+// One socket, which receives the same datagram a number of times, then nothing once, over again.
+static int datagrams_left = 0;
+static int socket_error = 0;
+int WINAPI WSAStartup(WORD, WSADATA*) { return ++quiet.calls, 0; }
+int WINAPI WSACleanup() { return ++quiet.calls, 0; }
+int WINAPI WSAGetLastError() { return socket_error; }
+SOCKET WINAPI socket(int, int, int) { return ++quiet.calls, (SOCKET)0x7000; }
+int WINAPI setsockopt(SOCKET, int, int, const char*, int) { return ++quiet.calls, 0; }
+int WINAPI bind(SOCKET, const sockaddr*, int) { return ++quiet.calls, 0; }
+int WINAPI ioctlsocket(SOCKET, long, u_long*) { return ++quiet.calls, 0; }
+int WINAPI closesocket(SOCKET) { return ++quiet.calls, 0; }
+int WINAPI recv(SOCKET, char* buffer, int, int)
+{
+    ++quiet.calls;
+    bool one = datagrams_left-- > 0;
+    if (!one)
+        datagrams_left = quiet.datagrams_per_frame;
+    socket_error = one ? 0 : WSAEWOULDBLOCK;
+    if (one)
+        memcpy(buffer, quiet.datagram, quiet.datagram_size);
+    return one ? quiet.datagram_size : -1;
+}
