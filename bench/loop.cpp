@@ -71,10 +71,16 @@ BOOL WINAPI bench_peek_message(MSG* msg, HWND window, UINT first, UINT last, UIN
     return TRUE;
 }
 
+// A bundle of /level 0.5 and /level/1 0.25, which ps_main reads.
+static const char level_bundle[] = "#bundle\0\0\0\0\0\0\0\0\1"
+                                   "\0\0\0\20/level\0\0,f\0\0\77\0\0\0"
+                                   "\0\0\0\24/level/1\0\0\0\0,f\0\0\76\200\0\0";
+
 bool run_hotfx(const char* mode, long passes)
 {
     quiet = quiet_state{};
     watch_folder = false;
+    osc_port = 0;
     wrap_time = strcmp(mode, "sound") == 0;
     bool four_passes = strcmp(mode, "passes") == 0;
     quiet.passes = four_passes;
@@ -88,6 +94,13 @@ bool run_hotfx(const char* mode, long passes)
         quiet.compile_fails = true;
     else if (strcmp(mode, "reload") == 0)
         quiet.f5 = (SHORT)0x8000;
+    else if (strcmp(mode, "osc") == 0) {
+        // --osc, four bundles arriving before each frame.
+        osc_port = 9000;
+        quiet.datagram = level_bundle;
+        quiet.datagram_size = sizeof level_bundle - 1;
+        quiet.datagrams_per_frame = 4;
+    }
     else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0)
         return false;
     passes_left = passes > 0 ? passes - 1 : 0;

@@ -30,9 +30,11 @@ screenshot_packages=(xdotool imagemagick)
 live_packages=(python3-xlib)
 # A sound server whose sink records in real time, for hearing what hotfx plays.
 sound_packages=(pulseaudio pulseaudio-utils)
+# An OSC client written by others (oscsend), for sending hotfx --osc its messages.
+osc_packages=(liblo-tools)
 # And what the tests and benchmarks need besides.
 test_packages=(g++ libgtest-dev libgmock-dev libbenchmark-dev valgrind python3-pytest python3-numpy x11-utils
-               "${sound_packages[@]}")
+               "${sound_packages[@]}" "${osc_packages[@]}")
 # What record.sh needs to make a video of the frames.
 record_packages=(ffmpeg)
 # Real editors: their own parsers read view.sh's error lines, and they save the shader of a

@@ -14,7 +14,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 . "$repo/tools/host-packages.sh"
 
 packages=("${run_packages[@]}" "${screenshot_packages[@]}" "${live_packages[@]}" python3-pytest python3-numpy x11-utils
-          "${sound_packages[@]}"
+          "${sound_packages[@]}" "${osc_packages[@]}"
           "${record_packages[@]}" "${editor_packages[@]}")
 [ -n "${HOTFX_EXE:-}" ] || packages+=("${build_packages[@]}")
 need_packages "${packages[@]}"

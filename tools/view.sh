@@ -8,6 +8,7 @@
 #   tools/view.sh --new [...] FOLDER | SHADER.fx    first writes examples/template/main.fx as
 #                                                   FOLDER/main.fx or SHADER.fx, which must not exist
 #   tools/view.sh --size WIDTHxHEIGHT [...]         the picture at that size (hotfx.exe --size)
+#   tools/view.sh --osc [ADDRESS:]PORT [...]        globals set by OSC messages (hotfx.exe --osc)
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
@@ -35,17 +36,21 @@ bad_input() {
     exit 2
 }
 
-usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [FOLDER | SHADER.fx]"
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
 new=
 target=
 size=
+osc=
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
         --size) [[ ${2:-} =~ ^[1-9][0-9]{0,4}x[1-9][0-9]{0,4}$ ]] || bad_input "not a size such as 1920x1080: ${2:-}"
                 size=$2; shift ;;
+        --osc) [[ ${2:-} =~ ^([0-9]{1,3}(\.[0-9]{1,3}){3}:)?[1-9][0-9]{0,4}$ ]] ||
+                   bad_input "not a port such as 9000 or 0.0.0.0:9000 for --osc: ${2:-}"
+               osc=$2; shift ;;
         --raw) raw=yes ;;
         --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
@@ -114,6 +119,7 @@ show_program "$exe"
 hotfx_args=()
 [ -z "$watch" ] || hotfx_args+=(--watch)
 [ -z "$size" ] || hotfx_args+=(--size "$size")
+[ -z "$osc" ] || hotfx_args+=(--osc "$osc")
 xvfb_pid=
 hotfx_pid=
 live_pid=

@@ -80,6 +80,25 @@ TEST_F(allocation, none_in_frames_that_wait_for_a_lost_device)
     EXPECT_EQ(drawn_vertex_shader(), nullptr);
 }
 
+// Four bundles of /level 0.5 and /level/1 0.25 before each frame, applied to a global that
+// ps_main reads. The stand-in's clock stands still, so no save of main.values falls due.
+TEST_F(allocation, none_in_frames_that_apply_osc_messages)
+{
+    static const char bundle[] = "#bundle\0\0\0\0\0\0\0\0\1\0\0\0\20/level\0\0,f\0\0\77\0\0\0"
+                                 "\0\0\0\24/level/1\0\0\0\0,f\0\0\76\200\0\0";
+    quiet.datagram = bundle;
+    quiet.datagram_size = sizeof bundle - 1;
+    quiet.datagrams_per_frame = 4;
+    const BYTE loopback[4] = {127, 0, 0, 1};
+    use_options(true, false);
+    ASSERT_TRUE(listen_osc(loopback, 9000));
+    load_shaders();
+    EXPECT_EQ(per_thousand_frames(), 0);
+    EXPECT_EQ(drawn_set()->globals[0].value[0], 0.25f);
+    stop_osc();
+    use_options(false, false);
+}
+
 TEST_F(allocation, the_counter_sees_an_allocation)
 {
     long before = allocations;

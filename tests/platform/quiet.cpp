@@ -67,6 +67,7 @@ const D3DXCONSTANT_DESC declared[] = {NAMED_INPUTS};
 const D3DXCONSTANT_DESC declared_with_passes[] = {NAMED_INPUTS, PASS("p0", 2), PASS("p1", 3), PASS("p2", 4), PASS("p3", 5)};
 const D3DXCONSTANT_DESC declared_by_pass[4][7] = {{NAMED_INPUTS, PASS("p0", 2)}, {NAMED_INPUTS, PASS("p1", 2)},
                                                   {NAMED_INPUTS, PASS("p2", 2)}, {NAMED_INPUTS, PASS("p3", 2)}};
+const D3DXCONSTANT_DESC level[] = {{"level", D3DXRS_FLOAT4, 4, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}};
 const D3DXCONSTANT_DESC music[] = {{"music", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
 struct quiet_table : counted<ID3DXConstantTable> {
     const D3DXCONSTANT_DESC* names;
@@ -77,7 +78,7 @@ struct quiet_table : counted<ID3DXConstantTable> {
     HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = count, D3D_OK; }
     D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&names[index]; }
     HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
-} table_object(declared, 6), music_table(music, 1);
+} table_object(declared, 6), music_table(music, 1), level_table(level, 1);
 counted<IDirect3DPixelShader9> pixel_shader_object;
 
 struct quiet_device : counted<IDirect3DDevice9> {
@@ -263,7 +264,8 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     }
     if (table)
         *table = quiet.inputs && !missing ? hand_out(table_object)
-                 : quiet.wav && strcmp(entry, "ps_main") == 0 ? hand_out(music_table) : NULL;
+                 : quiet.wav && strcmp(entry, "ps_main") == 0 ? hand_out(music_table)
+                 : quiet.datagram && strcmp(entry, "ps_main") == 0 ? hand_out(level_table) : NULL;
     ++quiet.calls;
     *code = NULL;
     *messages = NULL;

@@ -16,7 +16,8 @@ struct quiet_state {
     const BYTE* wav;          // when set, served as any NAME.wav, and ps_main declares a sampler music
     DWORD wav_size;
     bool passes;              // with inputs: ps_main also reads passes p0 to p3, each of which reads itself
-    const char* datagram;     // --osc: what recv hands out datagrams_per_frame times, then WSAEWOULDBLOCK once
+    const char* datagram;     // --osc: what recv hands out datagrams_per_frame times, then WSAEWOULDBLOCK
+                              // once; ps_main then reads a global level
     int datagram_size;
     int datagrams_per_frame;
 };
