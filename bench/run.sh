@@ -2,7 +2,7 @@
 # Builds and runs every benchmark and writes the figures into BENCHMARKS.md: hotfx's own cost
 # per frame against the quiet stand-in, hotfx.exe against a bare reference program under
 # Wine 10 on wined3d and on DXVK (HOTFX_D3D9 picks one), the size of hotfx.exe, and reload on
-# save in hotfx.exe --watch beside F5, saved frames, what passes cost, the wait for a frame during
+# save in hotfx.exe --watch beside F5, OSC to picture, saved frames, what passes cost, the wait for a frame during
 # a step back through a pass that reads itself, what view.sh's reader of hotfx's output costs,
 # the sound's picture, and a WAV heard against the frames that show it.
 # Takes about twenty-five minutes; run tools/setup.sh first on a new
@@ -53,6 +53,8 @@ HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/pass_cost.py BENCHM
 # presented frames on the way, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/step_back.py BENCHMARKS.md
 HOTFX_D3D9=wined3d HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/reader.py BENCHMARKS.md
+# oscsend to the frame that shows its value, and the heap while messages arrive.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/osc_latency.py build/bench BENCHMARKS.md
 # A WAV's clicks in a PulseAudio null sink against the frames that show them; Debian's Python,
 # where python3-numpy lives.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" /usr/bin/python3 bench/av_offset.py BENCHMARKS.md
