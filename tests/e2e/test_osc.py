@@ -10,6 +10,7 @@ import time
 import pytest
 
 from support import LOADED, VERTEX_STAGE, WINE_ROOT, shader, wait_until
+from test_size import USAGE
 
 # Red: level; green: tint's y; blue: steps in tenths, all of it where bright is set. guard is for the fuzz alone.
 GLOBALS = shader("return float4(level * guard * 2, tint.y, bright + steps / 10.0, 1);", VERTEX_STAGE + """
@@ -28,8 +29,8 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def start(hotfx, port, *more):
-    run = hotfx(GLOBALS, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--osc", str(port), *more])
+def start(hotfx, port):
+    run = hotfx(GLOBALS, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--osc", str(port)])
     run.expect(LOADED)
     run.wait_for_colour(INITIAL, tol=2, label="initial")
     return run
@@ -58,12 +59,9 @@ def send(port, *datagrams):
             out.sendto(datagram, ("127.0.0.1", port))
 
 
-def values_read(run, text):
+def values_read_and_escape(run, text):
     path = run.folder / "main.values"
     assert wait_until(lambda: path.exists() and path.read_text() == text, 10), path.exists() and path.read_text()
-
-
-def escape(run):
     run.key("Escape")
     assert run.wait_exit() == 0
 
@@ -74,8 +72,7 @@ def test_a_float_from_oscsend_moves_the_picture_and_main_values(hotfx):
     run = start(hotfx, port)
     oscsend(port, "/level", "f", 1.0)
     run.wait_for_colour((255, 102, 51), tol=2, label="level")
-    values_read(run, "level = 1\n")
-    escape(run)
+    values_read_and_escape(run, "level = 1\n")
     assert run.output() == ["Load Shader."]
 
 
@@ -87,8 +84,7 @@ def test_an_int_and_a_bool_from_oscsend_set_their_globals(hotfx):
     run.wait_for_colour((128, 102, 179), tol=2, label="steps")
     oscsend(port, "/bright", "T")
     run.wait_for_colour((128, 102, 255), tol=2, label="bright")
-    values_read(run, "steps = 7\nbright = 1\n")
-    escape(run)
+    values_read_and_escape(run, "steps = 7\nbright = 1\n")
 
 
 @pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
@@ -97,8 +93,7 @@ def test_a_bundle_applies_all_its_messages(hotfx):
     run = start(hotfx, port)
     send(port, bundle(message("/level", 0.25), bundle(message("/tint", 1, 0.75, 0))))
     run.wait_for_colour((64, 191, 51), tol=2, label="bundle")
-    values_read(run, "level = 0.25\ntint = 1 0.75 0\n")
-    escape(run)
+    values_read_and_escape(run, "level = 0.25\ntint = 1 0.75 0\n")
 
 
 @pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
@@ -107,8 +102,7 @@ def test_a_component_alone_from_oscsend(hotfx):
     run = start(hotfx, port)
     oscsend(port, "/tint/2", "f", 0.8)
     run.wait_for_colour((128, 204, 51), tol=2, label="component")
-    values_read(run, "tint = 0.2 0.8 0.6\n")
-    escape(run)
+    values_read_and_escape(run, "tint = 0.2 0.8 0.6\n")
 
 
 @pytest.mark.only_on("wined3d", "what hotfx says of a message is its own doing")
@@ -119,20 +113,25 @@ def test_a_message_for_a_name_no_stage_reads_is_one_line_once(hotfx):
         oscsend(port, "/volume", "f", 1.0)
     oscsend(port, "/level", "f", 0.0)
     run.wait_for_colour((0, 102, 51), tol=2, label="after")
-    escape(run)
+    run.key("Escape")
+    assert run.wait_exit() == 0
     assert run.output() == ["Load Shader.", "Error : OSC /volume: no stage of main.fx reads a global of that name; left out"]
 
 
-@pytest.mark.only_on("wined3d", "the port is the platform's; no device is made")
-def test_a_port_in_use_is_one_line_and_2_without_a_window(hotfx):
+# One line and 2, before any window: a port another program holds, and arguments that don't parse.
+@pytest.mark.default_stack
+@pytest.mark.parametrize("argument, said", [
+    (None, "hotfx: --osc 127.0.0.1:{port}: the port is in use by another program (error 10048)"),
+    ("65536", "hotfx: not a port such as 9000 or 0.0.0.0:9000 for --osc: 65536; " + USAGE),
+    ("localhost:9000", "hotfx: not a port such as 9000 or 0.0.0.0:9000 for --osc: localhost:9000; " + USAGE)])
+def test_a_port_in_use_or_a_bad_argument_is_one_line_and_2(hotfx, argument, said):
     with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as taken:
         taken.bind(("127.0.0.1", 0))
         port = taken.getsockname()[1]
-        run = hotfx(GLOBALS, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--osc", str(port)])
+        run = hotfx(GLOBALS, command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch", "--osc", argument or str(port)])
         assert run.wait_exit(timeout=120) == 2
     lines = [line for line in run.stderr_path.read_text(errors="replace").splitlines() if line.startswith("hotfx")]
-    assert lines == [f"hotfx: --osc 127.0.0.1:{port}: the port is in use by another program (error 10048)"]
-    assert run.output() == []
+    assert lines == [said.format(port=port)] and run.output() == []
 
 
 def mutated(rng, seeds):
@@ -171,7 +170,6 @@ def test_ten_thousand_broken_datagrams_leave_only_what_valid_messages_sent(hotfx
     time.sleep(1)
     send(port, message("/level", 0.125))
     run.wait_for_colour((32, 102, 51), tol=2, label="after the fuzz")
-    values_read(run, "level = 0.125\n")
-    escape(run)
+    values_read_and_escape(run, "level = 0.125\n")
     said = [line for line in run.output() if "malformed" in line]
     assert 1 <= len(said) <= time.monotonic() - started + 1, said

@@ -941,38 +941,13 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out)
     return MMSYSERR_NOERROR;
 }
 
-// Sockets, for --osc: one, bound as the script says, receiving the script's datagrams.
-static int socket_error = 0;
-
-int WINAPI WSAStartup(WORD version, WSADATA* data) { return log(format("WSAStartup(0x%04x)", version)), data->wVersion = version, 0; }
+// Sockets, for --osc: one, bound, which never receives anything.
+int WINAPI WSAStartup(WORD, WSADATA*) { return log("WSAStartup()"), 0; }
 int WINAPI WSACleanup() { return log("WSACleanup()"), 0; }
-int WINAPI WSAGetLastError() { return socket_error; }
-SOCKET WINAPI socket(int family, int type, int protocol)
-{ return log(format("socket(%d, %d, %d)", family, type, protocol)), (SOCKET)0x7000; }
-int WINAPI setsockopt(SOCKET, int level, int name, const char*, int)
-{ return log(format("setsockopt(0x%x, 0x%x)", level, (unsigned)name)), 0; }
-int WINAPI ioctlsocket(SOCKET, long command, u_long* argument)
-{ return log(format("ioctlsocket(0x%lx, %lu)", (unsigned long)(uint32_t)command, (unsigned long)*argument)), 0; }
+int WINAPI WSAGetLastError() { return WSAEWOULDBLOCK; }
+SOCKET WINAPI socket(int, int, int) { return log("socket()"), (SOCKET)0x7000; }
+int WINAPI setsockopt(SOCKET, int, int, const char*, int) { return log("setsockopt()"), 0; }
+int WINAPI bind(SOCKET, const sockaddr*, int) { return log("bind()"), 0; }
+int WINAPI ioctlsocket(SOCKET, long, u_long*) { return log("ioctlsocket()"), 0; }
+int WINAPI recv(SOCKET, char*, int, int) { return log("recv()"), -1; }
 int WINAPI closesocket(SOCKET) { return log("closesocket()"), 0; }
-
-int WINAPI bind(SOCKET, const sockaddr* address, int)
-{
-    const sockaddr_in* at = (const sockaddr_in*)address;
-    const BYTE* ip = (const BYTE*)&at->sin_addr;
-    log(format("bind(%u.%u.%u.%u:%u)", ip[0], ip[1], ip[2], ip[3], htons(at->sin_port)));
-    socket_error = standin().script.bind_error;
-    return socket_error ? -1 : 0;
-}
-
-int WINAPI recv(SOCKET, char* buffer, int size, int)
-{
-    std::deque<std::string>& datagrams = standin().script.datagrams;
-    log("recv()");
-    socket_error = datagrams.empty() ? WSAEWOULDBLOCK : (int)datagrams.front().size() > size ? WSAEMSGSIZE : 0;
-    if (datagrams.empty())
-        return -1;
-    int length = (int)datagrams.front().size();
-    memcpy(buffer, datagrams.front().data(), socket_error ? 0 : length);
-    datagrams.pop_front();
-    return socket_error ? -1 : length;
-}

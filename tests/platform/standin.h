@@ -53,10 +53,6 @@ struct standin_script {
     MMRESULT wave_out_open_status = MMSYSERR_NOERROR;
     DWORD samples_played = 0;
     DWORD ms_per_draw = 0;                             // the clock's advance at each DrawPrimitiveUP
-    // --osc: what bind answers (a WSAE error, 0 for success), and the datagrams recv hands out,
-    // one a call, then WSAEWOULDBLOCK.
-    int bind_error = 0;
-    std::deque<std::string> datagrams;
 };
 
 // The current folder as the program reads it, its change notification and the millisecond

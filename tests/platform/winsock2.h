@@ -1,6 +1,4 @@
-// Stand-in for <winsock2.h>: the socket calls --osc makes, implemented by both stand-ins. The
-// recording one hands out the datagrams a test scripts, the quiet one the same datagram a set
-// number of times a frame.
+// Stand-in for <winsock2.h>: the socket calls of --osc, which both stand-ins implement.
 #pragma once
 
 #include <sys/types.h>  // u_long, as the C library here defines it
@@ -22,22 +20,10 @@ typedef uintptr_t SOCKET;
 #define WSAEADDRNOTAVAIL 10049
 #define WSAECONNRESET 10054
 
-struct WSADATA {
-    WORD wVersion;
-};
-struct in_addr {
-    uint32_t s_addr;
-};
-struct sockaddr {
-    unsigned short sa_family;
-    char sa_data[14];
-};
-struct sockaddr_in {
-    short sin_family;
-    unsigned short sin_port;
-    in_addr sin_addr;
-    char sin_zero[8];
-};
+struct WSADATA { WORD wVersion; };
+struct in_addr { uint32_t s_addr; };
+struct sockaddr;
+struct sockaddr_in { short sin_family; unsigned short sin_port; in_addr sin_addr; char sin_zero[8]; };
 
 inline unsigned short htons(unsigned short value) { return (unsigned short)(value >> 8 | value << 8); }
 int WINAPI WSAStartup(WORD version, WSADATA* data);
