@@ -234,8 +234,8 @@ static const char* walk(const char* at, const char* end, int depth, bool apply)
         if (end - at < 16)
             return "a bundle without its time tag";
         for (at += 16; at < end;) {
-            DWORD size = end - at >= 4 ? big_endian(at) : 0xFFFFFFFF;
-            if (size > (DWORD)(end - at - 4))
+            DWORD size = end - at >= 4 ? big_endian(at) : 0;
+            if (end - at < 4 || size > (DWORD)(end - at - 4))
                 return "an element larger than its bundle";
             const char* problem = walk(at + 4, at + 4 + size, depth + 1, apply);
             if (problem)
