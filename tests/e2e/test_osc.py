@@ -173,3 +173,20 @@ def test_ten_thousand_broken_datagrams_leave_only_what_valid_messages_sent(hotfx
     values_read_and_escape(run, "level = 0.125\n")
     said = [line for line in run.output() if "malformed" in line]
     assert 1 <= len(said) <= time.monotonic() - started + 1, said
+
+
+@pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
+def test_under_watch_a_message_moves_the_control_too(hotfx):
+    port = free_port()
+    run = hotfx(GLOBALS.replace("float level = 0.5;", 'float level < string UIName = "Level"; > = 0.5;'),
+                command=[str(WINE_ROOT), "wine", "hotfx.exe", "--watch", "--osc", str(port)])
+    run.expect(LOADED)
+    find = lambda: run.display.run("xdotool", "search", "--onlyvisible", "--name", "^hotfx controls$", check=False)
+    controls = wait_until(find, 30).split()[0]
+    oscsend(port, "/level", "f", 1.0)
+    run.wait_for_colour((255, 102, 51), tol=2, label="level")
+    # A step down from where the message put the trackbar: 0.99.
+    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1")
+    run.display.run("xdotool", "key", "Left")
+    run.wait_for_colour((252, 102, 51), tol=1, label="left")
+    values_read_and_escape(run, "level = 0.99\n")
