@@ -35,6 +35,13 @@ static char (*marked_files)[MAX_PATH] = NULL;
 static int marked_count = 0;
 static int marked_room = 0;
 
+// Where each line the compiler counts came from: its file's index among those marked, from 1,
+// and its line there; 0 for a line with no marker before it.
+struct origin {
+    int file;
+    unsigned long line;
+};
+
 // Whether the text at `at` is the word, in any case, with no letter, digit or _ either side.
 static bool word_at(const char* at, const char* word)
 {
@@ -150,7 +157,7 @@ static HRESULT WINAPI open_include(ID3DXInclude*, D3DXINCLUDE_TYPE, LPCSTR name,
         BYTE* marked = mark_lines(text, size, slot->path, &size);
         free(text);
         text = marked;
-        error = ERROR_NOT_ENOUGH_MEMORY;
+        error = marked ? 0 : ERROR_NOT_ENOUGH_MEMORY;
     }
     slot->data = *data = text;
     *bytes = size;
@@ -182,57 +189,67 @@ void close_source_files()
     }
 }
 
-// The sources preprocessed with their markers, ending in a zero byte, or NULL.
-static char* preprocess_marked()
-{
-    ID3DXBuffer* text = NULL;
-    marking = true;
-    marked_count = 0;
-    HRESULT status = D3DXPreprocessShaderFromFileA(shader_source[0], NULL, source_reader, &text, NULL);
-    close_source_files();
-    marking = false;
-    char* copy = status == D3D_OK && text ? (char*)malloc(text->GetBufferSize() + 1) : NULL;
-    if (copy) {
-        memcpy(copy, text->GetBufferPointer(), text->GetBufferSize());
-        copy[text->GetBufferSize()] = 0;
-    }
-    if (text)
-        text->Release();
-    return copy;
-}
-
-// The file and line that the compiler's line came from: the marker on it, or the last one
-// before it and as many lines on. The compiler counts a line of the preprocessed text that
-// starts with '#' (a #pragma kept for it) as no line.
-static bool origin_of(const char* text, long line, int* file, long* file_line)
-{
-    long counted = 1, marked_at = 0;
-    *file = -1;
-    *file_line = 0;
-    for (const char* at = text; *at && counted <= line;) {
-        const char* end = strchr(at, '\n');
-        end = end ? end + 1 : at + strlen(at);
-        const char* found = strstr(at, marker);
-        int f;
-        unsigned long l;
-        if (found && found < end && sscanf(found + sizeof marker - 1, "%d_%lu", &f, &l) == 2 &&
-            (counted < line || marked_at < line)) {
-            *file = f;
-            *file_line = (long)l;
-            marked_at = counted;
-        }
-        counted += *at != '#' && end[-1] == '\n';
-        at = end;
-    }
-    *file_line += line - marked_at;
-    return *file >= 0 && *file < marked_count;
-}
-
 // Past the end of the line that starts at `at`.
 static const char* line_end(const char* at, const char* end)
 {
     const char* feed = (const char*)memchr(at, '\n', end - at);
     return feed ? feed + 1 : end;
+}
+
+// The file and line of the first marker between at and end, if there is one.
+static bool read_marker(const char* at, const char* end, origin* marked)
+{
+    for (; end - at >= (long)sizeof marker; at++) {
+        if (memcmp(at, marker, sizeof marker - 1) != 0)
+            continue;
+        char numbers[32] = "";
+        size_t length = end - at - (sizeof marker - 1);
+        memcpy(numbers, at + sizeof marker - 1, length < sizeof numbers - 1 ? length : sizeof numbers - 1);
+        return sscanf(numbers, "%d_%lu", &marked->file, &marked->line) == 2 && marked->file >= 0 &&
+               marked->file < marked_count;
+    }
+    return false;
+}
+
+// The origin of each line of the text, by the compiler's count: it counts no line of the
+// preprocessed text that starts with '#' (a #pragma kept for it). A line without a marker is
+// the line after the one before it. Allocated here, one entry a line and one past the last.
+static origin* origins_of(const char* text, const char* text_end, long* count)
+{
+    long lines = 2;
+    for (const char* at = text; at < text_end; at++)
+        lines += *at == '\n';
+    origin* origins = (origin*)calloc(lines, sizeof(origin));
+    long counted = 1;
+    for (const char* at = text; origins && at < text_end;) {
+        const char* end = line_end(at, text_end);
+        origin marked = {0, 0};
+        if (!origins[counted].file && read_marker(at, end, &marked))
+            origins[counted] = {marked.file + 1, marked.line};
+        counted += *at != '#' && end[-1] == '\n';
+        at = end;
+    }
+    for (long i = 2; origins && i <= counted; i++)
+        if (!origins[i].file && origins[i - 1].file)
+            origins[i] = {origins[i - 1].file, origins[i - 1].line + 1};
+    *count = counted;
+    return origins;
+}
+
+// The sources preprocessed once more, each line marked, and where each line came from; NULL
+// if the preprocessor failed.
+static origin* trace_lines(long* count)
+{
+    ID3DXBuffer* text = NULL;
+    marking = true;
+    HRESULT status = D3DXPreprocessShaderFromFileA(shader_source[0], NULL, source_reader, &text, NULL);
+    close_source_files();
+    marking = false;
+    const char* start = text ? (const char*)text->GetBufferPointer() : NULL;
+    origin* origins = status == D3D_OK && text ? origins_of(start, start + text->GetBufferSize(), count) : NULL;
+    if (text)
+        text->Release();
+    return origins;
 }
 
 // The line of a message that the compiler placed in main.fx, 0 for any other; `after` is
@@ -264,20 +281,24 @@ void print_compiler_messages(const char* text, int length)
     bool placed = false;
     for (const char* at = text; included && at < end; at = line_end(at, end))
         placed |= compiled_line(at, end, &after) > 0;
-    char* preprocessed = placed ? preprocess_marked() : NULL;
-    if (!preprocessed) {
+    long count = 0;
+    origin* origins = placed ? trace_lines(&count) : NULL;
+    if (!origins) {
         printf("Error : %.*s\n", length, text);
-        return;
+    } else {
+        printf("Error : ");
+        for (const char* at = text; at < end; at = line_end(at, end)) {
+            long line = compiled_line(at, end, &after);
+            if (line > 0 && line <= count && origins[line].file)
+                printf("%s:%lu%.*s", marked_files[origins[line].file - 1], origins[line].line,
+                       (int)(line_end(at, end) - after), after);
+            else
+                printf("%.*s", (int)(line_end(at, end) - at), at);
+        }
+        printf("\n");
     }
-    printf("Error : ");
-    for (const char* at = text; at < end; at = line_end(at, end)) {
-        long line = compiled_line(at, end, &after), file_line = 0;
-        int file = -1;
-        if (line > 0 && origin_of(preprocessed, line, &file, &file_line))
-            printf("%s:%ld%.*s", marked_files[file], file_line, (int)(line_end(at, end) - after), after);
-        else
-            printf("%.*s", (int)(line_end(at, end) - at), at);
-    }
-    printf("\n");
-    free(preprocessed);
+    free(origins);
+    free(marked_files);
+    marked_files = NULL;
+    marked_count = marked_room = 0;
 }
