@@ -99,6 +99,13 @@ saved_change saved_files_changed();
 void list_written_file(const char* name, const BYTE* bytes, DWORD size);
 bool listed_file_changed(const char* name);
 
+// What the compiler reads with an option (sources.cpp): main.fx and its includes through the
+// include callback, and its messages with each line of an included file named by that file.
+struct ID3DXInclude;
+extern ID3DXInclude* const source_reader;
+void close_source_files();
+void print_compiler_messages(const char* text, int length);
+
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
                   input_image, input_cube, input_volume, input_pass, input_sound, input_global };

@@ -59,74 +59,13 @@ static shader_set sets[2];
 static shader_set* drawn = &sets[0];
 static shader_set* loading = &sets[1];
 
-// The compiler's include callback, laid out as its C binding is: the object is a pointer to a
-// table of the two calls. Every file the compiler reads comes through the list of files the
-// load read, an include relative to the folder of the file that includes it.
-struct open_file {
-    LPCVOID data;
-    char path[MAX_PATH];
-};
-static open_file open_files[16];
-
-static HRESULT WINAPI open_include(ID3DXInclude*, D3DXINCLUDE_TYPE, LPCSTR name, LPCVOID parent, LPCVOID* data,
-                                   UINT* bytes)
-{
-    open_file* slot = NULL;
-    const char* folder_of = "";
-    size_t folder_length = 0;
-    for (open_file& file : open_files) {
-        if (!file.data && !slot)
-            slot = &file;
-        if (parent && file.data == parent)
-            folder_of = file.path;
-    }
-    for (const char* at = folder_of; *at; at++)
-        if (*at == '/' || *at == '\\')
-            folder_length = at + 1 - folder_of;
-    bool absolute = name[0] == '/' || name[0] == '\\' || (name[0] && name[1] == ':');
-    if (absolute)
-        folder_length = 0;
-    if (!slot || folder_length + strlen(name) >= sizeof slot->path)
-        return E_FAIL;
-    memcpy(slot->path, folder_of, folder_length);
-    strcpy(slot->path + folder_length, name);
-    DWORD size = 0, error = 0;
-    slot->data = *data = read_listed_file(slot->path, &size, &error);
-    *bytes = size;
-    return *data ? S_OK : HRESULT_FROM_WIN32(error);
-}
-
-static HRESULT WINAPI close_include(ID3DXInclude*, LPCVOID data)
-{
-    for (open_file& file : open_files)
-        if (file.data == data)
-            file.data = NULL;
-    free((void*)data);
-    return S_OK;
-}
-
-static const struct {
-    HRESULT(WINAPI* open)(ID3DXInclude*, D3DXINCLUDE_TYPE, LPCSTR, LPCVOID, LPCVOID*, UINT*);
-    HRESULT(WINAPI* close)(ID3DXInclude*, LPCVOID);
-} include_calls = {open_include, close_include};
-static const void* const include_object = &include_calls;
-
-// A compiler that gave up inside an include may not have closed it.
-static void close_open_files()
-{
-    for (open_file& file : open_files) {
-        free((void*)file.data);
-        file.data = NULL;
-    }
-}
-
 // What the source says beside its code, read from it preprocessed as the compiler reads it. A
 // file that won't preprocess won't compile either, which says why.
 static bool read_source_declarations(shader_set* set)
 {
     ID3DXBuffer* text = NULL;
-    HRESULT status = D3DXPreprocessShaderFromFileA(shader_source[0], NULL, (ID3DXInclude*)&include_object, &text, NULL);
-    close_open_files();
+    HRESULT status = D3DXPreprocessShaderFromFileA(shader_source[0], NULL, source_reader, &text, NULL);
+    close_source_files();
     char* source = text ? (char*)malloc(text->GetBufferSize() + 1) : NULL;
     bool known = true;
     if (status == D3D_OK && source) {
@@ -206,10 +145,9 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
     ID3DXBuffer* code = NULL;
     ID3DXBuffer* messages = NULL;
     HRESULT status = D3DXCompileShaderFromFileA(shader_source[0], NULL,
-                                                named_inputs ? (ID3DXInclude*)&include_object : NULL, entry,
-                                                profile, compile_flags, &code, &messages,
-                                                named_inputs ? table : NULL);
-    close_open_files();
+                                                named_inputs ? source_reader : NULL, entry, profile,
+                                                compile_flags, &code, &messages, named_inputs ? table : NULL);
+    close_source_files();
     // The text need not end in a zero byte, so it is measured within the buffer's size; with
     // memchr, as mingw-w64 links strnlen into the exe from a library of its own.
     const char* text = messages ? (const char*)messages->GetBufferPointer() : NULL;
@@ -221,6 +159,8 @@ static ID3DXBuffer* compile(const char* entry, const char* profile, ID3DXConstan
         *missing = absent;
     if (absent)
         ;  // not an error: the sampler reads an image instead
+    else if (status != D3D_OK && length > 0 && named_inputs)
+        print_compiler_messages(text, length);
     else if (status != D3D_OK && length > 0)
         printf("Error : %.*s\n", length, text);
     else if (status != D3D_OK)

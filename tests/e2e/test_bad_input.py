@@ -12,7 +12,7 @@ import re
 
 import pytest
 
-from support import BLUE, LOADED, RED, solid
+from support import BLUE, LOADED, RED, exit_code_kept, solid
 
 pytestmark = pytest.mark.default_stack
 
@@ -99,6 +99,18 @@ def test_bad_main_fx(hotfx, case):
     run.window()
     assert run.process.poll() is None
     fix_and_quit(run)
+
+
+def test_with_an_option_an_error_in_a_nested_include_names_that_file_and_its_line(hotfx):
+    """Wine's compiler numbers the lines of main.fx with its includes in place."""
+    def prepare(folder):
+        (folder / "lib").mkdir()
+        (folder / "main.fx").write_text(solid(RED).replace("float4 ps_main", '#include "lib/a.fxh"\nfloat4 ps_main'))
+        (folder / "lib" / "a.fxh").write_text('// a.fxh\n#include "b.fxh"\n')
+        (folder / "lib" / "b.fxh").write_text("// b.fxh\nfloat4 tint() { return undeclared_tint; }\n")
+    run = hotfx(prepare, command=exit_code_kept("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 3
+    assert run.output() == ['Error : lib/b.fxh:2:26: E5005: Identifier "undeclared_tint" is not declared.', ""]
 
 
 def test_a_megabyte_of_compiler_messages_is_printed_whole(hotfx):

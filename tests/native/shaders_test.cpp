@@ -219,6 +219,46 @@ TEST_F(shaders, a_cube_map_and_a_volume_read_their_dds_alone_and_are_bound_and_r
     EXPECT_EQ(standin_refs("cube1") + standin_refs("volume1"), 0);
 }
 
+// Wine's compiler refuses a leading UTF-8 byte-order mark, and a sampler_state's Texture = <NAME>;.
+TEST_F(shaders, a_byte_order_mark_is_dropped_from_main_fx_and_what_it_includes)
+{
+    use_named_inputs(true);
+    standin().folder.files["main.fx"].bytes = "\xEF\xBB\xBF#include \"e.fx\"\nfloat4 x;\n";
+    standin().folder.files["e.fx"].bytes = "\xEF\xBB\xBF// \xEF\xBB\xBF\n";
+    EXPECT_EQ(load(), "Load Shader.\n" + slots_line);
+    EXPECT_EQ(standin().compiler_read["main.fx"], "#include \"e.fx\"\nfloat4 x;\n");
+    EXPECT_EQ(standin().compiler_read["e.fx"], "// \xEF\xBB\xBF\n");
+    release_shaders();
+}
+
+TEST_F(shaders, a_texture_assignment_in_a_sampler_state_is_blanked_keeping_lines_and_columns)
+{
+    use_named_inputs(true);
+    standin().folder.files["main.fx"].bytes =
+        "sampler2D s = sampler_state {\n    TEXTURE =\n  < tex > ;MinFilter = Point; };\ntexture t = <tex>;\n";
+    EXPECT_EQ(load(), "Load Shader.\n" + slots_line);
+    EXPECT_EQ(standin().compiler_read["main.fx"], "sampler2D s = sampler_state {\n" + std::string(13, ' ') + "\n" +
+                                                      std::string(11, ' ') + "MinFilter = Point; };\ntexture t = <tex>;\n");
+    release_shaders();
+}
+
+// Wine's compiler numbers the lines of the text its preprocessor makes, includes in place.
+TEST_F(shaders, an_error_in_a_nested_include_names_that_file_and_its_own_line)
+{
+    use_named_inputs(true);
+    standin().script.preprocesses = true;
+    standin().folder.files["main.fx"].bytes = "float4 vs_main() : POSITION { return 0; }\n#include \"lib/a.fxh\"\n"
+                                              "// main.fx 3\nfloat4 ps_main() : COLOR0 { return shade(); }\n";
+    standin().folder.files["lib/a.fxh"].bytes = "// a 1\n#include \"b.fxh\"\nfloat4 shade() { return bee(); }\n";
+    standin().folder.files["lib/b.fxh"].bytes = "// b 1\nfloat4 bee() { return missing; }";
+    vertex_compile() = compile_error("main.fx:6:24: E5005: Identifier \"missing\" is not declared.\n"
+                                     "main.fx:7:25: E5005: Identifier \"bee\" is not declared.\n"
+                                     "main.fx:10:36: E5005: Identifier \"shade\" is not declared.\n");
+    EXPECT_EQ(load(), "Error : lib/b.fxh:2:24: E5005: Identifier \"missing\" is not declared.\n"
+                      "lib/a.fxh:3:25: E5005: Identifier \"bee\" is not declared.\n"
+                      "main.fx:4:36: E5005: Identifier \"shade\" is not declared.\n\n");
+}
+
 // Wine's compiler makes no vertex shader that samples, so this one is shown here: a vertex
 // sampler named mouse was written as a constant at register 257 + n, far past the registers;
 // now it is bound to nothing.

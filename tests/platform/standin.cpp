@@ -9,6 +9,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 HWND const standin_window = (HWND)0x20020;
@@ -745,11 +746,44 @@ static std::string code_of(const char* profile)
     return std::string((const char*)tokens, sizeof tokens);
 }
 
-// No text: a shader here declares nothing beside its code.
-HRESULT WINAPI D3DXPreprocessShaderFromFileA(LPCSTR file, const D3DXMACRO*, LPD3DXINCLUDE, LPD3DXBUFFER*, LPD3DXBUFFER*)
+// The file through the include callback, each #include "NAME" line given as Wine's
+// preprocessor gives it: its line left empty, then the file's text and a line feed. As there,
+// what the file itself includes has no parent.
+static bool expand(LPD3DXINCLUDE include, const std::string& name, LPCVOID parent, bool top, std::string* out)
+{
+    LPCVOID data = NULL;
+    UINT bytes = 0;
+    if (include->lpVtbl->Open(include, D3DXINC_LOCAL, name.c_str(), parent, &data, &bytes) != S_OK)
+        return false;
+    std::string source((const char*)data, bytes);
+    bool expanded = true;
+    for (size_t at = 0, end; at < source.size() && expanded; at = end + 1) {
+        end = std::min(source.find('\n', at), source.size());
+        if (source.compare(at, 10, "#include \"") != 0) {
+            *out += source.substr(at, end + 1 - at);
+            continue;
+        }
+        *out += "\n";
+        std::string inner = source.substr(at + 10, source.find('"', at + 10) - at - 10);
+        expanded = expand(include, inner, top ? NULL : data, false, out);
+        *out += "\n";
+    }
+    include->lpVtbl->Close(include, data);
+    return expanded;
+}
+
+// No text unless the script asks for it: a shader here declares nothing beside its code.
+HRESULT WINAPI D3DXPreprocessShaderFromFileA(LPCSTR file, const D3DXMACRO*, LPD3DXINCLUDE include, LPD3DXBUFFER* text,
+                                            LPD3DXBUFFER*)
 {
     log(format("D3DXPreprocessShaderFromFileA(%s)", quoted(file).c_str()));
-    return E_FAIL;
+    std::string out;
+    if (!standin().script.preprocesses || !include || !expand(include, file, NULL, true, &out))
+        return E_FAIL;
+    buffer* b = create<buffer>("buffer");
+    b->fill(out, true);
+    *text = b;
+    return D3D_OK;
 }
 
 HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines, LPD3DXINCLUDE include,
@@ -769,12 +803,15 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR file, const D3DXMACRO* defines,
         UINT bytes = 0;
         if (include->lpVtbl->Open(include, D3DXINC_LOCAL, file, NULL, &data, &bytes) == S_OK) {
             std::string source((const char*)data, bytes);
+            standin().compiler_read[file] = source;
             for (size_t at = source.find("#include \""); at != std::string::npos; at = source.find("#include \"", at + 1)) {
                 size_t from = at + 10, to = source.find('"', from);
                 LPCVOID included = NULL;
-                if (include->lpVtbl->Open(include, D3DXINC_LOCAL, source.substr(from, to - from).c_str(), data, &included,
-                                          &bytes) == S_OK)
+                std::string name = source.substr(from, to - from);
+                if (include->lpVtbl->Open(include, D3DXINC_LOCAL, name.c_str(), NULL, &included, &bytes) == S_OK) {
+                    standin().compiler_read[name] = std::string((const char*)included, bytes);
                     include->lpVtbl->Close(include, included);
+                }
             }
             include->lpVtbl->Close(include, data);
         }

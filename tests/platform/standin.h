@@ -31,6 +31,7 @@ struct standin_script {
     HRESULT create_pixel_shader_status = D3D_OK;
     std::map<std::string, compile_result> compile;     // by entry point; success when absent
     std::map<std::string, std::deque<compile_result>> compile_queue;  // by entry point, one per compile first
+    bool preprocesses = false;                         // D3DXPreprocessShaderFromFileA gives text
     std::deque<MSG> messages;                          // what PeekMessageA hands out
     int idle_peeks_before_messages = 0;                // empty drains before it hands them out
     std::map<int, SHORT> keys;                         // GetAsyncKeyState and GetKeyState, held
@@ -98,6 +99,7 @@ struct standin_state {
     float pixel_constants[256] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
     std::map<std::string, float> saved;  // each file written, with the c0.x its picture was drawn with
+    std::map<std::string, std::string> compiler_read;  // what the include callback gave the compiler, by name
     HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
     int idle_peeks = 0;
     standin_folder folder;
