@@ -284,8 +284,7 @@ static void scroll_to(int to)
     to = to < 0 ? 0 : to > overflow ? overflow : to;
     if (to == scrolled)
         return;
-    ScrollWindowEx(controls_window, 0, scrolled - to, NULL, NULL, NULL, NULL,
-                   SW_SCROLLCHILDREN | SW_INVALIDATE | SW_ERASE);
+    ScrollWindow(controls_window, 0, scrolled - to, NULL, NULL);  // the children with the rest
     scrolled = to;
     SCROLLINFO bar = {sizeof bar, SIF_POS, 0, 0, 0, to, 0};
     SetScrollInfo(controls_window, SB_VERT, &bar, TRUE);

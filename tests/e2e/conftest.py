@@ -130,13 +130,10 @@ def hotfx(request, display, tmp_path, stack):
 
 @pytest.hookimpl(trylast=True)
 def pytest_sessionfinish(session):
-    """Once every fixture has ended what it started, nothing the tests started may still run:
-    what does is ended, named, and fails the session."""
-    left = {pid: command.replace(b"\0", b" ").decode(errors="replace")[:120]
-            for pid, command in descendants(os.getpid()).items() if running(pid)}
+    """Once every fixture has ended what it started, whatever the tests started and still runs is
+    ended, named, and fails the session."""
+    left = {pid: command.replace(b"\0", b" ")[:120] for pid, command in descendants(os.getpid()).items() if running(pid)}
     end_processes(left)
     if left:
-        session.config.pluginmanager.get_plugin("terminalreporter").write_line(
-            "Left running by the tests, now ended: " + "; ".join(f"{pid} {command}" for pid, command in left.items()),
-            red=True)
+        session.config.pluginmanager.get_plugin("terminalreporter").write_line(f"Left running, now ended: {left}", red=True)
         session.exitstatus = pytest.ExitCode.TESTS_FAILED

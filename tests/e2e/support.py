@@ -1,6 +1,7 @@
 """Driving the real hotfx.exe under Wine on a private Xvfb display: the program, its window,
 its standard output, keys and screenshots."""
 
+import contextlib
 import ctypes
 import os
 import queue
@@ -374,31 +375,21 @@ def still_running(processes):
 
 
 def running(pid):
-    """Whether pid is a process that has not ended (a zombie has)."""
+    """Whether pid still runs; reaped first if it ended as a child of the test run's."""
+    with contextlib.suppress(ChildProcessError):
+        os.waitpid(pid, os.WNOHANG)
     try:
-        with open(f"/proc/{pid}/stat") as stat:
-            return stat.read().rsplit(")", 1)[1].split()[0] != "Z"
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
     except (OSError, IndexError):
         return False
 
 
 def end_processes(pids):
-    """Kills each of pids still running and waits until none is, reaping those handed to the test
-    run (conftest.py makes it the reaper of what its children leave)."""
+    """Kills each of pids that still runs, and waits until none does."""
     for pid in filter(running, pids):
-        try:
+        with contextlib.suppress(ProcessLookupError):
             os.kill(pid, signal.SIGKILL)
-        except ProcessLookupError:
-            pass
-
-    def reaped():
-        for pid in pids:
-            try:
-                os.waitpid(pid, os.WNOHANG)
-            except ChildProcessError:
-                pass
-        return not any(map(running, pids))
-    assert wait_until(reaped, 10), f"still running after SIGKILL: {list(filter(running, pids))}"
+    assert wait_until(lambda: not any(map(running, pids)), 10), f"alive after SIGKILL: {list(filter(running, pids))}"
 
 
 def wine_process(launcher, name):

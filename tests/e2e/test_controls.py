@@ -2,8 +2,6 @@
 the picture reads and what main.values holds, and keeps its place through a reload; a window
 taller than the screen scrolls to its last control."""
 
-import re
-
 import pytest
 
 from support import LOADED, VERTEX_STAGE, shader, wait_until
@@ -54,13 +52,11 @@ def test_controls_taller_than_the_screen_scroll_to_the_last(hotfx, scroll):
     run.expect(LOADED)
     controls = wait_until(lambda: run.display.run("xdotool", "search", "--onlyvisible", "--name",
                                                   "^hotfx controls$", check=False), 30).split()[0]
-    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1")
-    run.display.run("xdotool", *scroll)
+    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1", *scroll)
     # Scrolled to the end, the last trackbar lies just above the client area's foot; unscrolled,
     # a click there would land on the twenty-second.
-    height = re.search(r"Height: +(\d+)", run.display.run("xwininfo", "-id", controls)).group(1)
-    run.display.run("xdotool", "mousemove", "--window", controls, "100", str(int(height) - 20), "click", "1")
-    run.display.run("xdotool", "key", "End")
+    height = int(run.display.run("xdotool", "getwindowgeometry", "--shell", controls).split("HEIGHT=")[1].split()[0])
+    run.display.run("xdotool", "mousemove", "--window", controls, "100", str(height - 20), "click", "1", "key", "End")
     values = run.folder / "main.values"
     assert wait_until(lambda: values.exists() and values.read_text() == "g23 = 1\n", 10), \
         values.exists() and values.read_text()

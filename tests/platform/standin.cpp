@@ -722,10 +722,7 @@ HWND WINAPI SetFocus(HWND) { return log("SetFocus()"), HWND(NULL); }
 BOOL WINAPI GetWindowRect(HWND, RECT* rect) { return log("GetWindowRect(rect)"), *rect = {}, TRUE; }
 int WINAPI GetSystemMetrics(int index) { return log(format("GetSystemMetrics(%d)", index)), 17; }
 int WINAPI SetScrollInfo(HWND, int, const SCROLLINFO* info, BOOL) { return log(format("SetScrollInfo(%d)", info->nPos)), info->nPos; }
-int WINAPI ScrollWindowEx(HWND, int, int dy, const RECT*, const RECT*, HRGN, RECT*, UINT)
-{
-    return log(format("ScrollWindowEx(%d)", dy)), 1;
-}
+BOOL WINAPI ScrollWindow(HWND, int, int dy, const RECT*, const RECT*) { return log(format("ScrollWindow(%d)", dy)), TRUE; }
 HWND WINAPI GetFocus() { return log("GetFocus()"), HWND(NULL); }
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return log("InitCommonControlsEx()"), TRUE; }
 BOOL WINAPI ChooseColorA(CHOOSECOLORA*) { return log("ChooseColorA()"), FALSE; }

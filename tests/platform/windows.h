@@ -168,22 +168,14 @@ BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsDialogMessageA(HWND dialog, MSG* msg);
 HWND WINAPI SetFocus(HWND window);
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
-enum { WS_VSCROLL = 0x200000, SM_CXVSCROLL = 2, SB_VERT = 1, SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, SW_SCROLLCHILDREN = 1,
-       SW_INVALIDATE = 2, SW_ERASE = 4, WM_VSCROLL = 0x115, WM_MOUSEWHEEL = 0x20A, WHEEL_DELTA = 120 };
-enum { SB_LINEUP, SB_LINEDOWN, SB_PAGEUP, SB_PAGEDOWN, SB_THUMBPOSITION, SB_THUMBTRACK, SB_TOP, SB_BOTTOM };
+enum { WS_VSCROLL = 0x200000, SM_CXVSCROLL = 2, SB_VERT = 1, SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, WM_VSCROLL = 0x115,
+       WM_MOUSEWHEEL = 0x20A, WHEEL_DELTA = 120, SB_LINEUP = 0, SB_LINEDOWN, SB_PAGEUP, SB_PAGEDOWN, SB_THUMBPOSITION,
+       SB_THUMBTRACK, SB_TOP, SB_BOTTOM };
 #define GET_WHEEL_DELTA_WPARAM(wParam) ((short)HIWORD(wParam))
-struct SCROLLINFO {
-    UINT cbSize, fMask;
-    int nMin, nMax;
-    UINT nPage;
-    int nPos, nTrackPos;
-};
-struct HRGN__;
-typedef HRGN__* HRGN;
+struct SCROLLINFO { UINT cbSize, fMask; int nMin, nMax; UINT nPage; int nPos, nTrackPos; };
 int WINAPI GetSystemMetrics(int index);
 int WINAPI SetScrollInfo(HWND window, int bar, const SCROLLINFO* info, BOOL redraw);
-int WINAPI ScrollWindowEx(HWND window, int dx, int dy, const RECT* scroll, const RECT* clip, HRGN update_region,
-                          RECT* update, UINT flags);
+BOOL WINAPI ScrollWindow(HWND window, int dx, int dy, const RECT* scroll, const RECT* clip);
 HWND WINAPI GetFocus();
 
 // Files and the folder's change notification, for reload on save.
