@@ -9,7 +9,8 @@
 // Under --watch, "hotfx controls": for each annotated global of the drawn set a row with its
 // label (a bool's check box carries it) and a Reset button that puts back its initial value,
 // then a trackbar for each component, or a button for the colour dialog that shows the colour.
-// A move sets the global, which the next frame reads.
+// A move sets the global, which the next frame reads. Rows taller than the work area scroll:
+// the window is then as tall as the work area, with a scroll bar.
 
 // What a child of the window is: the controls that set a global, then text.
 enum control_kind { trackbar, colour_button, check_box, reset_button, label, number };
@@ -19,6 +20,7 @@ struct control {
     int kind;
     int shown;        // which of the annotated globals
     int component;
+    int y;            // its top among the rows, unscrolled
 };
 
 struct control_look {
@@ -36,6 +38,8 @@ static const control_look looks[] = {
 
 // Client pixels: the window's width, its edges, a row of controls, a number's width.
 static const int client_width = 280, edge = 8, row = 26, number_width = 56;
+// What a notch of the wheel scrolls, in rows, as Windows does by default.
+static const int wheel_rows = 3;
 // Positions on a trackbar where the global gives no step, as many as its pixels can tell apart.
 static const int fine_positions = 100;
 static const DWORD window_style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
@@ -53,6 +57,21 @@ static int shape_count = 0;
 static control controls[32 * 5];
 static int control_count = 0;
 static COLORREF custom_colours[16];
+static int page = 0;               // the client area's height, where the rows scroll
+static int overflow = 0;           // how much taller the rows are than that, 0 where they fit
+static int scrolled = 0;           // how far down they are scrolled, 0 to overflow
+static HWND followed = NULL;       // the control that last had the focus, kept in sight
+
+// The keys that scroll where the focus is on no trackbar (which takes them all), as the scroll
+// bar's own requests.
+struct scroll_key {
+    WPARAM key;
+    WORD request;
+};
+static const scroll_key scroll_keys[] = {
+    {VK_UP, SB_LINEUP}, {VK_DOWN, SB_LINEDOWN}, {VK_PRIOR, SB_PAGEUP},
+    {VK_NEXT, SB_PAGEDOWN}, {VK_HOME, SB_TOP}, {VK_END, SB_BOTTOM},
+};
 
 static BYTE kind_of(const global& g)
 {
@@ -112,7 +131,7 @@ static HWND add(BYTE kind, const char* text, int x, int y, int width, int shown,
     if (kind == number)
         controls[control_count - 1].number = child;
     else if (kind != label)
-        controls[control_count++] = control{child, kind == colour_button ? child : NULL, kind, shown, component};
+        controls[control_count++] = control{child, kind == colour_button ? child : NULL, kind, shown, component, y};
     return child;
 }
 
@@ -141,10 +160,12 @@ void close_controls()
     DestroyWindow(controls_window);
     controls_window = NULL;
     control_count = 0;
+    overflow = scrolled = 0;
+    followed = NULL;
 }
 
 // To the right of "test" where the screen has room, else against the work area's right edge;
-// after a rebuild, where the user left it.
+// after a rebuild, where the user left it; within the work area's height.
 static void make_window()
 {
     if (!controls_class.hInstance) {
@@ -156,14 +177,28 @@ static void make_window()
     RECT frame = {0, 0, client_width, 2 * edge - 2}, work, beside;
     for (int i = 0; i < shape_count; i++)
         frame.bottom += row * (1 + rows_of(shapes[i]));
+    const int content = frame.bottom;
     AdjustWindowRectEx(&frame, window_style, FALSE, 0);
     SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    DWORD style = window_style;
+    int width = frame.right - frame.left, height = frame.bottom - frame.top;
+    overflow = height > work.bottom - work.top ? height - (work.bottom - work.top) : 0;
+    page = content - overflow;
+    if (overflow) {
+        style |= WS_VSCROLL;
+        width += GetSystemMetrics(SM_CXVSCROLL);
+        height -= overflow;
+    }
     GetWindowRect(picture_window, &beside);
-    int width = frame.right - frame.left, x = beside.right + width <= work.right ? beside.right : work.right - width;
+    int x = beside.right + width <= work.right ? beside.right : work.right - width;
     if (last_place.right)
         beside = last_place, x = last_place.left;
-    controls_window = CreateWindowExA(0, controls_class.lpszClassName, "hotfx controls", window_style, x, beside.top,
-                                      width, frame.bottom - frame.top, picture_window, NULL, controls_class.hInstance, NULL);
+    int y = beside.top + height <= work.bottom ? beside.top : work.bottom - height;
+    controls_window = CreateWindowExA(0, controls_class.lpszClassName, "hotfx controls", style, x, y, width, height,
+                                      picture_window, NULL, controls_class.hInstance, NULL);
+    SCROLLINFO bar = {sizeof bar, SIF_RANGE | SIF_PAGE | SIF_POS, 0, content - 1, (UINT)page, 0, 0};
+    if (overflow)
+        SetScrollInfo(controls_window, SB_VERT, &bar, FALSE);
     for (int i = 0, y = edge; controls_window && i < shape_count; y += row * (1 + rows_of(shapes[i++])))
         add_rows(i, y);
     ShowWindow(controls_window, SW_SHOWNA);
@@ -241,13 +276,87 @@ static void moved(const control& c)
     show_values(c.shown);
 }
 
+// Where window is among the controls, or -1.
+static int control_of(HWND window)
+{
+    for (int i = 0; i < control_count; i++)
+        if (controls[i].window == window)
+            return i;
+    return -1;
+}
+
+// Moves the rows so that to pixels of them lie above the client area, as far as they go.
+static void scroll_to(int to)
+{
+    to = to < 0 ? 0 : to > overflow ? overflow : to;
+    if (to == scrolled)
+        return;
+    ScrollWindow(controls_window, 0, scrolled - to, NULL, NULL);  // the children with the rest
+    scrolled = to;
+    SCROLLINFO bar = {sizeof bar, SIF_POS, 0, 0, 0, to, 0};
+    SetScrollInfo(controls_window, SB_VERT, &bar, TRUE);
+}
+
+// Where a request of the scroll bar (or of a key, or a turn of the wheel) takes the rows.
+static int scroll_target(UINT message, WPARAM wParam)
+{
+    if (message == WM_MOUSEWHEEL)
+        return scrolled - GET_WHEEL_DELTA_WPARAM(wParam) * wheel_rows * row / WHEEL_DELTA;
+    switch (LOWORD(wParam)) {
+    case SB_LINEUP: return scrolled - row;
+    case SB_LINEDOWN: return scrolled + row;
+    case SB_PAGEUP: return scrolled - page + row;
+    case SB_PAGEDOWN: return scrolled + page - row;
+    case SB_THUMBTRACK:
+    case SB_THUMBPOSITION: return HIWORD(wParam);
+    case SB_TOP: return 0;
+    case SB_BOTTOM: return overflow;
+    }
+    return scrolled;
+}
+
+// Tab (or a click) that moves the focus to a control out of sight scrolls it into sight.
+static void follow_focus()
+{
+    int i = control_of(GetFocus());
+    if (i < 0 || controls[i].window == followed)
+        return;
+    followed = controls[i].window;
+    if (controls[i].y < scrolled)
+        scroll_to(controls[i].y - edge);
+    else if (controls[i].y + row > scrolled + page)
+        scroll_to(controls[i].y + row + edge - page);
+}
+
+// The wheel scrolls the rows over any control (a trackbar would move), and so do the keys of
+// scroll_keys where the focus is on no trackbar. Returns whether the message was used so.
+static bool scrolled_by(const MSG* message)
+{
+    int i = control_of(message->hwnd);
+    if (i < 0 && message->hwnd != controls_window)
+        return false;
+    if (message->message == WM_MOUSEWHEEL) {
+        scroll_to(scroll_target(WM_MOUSEWHEEL, message->wParam));
+        return true;
+    }
+    if (message->message != WM_KEYDOWN || (i >= 0 && controls[i].kind == trackbar))
+        return false;
+    for (const scroll_key& k : scroll_keys)
+        if (k.key == message->wParam) {
+            scroll_to(scroll_target(WM_VSCROLL, k.request));
+            return true;
+        }
+    return false;
+}
+
 static LRESULT CALLBACK controls_proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     switch (message) {
     case WM_ACTIVATE:
-        // The keys go to a control from the start (each global has one), and Tab goes on from there.
+        // The keys go to a control from the start (each global has one), and Tab goes on from
+        // there; coming back, to the control that had them.
         if (LOWORD(wParam) != WA_INACTIVE) {
-            SetFocus(controls[0].window);
+            SetFocus(followed ? followed : controls[0].window);
             return 0;
         }
         break;
@@ -262,11 +371,23 @@ static LRESULT CALLBACK controls_proc(HWND window, UINT message, WPARAM wParam, 
             if (controls[i].window == (HWND)lParam)
                 moved(controls[i]);
         return 0;
+    case WM_VSCROLL:
+    case WM_MOUSEWHEEL:
+        // The window's scroll bar, and the wheel over a label.
+        scroll_to(scroll_target(message, wParam));
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
 bool controls_message(MSG* message)
 {
-    return controls_window && IsDialogMessageA(controls_window, message);
+    if (!controls_window)
+        return false;
+    if (overflow && scrolled_by(message))
+        return true;
+    bool used = IsDialogMessageA(controls_window, message);
+    if (overflow)
+        follow_focus();
+    return used;
 }

@@ -128,6 +128,9 @@ reader_pid=
 # hotfx runs in a session of its own, so that Ctrl+C in the terminal reaches view.sh alone,
 # which then ends it: otherwise Wine would end of itself with a code of its own, and view.sh
 # would report that.
+# Should view.sh be killed outright, with no cleanup, the kernel kills the run's
+# wine-root.sh (setpriv's parent-death signal), and bwrap's --die-with-parent ends Wine's
+# processes with it: in a session of their own, nothing else would end them.
 cleanup() {
     [ -z "$live_pid" ] || { kill "$live_pid" 2>/dev/null; wait "$live_pid" 2>/dev/null; } || true
     [ -z "$links_pid" ] || { kill "$links_pid" 2>/dev/null; wait "$links_pid" 2>/dev/null; } || true
@@ -193,7 +196,7 @@ if [ -n "${DISPLAY:-}" ]; then
         echo "view: running hotfx on $shader; press F5 to reload it" >&2
     fi
     open_hotfx_output
-    setsid "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" >&4 4>&- &
+    setsid -w setpriv --pdeathsig KILL "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" >&4 4>&- &
     hotfx_pid=$!
     exec 4>&-
     end_with_hotfx
@@ -207,7 +210,7 @@ start_xvfb view
 output=$(mktemp "${TMPDIR:-/tmp}/hotfx-output.XXXXXX")
 cleanup_files+=("$output")
 open_hotfx_output
-setsid "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
+setsid -w setpriv --pdeathsig KILL "$repo/tools/wine-root.sh" wine "${exit_code_kept[@]}" "${hotfx_args[@]}" > >(tee "$output" >&4) 4>&- &
 hotfx_pid=$!
 exec 4>&-
 window=

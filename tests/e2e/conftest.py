@@ -1,3 +1,4 @@
+import ctypes
 import os
 import re
 import shutil
@@ -5,7 +6,7 @@ import subprocess
 
 import pytest
 
-from support import ARTIFACTS, EXE, REPO, STACKS, WINE_ROOT, Display, Hotfx
+from support import ARTIFACTS, EXE, REPO, STACKS, WINE_ROOT, Display, Hotfx, descendants, end_processes, running
 
 # The Direct3D 9 implementations a run may use; HOTFX_D3D9 picks one.
 CHOSEN = [os.environ["HOTFX_D3D9"]] if os.environ.get("HOTFX_D3D9") else list(STACKS)
@@ -20,6 +21,10 @@ def pytest_configure(config):
 
 
 def pytest_sessionstart(session):
+    # What the tests start stays below this process when its parent ends or it leaves for a
+    # session of its own (Wine's servers, the hotfx that view.sh starts), for the check at the end.
+    PR_SET_CHILD_SUBREAPER = 36
+    ctypes.CDLL(None).prctl(PR_SET_CHILD_SUBREAPER, 1)
     unknown = [stack for stack in CHOSEN if stack not in STACKS]
     if unknown:
         pytest.exit(f"HOTFX_D3D9={unknown[0]}: choose one of {', '.join(STACKS)}, or leave it unset for all",
@@ -121,3 +126,14 @@ def hotfx(request, display, tmp_path, stack):
                  and getattr(request.node, "report_" + when).failed for when in ("setup", "call"))
     for run in runs:
         run.close(failed)
+
+
+@pytest.hookimpl(trylast=True)
+def pytest_sessionfinish(session):
+    """Once every fixture has ended what it started, whatever the tests started and still runs is
+    ended, named, and fails the session."""
+    left = {pid: command.replace(b"\0", b" ")[:120] for pid, command in descendants(os.getpid()).items() if running(pid)}
+    end_processes(left)
+    if left:
+        session.config.pluginmanager.get_plugin("terminalreporter").write_line(f"Left running, now ended: {left}", red=True)
+        session.exitstatus = pytest.ExitCode.TESTS_FAILED

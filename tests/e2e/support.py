@@ -1,6 +1,7 @@
 """Driving the real hotfx.exe under Wine on a private Xvfb display: the program, its window,
 its standard output, keys and screenshots."""
 
+import contextlib
 import ctypes
 import os
 import queue
@@ -50,10 +51,10 @@ def wait_until(condition, timeout, interval=0.05):
         time.sleep(interval)
 
 
-def die_with_parent():
+def die_with_parent(how=signal.SIGTERM):
     """Runs in a child before exec: the kernel ends it if the test run itself is killed."""
     PR_SET_PDEATHSIG = 1
-    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, signal.SIGTERM)
+    ctypes.CDLL(None).prctl(PR_SET_PDEATHSIG, how)
 
 
 class Display:
@@ -138,10 +139,12 @@ class Hotfx:
             # A session of its own, so the whole group can be ended by its id at cleanup; and
             # Ctrl+C at its default, as a terminal's shell starts a command, whatever the suite
             # was started with (a shell's background job ignores it, and a script can't trap it).
+            # Killed with the run: wine-root.sh acts on SIGTERM only once its bwrap has ended.
             self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
                                             env=env, stdout=subprocess.PIPE, stderr=stderr,
                                             start_new_session=True,
-                                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+                                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)
+                                            or die_with_parent(signal.SIGKILL))
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
@@ -309,12 +312,15 @@ class Hotfx:
             raise AssertionError(f"hotfx still running {timeout}s later; {waiting}; {self.stderr_tail()}")
 
     def close(self, failed):
+        # The whole tree, not only the group: view.sh starts Wine in a session of its own.
+        started = descendants(self.process.pid)
         if self.process.poll() is None:
             try:
                 os.killpg(self.process.pid, signal.SIGKILL)
             except ProcessLookupError:
                 pass
             self.process.wait()
+        end_processes(started)
         if failed:
             self.artifacts.mkdir(parents=True, exist_ok=True)
             for number, (label, img) in enumerate(self.shots.items()):
@@ -366,6 +372,24 @@ def still_running(processes):
         except OSError:
             pass
     return alive
+
+
+def running(pid):
+    """Whether pid still runs; reaped first if it ended as a child of the test run's."""
+    with contextlib.suppress(ChildProcessError):
+        os.waitpid(pid, os.WNOHANG)
+    try:
+        return Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()[0] != "Z"
+    except (OSError, IndexError):
+        return False
+
+
+def end_processes(pids):
+    """Kills each of pids that still runs, and waits until none does."""
+    for pid in filter(running, pids):
+        with contextlib.suppress(ProcessLookupError):
+            os.kill(pid, signal.SIGKILL)
+    assert wait_until(lambda: not any(map(running, pids)), 10), f"alive after SIGKILL: {list(filter(running, pids))}"
 
 
 def wine_process(launcher, name):

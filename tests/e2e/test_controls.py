@@ -1,5 +1,6 @@
 """The controls window under --watch: an annotated global's trackbar, moved by keys, sets what
-the picture reads and what main.values holds, and keeps its place through a reload."""
+the picture reads and what main.values holds, and keeps its place through a reload; a window
+taller than the screen scrolls to its last control."""
 
 import pytest
 
@@ -36,3 +37,26 @@ def test_a_trackbar_moved_by_keys_sets_the_picture_and_main_values_and_keeps_its
     assert wait_until(lambda: values.read_text() == "level = 0.99\n", 10), values.read_text()
     run.display.run("xdotool", "key", "Escape")
     assert run.wait_exit() == 0
+
+
+# Twenty-four trackbars of two rows each: taller than the 1600x1200 screen. Red is the last one.
+MANY = shader("return float4(g23, frac(%s), 0, 1);" % " + ".join(f"g{i}" for i in range(23)),
+              VERTEX_STAGE + "".join(f'float g{i} < string UIName = "G{i}"; > = 0.5;\n' for i in range(24)))
+
+
+@pytest.mark.only_on("wined3d", "the window's scrolling is hotfx's own doing")
+@pytest.mark.parametrize("scroll", [["click", "--repeat", "20", "5"], ["key", "Tab", "End"]],
+                         ids=["wheel", "End on a Reset button"])
+def test_controls_taller_than_the_screen_scroll_to_the_last(hotfx, scroll):
+    run = hotfx(MANY, command=WATCH)
+    run.expect(LOADED)
+    controls = wait_until(lambda: run.display.run("xdotool", "search", "--onlyvisible", "--name",
+                                                  "^hotfx controls$", check=False), 30).split()[0]
+    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1", *scroll)
+    # Scrolled to the end, the last trackbar lies just above the client area's foot; unscrolled,
+    # a click there would land on the twenty-second.
+    height = int(run.display.run("xdotool", "getwindowgeometry", "--shell", controls).split("HEIGHT=")[1].split()[0])
+    run.display.run("xdotool", "mousemove", "--window", controls, "100", str(height - 20), "click", "1", "key", "End")
+    values = run.folder / "main.values"
+    assert wait_until(lambda: values.exists() and values.read_text() == "g23 = 1\n", 10), \
+        values.exists() and values.read_text()

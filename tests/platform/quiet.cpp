@@ -182,6 +182,10 @@ BOOL WINAPI DestroyWindow(HWND) { return ++quiet.calls, TRUE; }
 BOOL WINAPI IsDialogMessageA(HWND, MSG*) { return ++quiet.calls, FALSE; }
 HWND WINAPI SetFocus(HWND) { return ++quiet.calls, HWND(NULL); }
 BOOL WINAPI GetWindowRect(HWND, RECT* rect) { return ++quiet.calls, *rect = {}, TRUE; }
+int WINAPI GetSystemMetrics(int) { return ++quiet.calls, 17; }
+int WINAPI SetScrollInfo(HWND, int, const SCROLLINFO* info, BOOL) { return ++quiet.calls, info->nPos; }
+BOOL WINAPI ScrollWindow(HWND, int, int, const RECT*, const RECT*) { return ++quiet.calls, TRUE; }
+HWND WINAPI GetFocus() { return ++quiet.calls, HWND(NULL); }
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return ++quiet.calls, TRUE; }
 BOOL WINAPI ChooseColorA(CHOOSECOLORA*) { return ++quiet.calls, FALSE; }
 

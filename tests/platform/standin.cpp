@@ -723,6 +723,10 @@ BOOL WINAPI DestroyWindow(HWND window) { return log("DestroyWindow(" + standin_n
 BOOL WINAPI IsDialogMessageA(HWND, MSG* msg) { return log(format("IsDialogMessageA(0x%x)", msg->message)), FALSE; }
 HWND WINAPI SetFocus(HWND) { return log("SetFocus()"), HWND(NULL); }
 BOOL WINAPI GetWindowRect(HWND, RECT* rect) { return log("GetWindowRect(rect)"), *rect = {}, TRUE; }
+int WINAPI GetSystemMetrics(int index) { return log(format("GetSystemMetrics(%d)", index)), 17; }
+int WINAPI SetScrollInfo(HWND, int, const SCROLLINFO* info, BOOL) { return log(format("SetScrollInfo(%d)", info->nPos)), info->nPos; }
+BOOL WINAPI ScrollWindow(HWND, int, int dy, const RECT*, const RECT*) { return log(format("ScrollWindow(%d)", dy)), TRUE; }
+HWND WINAPI GetFocus() { return log("GetFocus()"), HWND(NULL); }
 BOOL WINAPI InitCommonControlsEx(const INITCOMMONCONTROLSEX*) { return log("InitCommonControlsEx()"), TRUE; }
 BOOL WINAPI ChooseColorA(CHOOSECOLORA*) { return log("ChooseColorA()"), FALSE; }
 

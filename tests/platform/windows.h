@@ -124,7 +124,7 @@ enum { WM_SIZE = 5, WM_MOUSEMOVE = 0x200, WM_LBUTTONDOWN, WM_LBUTTONUP, WM_CAPTU
 #define VK_ESCAPE 0x1B
 #define VK_F2 0x71
 #define VK_F5 0x74
-enum { VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_SPACE = 0x20, VK_HOME = 0x24, VK_LEFT, VK_RIGHT = 0x27 };
+enum { VK_SHIFT = 0x10, VK_CONTROL = 0x11, VK_SPACE = 0x20, VK_PRIOR, VK_NEXT, VK_END, VK_HOME, VK_LEFT, VK_UP, VK_RIGHT, VK_DOWN };
 
 #define IDI_APPLICATION ((LPCSTR)(uintptr_t)32512)
 #define IDC_ARROW ((LPCSTR)(uintptr_t)32512)
@@ -168,6 +168,15 @@ BOOL WINAPI DestroyWindow(HWND window);
 BOOL WINAPI IsDialogMessageA(HWND dialog, MSG* msg);
 HWND WINAPI SetFocus(HWND window);
 BOOL WINAPI GetWindowRect(HWND window, RECT* rect);
+enum { WS_VSCROLL = 0x200000, SM_CXVSCROLL = 2, SB_VERT = 1, SIF_RANGE = 1, SIF_PAGE = 2, SIF_POS = 4, WM_VSCROLL = 0x115,
+       WM_MOUSEWHEEL = 0x20A, WHEEL_DELTA = 120, SB_LINEUP = 0, SB_LINEDOWN, SB_PAGEUP, SB_PAGEDOWN, SB_THUMBPOSITION,
+       SB_THUMBTRACK, SB_TOP, SB_BOTTOM };
+#define GET_WHEEL_DELTA_WPARAM(wParam) ((short)HIWORD(wParam))
+struct SCROLLINFO { UINT cbSize, fMask; int nMin, nMax; UINT nPage; int nPos, nTrackPos; };
+int WINAPI GetSystemMetrics(int index);
+int WINAPI SetScrollInfo(HWND window, int bar, const SCROLLINFO* info, BOOL redraw);
+BOOL WINAPI ScrollWindow(HWND window, int dx, int dy, const RECT* scroll, const RECT* clip);
+HWND WINAPI GetFocus();
 
 // Files and the folder's change notification, for reload on save.
 #define MAX_PATH 260
