@@ -18,5 +18,6 @@ extern const char* frame_path;
 extern bool numbered_frames;
 extern unsigned long picture_width;
 extern unsigned long picture_height;
+extern const char* sound_in_device;
 
 bool read_options(int argc, char* argv[]);

@@ -16,9 +16,13 @@ bool numbered_frames = false;
 // --size: the picture's width and height, 0 for the default.
 unsigned long picture_width = 0;
 unsigned long picture_height = 0;
+// --sound-in: "list", "loopback", a capture device's number or part of its name; "" for the
+// system's default.
+const char* sound_in_device = "";
 
 static const char usage[] =
-    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]";
+    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
+    " [--sound-in list|DEVICE|loopback]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -74,29 +78,36 @@ static bool read_size(const char* text)
            picture_width > 0 && picture_height > 0 && picture_width <= largest_side && picture_height <= largest_side;
 }
 
-// --size may stand anywhere; it is taken out, and the rest read as they would be without it.
-static bool read_size_option(int* argc, char* argv[])
+// --size and --sound-in may stand anywhere; each is taken out with its value, and the rest read
+// as they would be without it. Returns the value, "" when not given, or NULL after saying why.
+static const char* take_option(int* argc, char* argv[], const char* name)
 {
     for (int i = 1; i < *argc; i++) {
-        if (strcmp(argv[i], "--size") != 0)
+        if (strcmp(argv[i], name) != 0)
             continue;
-        if (i + 1 == *argc || !read_size(argv[i + 1]))
-            return bad_arguments("not a size such as 1920x1080: ", i + 1 < *argc ? argv[i + 1] : "");
+        if (i + 1 == *argc || !argv[i + 1][0])
+            return bad_arguments("a value is missing after ", name), (const char*)NULL;
+        const char* value = argv[i + 1];
         for (int j = i; j + 2 <= *argc; j++)
             argv[j] = argv[j + 2];
         *argc -= 2;
         for (int j = i; j < *argc; j++)
-            if (strcmp(argv[j], "--size") == 0)
-                return bad_arguments("--size given twice", "");
-        return true;
+            if (strcmp(argv[j], name) == 0)
+                return bad_arguments(name, " given twice"), (const char*)NULL;
+        return value;
     }
-    return true;
+    return "";
 }
 
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
-    if (!read_size_option(&argc, argv))
+    const char* size = take_option(&argc, argv, "--size");
+    if (!size)
+        return false;
+    if (size[0] && !read_size(size))
+        return bad_arguments("not a size such as 1920x1080: ", size);
+    if (!(sound_in_device = take_option(&argc, argv, "--sound-in")))
         return false;
     if (argc <= 1)
         return true;

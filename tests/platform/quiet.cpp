@@ -233,6 +233,15 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, MMTIME*, UINT) { return ++quiet.cal
 MMRESULT WINAPI waveOutReset(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+UINT WINAPI waveInGetNumDevs() { return ++quiet.calls, 0; }
+MMRESULT WINAPI waveInGetDevCapsA(UINT, WAVEINCAPSA*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInOpen(HWAVEIN*, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInStart(HWAVEIN) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInReset(HWAVEIN) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInClose(HWAVEIN) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 

@@ -938,3 +938,68 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out)
         fault("waveOutClose while a buffer plays");
     return MMSYSERR_NOERROR;
 }
+
+// The capture devices: any number of them, opened one at a time.
+static HWAVEIN const wave_in_handle = (HWAVEIN)0x7E01;
+
+UINT WINAPI waveInGetNumDevs()
+{
+    return (UINT)standin().script.capture_devices.size();
+}
+
+MMRESULT WINAPI waveInGetDevCapsA(UINT device, WAVEINCAPSA* caps, UINT)
+{
+    if (device >= standin().script.capture_devices.size())
+        return MMSYSERR_NODRIVER;
+    memset(caps, 0, sizeof *caps);
+    strncpy(caps->szPname, standin().script.capture_devices[device].c_str(), MAXPNAMELEN - 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT device, const WAVEFORMATEX* wave_format, DWORD_PTR, DWORD_PTR, DWORD)
+{
+    log(format("waveInOpen(wave_in, 0x%x, {%u, %u channels, %u Hz, %u bits})", device, wave_format->wFormatTag,
+               wave_format->nChannels, wave_format->nSamplesPerSec, wave_format->wBitsPerSample));
+    std::deque<MMRESULT>& opens = standin().script.wave_in_opens;
+    MMRESULT status = opens.empty() ? MMSYSERR_NOERROR : opens.front();
+    if (!opens.empty())
+        opens.pop_front();
+    *wave_in = status == MMSYSERR_NOERROR ? wave_in_handle : NULL;
+    return status;
+}
+
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT)
+{
+    header->dwFlags |= WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR*, UINT)
+{
+    return standin().script.add_buffer_status;
+}
+
+MMRESULT WINAPI waveInStart(HWAVEIN)
+{
+    log("waveInStart(wave_in)");
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInReset(HWAVEIN)
+{
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR* header, UINT)
+{
+    header->dwFlags &= ~WHDR_PREPARED;
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInClose(HWAVEIN wave_in)
+{
+    log("waveInClose(wave_in)");
+    if (wave_in != wave_in_handle)
+        fault("waveInClose given a device that is not open");
+    return MMSYSERR_NOERROR;
+}
