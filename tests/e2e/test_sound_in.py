@@ -18,6 +18,8 @@ pytestmark = pytest.mark.only_on("wined3d", "sound is not the stack's doing")
 
 RATE = 44100
 PULSE = {"PULSE_SERVER": "unix:/job/pulse.sock"}
+STOPPED = (r"Error : sound_in: the capture device sent nothing for 2 seconds \(unplugged, or its sound server "
+           r"gone\); it reads silence, and F5 tries the device again$")
 LISTENING = r"Listening to (.+) at (\d+) samples a second\.$"
 # The first 512 columns show sound_in's texels one for one: row 0 above, row 1 below.
 LIVE = SHOWN.replace("music", "sound_in")
@@ -86,6 +88,76 @@ def test_a_tone_peaks_at_its_bin_and_row_1_shows_its_sine(hotfx, frequency, tmp_
         # Half of full scale: 128 +- 64, and a period of rate / frequency samples.
         assert 60 <= min(row1) <= 68 and 188 <= max(row1) <= 196, row1
         assert abs(numpy.mean(numpy.diff(crossings(row1))) - rate / frequency) < 0.05 * rate / frequency, row1
+    finally:
+        if player:
+            player.kill()
+        sink.stop()
+
+
+def test_silence_after_a_tone_reads_0_across_row_0_and_128_across_row_1(hotfx):
+    run, sink = listening(hotfx)
+    player = None
+    try:
+        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
+        player = play(run.folder, 1000)
+        run.wait_for_picture(lambda img: peaks_at(rows(img)[0], round(1000 * 2048 / rate)), label="tone")
+        player.kill()
+        img = run.wait_for_picture(lambda img: max(rows(img)[0]) == 0, label="silence")
+        assert rows(img) == ([0] * 512, [128] * 512)
+    finally:
+        if player:
+            player.kill()
+        sink.stop()
+
+
+def test_list_names_the_devices_and_exits_0(hotfx):
+    run, sink = listening(hotfx, args=["--sound-in", "list"])
+    try:
+        assert run.wait_exit() == 0
+        assert run.output() == ["0: PulseAudio Input", "1: Monitor of Null Output"]
+    finally:
+        sink.stop()
+
+
+def test_a_part_of_a_name_picks_that_device(hotfx):
+    run, sink = listening(hotfx, args=["--sound-in", "monitor"])
+    try:
+        assert re.match(LISTENING, run.expect(LISTENING)).group(1) == "Monitor of Null Output"
+    finally:
+        sink.stop()
+
+
+def test_a_name_that_matches_no_device_is_one_line_and_2(hotfx):
+    run, sink = listening(hotfx, args=["--sound-in", "Speakers"])
+    try:
+        assert run.wait_exit() == 2
+        said = run.stderr_path.read_text(errors="replace").splitlines()
+        assert [line for line in said if line.startswith("hotfx")] == [
+            "hotfx: --sound-in Speakers: no capture device has that name; --sound-in list shows them"]
+        assert run.output() == []
+    finally:
+        sink.stop()
+
+
+def test_the_server_gone_is_one_line_and_silence_the_picture_goes_on_and_escape_ends_with_0(hotfx):
+    run, sink = listening(hotfx)
+    player = None
+    try:
+        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
+        player = play(run.folder, 1000)
+        run.wait_for_picture(lambda img: peaks_at(rows(img)[0], round(1000 * 2048 / rate)), label="tone")
+        sink.server.kill()
+        run.expect(STOPPED)
+        img = run.wait_for_picture(lambda img: rows(img) == ([0] * 512, [128] * 512), label="silence")
+        assert rows(img) == ([0] * 512, [128] * 512)
+        run.key("F5")
+        run.expect(r"Load Shader\.$")
+        run.expect(r"Error : sound_in: the capture device failed to open \(answered \d+\); it reads silence, and F5 "
+                   r"tries the device again$")
+        run.key("Escape")
+        assert run.wait_exit() == 0
+        errors = [line for line in run.output() if line.startswith("Error")]
+        assert len(errors) == 2 and re.match(STOPPED, errors[0]), errors
     finally:
         if player:
             player.kill()
