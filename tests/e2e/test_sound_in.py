@@ -10,8 +10,9 @@ import wave
 import numpy
 import pytest
 
-from support import VERTEX_STAGE, RecordingSink, exit_code_kept, pixel_at, shader
-from test_sound_keys import SHOWN
+from support import VERTEX_STAGE, RecordingSink, pixel_at, shader
+from test_frames import frame_command, saved
+from test_sound_keys import BIN, SHOWN, sine_folder
 from test_watch import WATCH
 
 pytestmark = pytest.mark.only_on("wined3d", "sound is not the stack's doing")
@@ -158,6 +159,91 @@ def test_the_server_gone_is_one_line_and_silence_the_picture_goes_on_and_escape_
         assert run.wait_exit() == 0
         errors = [line for line in run.output() if line.startswith("Error")]
         assert len(errors) == 2 and re.match(STOPPED, errors[0]), errors
+    finally:
+        if player:
+            player.kill()
+        sink.stop()
+
+
+# sound_in in the first 512 columns, a WAV's picture in the next 512: row 0 above, row 1 below.
+BESIDE_A_WAV = shader("""float2 pixel = floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5);
+    float2 at = float2((fmod(pixel.x, 512) + 0.5) / 512, pixel.y < 512 ? 0.25 : 0.75);
+    return lerp(tex2D(sound_in, at), tex2D(music, at), step(512, pixel.x));""",
+                      VERTEX_STAGE + "sampler2D sound_in; sampler2D music; float4 resolution;")
+
+
+def test_an_exact_frame_says_sound_in_reads_silence_and_a_wav_beside_it_reads_as_ever(hotfx):
+    sinks, players = [], []
+
+    def folder(path):
+        sine_folder(path)
+        (path / "main.fx").write_text(BESIDE_A_WAV)
+        sinks.append(server_in(path))
+        players.append(play(path, 1000))
+    try:
+        run = hotfx(folder, command=frame_command("--frame", 90, "out.png"), env=PULSE)
+        assert run.wait_exit(timeout=120) == 0
+        assert run.output() == ["Load Shader.", "sound_in: --frame and --frames can't replay live sound; sound_in, "
+                                "sound_in_smoothed and sound_in_total read silence"]
+        img = saved(run, "out.png")
+        assert rows(img) == ([0] * 512, [128] * 512)
+        wav = [pixel_at(img, x, 100)[0] for x in range(512, 1024)]
+        assert wav[BIN] == max(wav) > 200 and max(wav[:BIN - 8]) <= 10, wav
+    finally:
+        for player in players:
+            player.kill()
+        for sink in sinks:
+            sink.stop()
+
+
+# Row 0 of sound_in in the top band, sound_in_smoothed in the middle one, and sound_in_total
+# divided by 1000 in the bottom one, each texel in its column.
+COMPANIONS = shader("""float2 pixel = floor((float2(uv.x, -uv.y) * 0.5 + 0.5) * resolution.xy + 0.5);
+    float x = (pixel.x + 0.5) / 512;
+    float4 live = tex2D(sound_in, float2(x, 0.25));
+    float4 held = tex2D(sound_in_smoothed, float2(x, 0.5));
+    float4 total = tex2D(sound_in_total, float2(x, 0.5)) / 1000;
+    return pixel.y < 200 ? live : pixel.y < 400 ? held : total;""",
+                    VERTEX_STAGE + "sampler2D sound_in; sampler2D sound_in_smoothed; sampler2D sound_in_total; "
+                                   "float4 resolution;")
+
+
+def bands(img, x):
+    return tuple(pixel_at(img, x, y)[0] for y in (100, 300, 500))
+
+
+def test_smoothed_rises_with_a_tone_at_once_and_falls_back_slowly_after_it(hotfx):
+    run, sink = listening(hotfx, COMPANIONS)
+    player = None
+    try:
+        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
+        peak = round(1000 * 2048 / rate)
+        player = play(run.folder, 1000)
+        img = run.wait_for_picture(lambda img: bands(img, peak)[0] == 255, label="tone")
+        assert bands(img, peak)[1] == 255
+        player.kill()
+        img = run.wait_for_picture(lambda img: bands(img, peak)[0] == 0, label="silence")
+        # At most 0.5 of the range a second: after the tone it still holds most of it.
+        assert 128 < bands(img, peak)[1] < 255, bands(img, peak)
+        time.sleep(2.5)
+        assert bands(run.screenshot("later"), peak)[1] == 0
+    finally:
+        if player:
+            player.kill()
+        sink.stop()
+
+
+def test_total_grows_with_each_frame_of_a_tone_in_its_bins_alone(hotfx):
+    run, sink = listening(hotfx, COMPANIONS)
+    player = None
+    try:
+        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
+        peak = round(1000 * 2048 / rate)
+        player = play(run.folder, 1000)
+        first = bands(run.wait_for_picture(lambda img: bands(img, peak)[2] > 0, label="tone"), peak)[2]
+        time.sleep(1)
+        img = run.screenshot("later")
+        assert bands(img, peak)[2] > first and bands(img, 400)[2] == 0, (first, bands(img, peak), bands(img, 400))
     finally:
         if player:
             player.kill()
