@@ -77,8 +77,9 @@ bool run_hotfx(const char* mode, long passes)
     watch_folder = false;
     wrap_time = strcmp(mode, "sound") == 0;
     bool four_passes = strcmp(mode, "passes") == 0;
+    quiet.listens = strcmp(mode, "listen") == 0;
     quiet.passes = four_passes;
-    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time || four_passes)
+    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time || four_passes || quiet.listens)
         watch_folder = true;     // as read_options leaves it for --watch
     if (wrap_time)
         quiet.wav = bench_wav(&quiet.wav_size);  // ps_main reads music.wav through a sampler
@@ -88,7 +89,7 @@ bool run_hotfx(const char* mode, long passes)
         quiet.compile_fails = true;
     else if (strcmp(mode, "reload") == 0)
         quiet.f5 = (SHORT)0x8000;
-    else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0)
+    else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0 && !quiet.listens)
         return false;
     passes_left = passes > 0 ? passes - 1 : 0;
     hotfx_main(0, NULL);

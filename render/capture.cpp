@@ -196,11 +196,11 @@ void restart_totals()
 }
 
 // The buffers the device has filled, in the order it fills them, into the ring, each handed
-// back at once. A device that has sent nothing for a while is said to have stopped, once, and
+// back at once; a round of them at most, however fast a device fills them. A device that has sent nothing for a while is said to have stopped, once, and
 // reads silence until it sends again.
 static void take_buffers(double now)
 {
-    while (headers[next_buffer].dwFlags & WHDR_DONE) {
+    for (int taken = 0; taken < buffer_count && (headers[next_buffer].dwFlags & WHDR_DONE); taken++) {
         WAVEHDR& header = headers[next_buffer];
         const short* samples = buffers[next_buffer];
         for (DWORD i = 0, count = header.dwBytesRecorded / 2; i < count && i < (DWORD)buffer_samples; i++) {

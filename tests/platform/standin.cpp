@@ -159,7 +159,7 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
-    BYTE bytes[512 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row
+    BYTE bytes[2048 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row, and a row of floats
     HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
     {
         log(record.name + "->LockRect()");
