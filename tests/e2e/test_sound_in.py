@@ -2,6 +2,7 @@
 here the monitor of a real PulseAudio server's null sink, into which paplay plays tones. Sound
 is not the Direct3D stack's doing, so these run on wined3d alone."""
 
+import os
 import re
 import subprocess
 import time
@@ -10,9 +11,10 @@ import wave
 import numpy
 import pytest
 
-from support import VERTEX_STAGE, RecordingSink, pixel_at, shader
+from support import EXE, VERTEX_STAGE, RecordingSink, pixel_at, shader
 from test_frames import frame_command, saved
 from test_sound_keys import BIN, SHOWN, sine_folder
+from test_view import VIEW
 from test_watch import WATCH
 
 pytestmark = pytest.mark.only_on("wined3d", "sound is not the stack's doing")
@@ -247,4 +249,30 @@ def test_total_grows_with_each_frame_of_a_tone_in_its_bins_alone(hotfx):
     finally:
         if player:
             player.kill()
+        sink.stop()
+
+
+@pytest.mark.default_stack
+def test_view_passes_sound_in_on_and_reaches_the_sessions_sound_server(tmp_path):
+    (tmp_path / "main.fx").write_text(LIVE)
+    sink = server_in(tmp_path)
+    try:
+        env = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
+        done = subprocess.run([VIEW, "--sound-in", "list", str(tmp_path)], capture_output=True, text=True,
+                              timeout=300, env=dict(env, HOTFX_EXE=str(EXE), PULSE_SERVER=f"unix:{tmp_path}/pulse.sock"))
+    finally:
+        sink.stop()
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.splitlines() == ["0: PulseAudio Input", "1: Monitor of Null Output"], done.stdout
+
+
+def test_loopback_where_winmm_has_none_is_one_line_naming_the_monitor(hotfx):
+    run, sink = listening(hotfx, args=["--sound-in", "loopback"])
+    try:
+        run.expect(r"Load Shader\.$")
+        run.expect(r'Error : sound_in: winmm has no loopback capture; under Linux with PulseAudio or PipeWire the '
+                   r'output\'s "Monitor of \.\.\." source captures what it plays: --sound-in Monitor$')
+        run.key("Escape")
+        assert run.wait_exit() == 0
+    finally:
         sink.stop()

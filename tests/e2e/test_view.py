@@ -227,6 +227,7 @@ BAD_ARGUMENTS = {
     "folder whose main.fx is a folder": (["{tmp}/c"], r"view: cannot read .*/c/main.fx"),
     "folder without main.fx": (["{tmp}/a"], r"view: no main.fx in .*/a; tools/view.sh --new .*/a starts one from the template"),
     "--new over a main.fx": (["--new", "{tmp}/c"], r"view: --new: .*/c/main.fx exists already"),
+    "--sound-in alone": (["--sound-in"], r"view: --sound-in needs list, a device's number or a part of its name, or loopback"),
 }
 
 
