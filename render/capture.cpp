@@ -205,7 +205,7 @@ static void take_buffers(double now)
         const short* samples = buffers[next_buffer];
         for (DWORD i = 0, count = header.dwBytesRecorded / 2; i < count && i < (DWORD)buffer_samples; i++) {
             heard_ring[ring_at] = samples[i] / 32768.0f;
-            ring_at = (ring_at + 1) % spectrum_size;
+            ring_at = ring_at + 1 == spectrum_size ? 0 : ring_at + 1;
         }
         header.dwFlags &= ~WHDR_DONE;
         header.dwBytesRecorded = 0;

@@ -244,13 +244,17 @@ MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT, const WAVEFORMATEX*, DWORD_PT
     return ++quiet.calls, *wave_in = (HWAVEIN)&quiet, quiet.listens ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
 }
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return ++quiet.calls, header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR; }
-// A 1 kHz tone at 44,100 samples a second, a buffer's worth at a time, each buffer full at once.
+// A 1 kHz tone at 44,100 samples a second, a buffer's worth at a time, each buffer full at once;
+// made once, so that the buffers cost a copy each.
 MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR* header, UINT)
 {
-    static int phase = 0;
-    short* samples = (short*)header->lpData;
-    for (DWORD i = 0; i < header->dwBufferLength / 2; i++, phase = (phase + 1000) % 44100)
-        samples[i] = (short)(16384 * sin(2 * 3.14159265358979 * phase / 44100));
+    static short second[44100 + 4096];
+    static DWORD at = 0;
+    if (!second[1])
+        for (int i = 0; i < 44100 + 4096; i++)
+            second[i] = (short)(16384 * sin(2 * 3.14159265358979 * 1000 * i / 44100));
+    memcpy(header->lpData, second + at, header->dwBufferLength);
+    at = (at + header->dwBufferLength / 2) % 44100;
     header->dwBytesRecorded = header->dwBufferLength;
     header->dwFlags |= WHDR_DONE;
     return ++quiet.calls, MMSYSERR_NOERROR;
