@@ -15,52 +15,78 @@ from support import EXE, VERTEX_STAGE, RecordingSink, pixel_at, shader
 from test_frames import frame_command, saved
 from test_sound_keys import BIN, SHOWN, sine_folder
 from test_view import VIEW
-from test_watch import WATCH
+from test_watch import LOADED, WATCH
 
 pytestmark = pytest.mark.only_on("wined3d", "sound is not the stack's doing")
 
 RATE = 44100
-PULSE = {"PULSE_SERVER": "unix:/job/pulse.sock"}
 STOPPED = (r"Error : sound_in: the capture device sent nothing for 2 seconds \(unplugged, or its sound server "
            r"gone\); it reads silence, and F5 tries the device again$")
 LISTENING = r"Listening to (.+) at (\d+) samples a second\.$"
 # The first 512 columns show sound_in's texels one for one: row 0 above, row 1 below.
 LIVE = SHOWN.replace("music", "sound_in")
+SILENCE = ([0] * 512, [128] * 512)
 
 
-def server_in(path):
-    """A sound server in the run's folder whose default source is its null sink's monitor."""
-    sink = RecordingSink(path, RATE, latency_msec=10)
-    subprocess.run(["pactl", "set-default-source", "rec.monitor"], env={"PULSE_SERVER": f"unix:{path}/pulse.sock"},
-                   check=True, timeout=10)
-    return sink
+class Room:
+    """Sound servers in the runs' folders, each with a null sink whose monitor is the default
+    source, and the tones played into them; all ended with the test."""
+
+    def __init__(self, hotfx):
+        self.hotfx, self.sinks, self.players = hotfx, [], []
+
+    def server(self, path):
+        self.sinks.append(RecordingSink(path, RATE, latency_msec=10))
+        subprocess.run(["pactl", "set-default-source", "rec.monitor"], env=self.pulse(path), check=True, timeout=10)
+        return self.sinks[-1]
+
+    def pulse(self, path):
+        return {"PULSE_SERVER": f"unix:{path}/pulse.sock"}
+
+    def hotfx_in(self, source=LIVE, command=WATCH, make=None, tone=None):
+        """hotfx listening: source as main.fx, or what make puts in the folder; a tone playing
+        from the start where asked."""
+        def folder(path):
+            make(path) if make else (path / "main.fx").write_text(source)
+            self.server(path)
+            if tone:
+                self.play(path, tone)
+        return self.hotfx(folder, command=command, env={"PULSE_SERVER": "unix:/job/pulse.sock"})
+
+    def play(self, path, frequency, seconds=30):
+        """A tone at half of full scale into the sink, until the test ends or it is killed."""
+        tone = path / f"tone{frequency}.wav"
+        with wave.open(str(tone), "wb") as out:
+            out.setnchannels(1)
+            out.setsampwidth(2)
+            out.setframerate(RATE)
+            samples = 0.5 * numpy.sin(2 * numpy.pi * frequency * numpy.arange(seconds * RATE) / RATE)
+            out.writeframes((samples * 32767).round().astype("<i2").tobytes())
+        self.players.append(subprocess.Popen(["paplay", "-d", "rec", str(tone)], env=self.pulse(path)))
+        return self.players[-1]
+
+    def close(self):
+        for player in self.players:
+            player.kill()
+        for sink in self.sinks:
+            sink.stop()
 
 
-def play(path, frequency, seconds=30):
-    """paplay playing a tone at half of full scale into the sink, until it is ended."""
-    tone = path / f"tone{frequency}.wav"
-    with wave.open(str(tone), "wb") as out:
-        out.setnchannels(1)
-        out.setsampwidth(2)
-        out.setframerate(RATE)
-        samples = 0.5 * numpy.sin(2 * numpy.pi * frequency * numpy.arange(seconds * RATE) / RATE)
-        out.writeframes((samples * 32767).round().astype("<i2").tobytes())
-    return subprocess.Popen(["paplay", "-d", "rec", str(tone)], env={"PULSE_SERVER": f"unix:{path}/pulse.sock"})
+@pytest.fixture
+def room(hotfx):
+    made = Room(hotfx)
+    yield made
+    made.close()
+
+
+def peak_of(run, frequency):
+    """The bin of the tone at the rate hotfx says it listens at."""
+    return round(frequency * 2048 / int(re.match(LISTENING, run.expect(LISTENING)).group(2)))
 
 
 def rows(img):
     """Row 0 and row 1 as the picture shows them, 0 to 255 each."""
     return ([pixel_at(img, x, 100)[0] for x in range(512)], [pixel_at(img, x, 700)[0] for x in range(512)])
-
-
-def listening(hotfx, source=LIVE, args=()):
-    sinks = []
-
-    def folder(path):
-        (path / "main.fx").write_text(source)
-        sinks.append(server_in(path))
-    run = hotfx(folder, command=WATCH + list(args), env=PULSE)
-    return run, sinks[0]
 
 
 def peaks_at(row, peak):
@@ -77,94 +103,72 @@ def crossings(row):
 
 
 @pytest.mark.parametrize("frequency", [1000, 4000])
-def test_a_tone_peaks_at_its_bin_and_row_1_shows_its_sine(hotfx, frequency, tmp_path):
-    run, sink = listening(hotfx)
-    player = None
-    try:
-        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
-        peak = round(frequency * 2048 / rate)
-        assert peak == {(1000, 44100): 46, (1000, 48000): 43, (4000, 44100): 186, (4000, 48000): 171}[frequency, rate]
-        player = play(run.folder, frequency)
-        img = run.wait_for_picture(lambda img: peaks_at(rows(img)[0], peak), label="tone")
-        row0, row1 = rows(img)
-        assert peaks_at(row0, peak), row0
-        # Half of full scale: 128 +- 64, and a period of rate / frequency samples.
-        assert 60 <= min(row1) <= 68 and 188 <= max(row1) <= 196, row1
-        assert abs(numpy.mean(numpy.diff(crossings(row1))) - rate / frequency) < 0.05 * rate / frequency, row1
-    finally:
-        if player:
-            player.kill()
-        sink.stop()
+def test_a_tone_peaks_at_its_bin_and_row_1_shows_its_sine(room, frequency):
+    run = room.hotfx_in()
+    peak = peak_of(run, frequency)
+    assert peak in {(1000): (46, 43), (4000): (186, 171)}[frequency]
+    room.play(run.folder, frequency)
+    row0, row1 = rows(run.wait_for_picture(lambda img: peaks_at(rows(img)[0], peak), label="tone"))
+    assert peaks_at(row0, peak), row0
+    # Half of full scale: 128 +- 64, and a period of rate / frequency samples.
+    assert 60 <= min(row1) <= 68 and 188 <= max(row1) <= 196, row1
+    assert abs(numpy.mean(numpy.diff(crossings(row1))) / (2048 / peak) - 1) < 0.05, row1
 
 
-def test_silence_after_a_tone_reads_0_across_row_0_and_128_across_row_1(hotfx):
-    run, sink = listening(hotfx)
-    player = None
-    try:
-        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
-        player = play(run.folder, 1000)
-        run.wait_for_picture(lambda img: peaks_at(rows(img)[0], round(1000 * 2048 / rate)), label="tone")
-        player.kill()
-        img = run.wait_for_picture(lambda img: max(rows(img)[0]) == 0, label="silence")
-        assert rows(img) == ([0] * 512, [128] * 512)
-    finally:
-        if player:
-            player.kill()
-        sink.stop()
+def test_silence_after_a_tone_reads_0_across_row_0_and_128_across_row_1(room):
+    run = room.hotfx_in()
+    peak = peak_of(run, 1000)
+    player = room.play(run.folder, 1000)
+    run.wait_for_picture(lambda img: peaks_at(rows(img)[0], peak), label="tone")
+    player.kill()
+    assert rows(run.wait_for_picture(lambda img: max(rows(img)[0]) == 0, label="silence")) == SILENCE
 
 
-def test_list_names_the_devices_and_exits_0(hotfx):
-    run, sink = listening(hotfx, args=["--sound-in", "list"])
-    try:
-        assert run.wait_exit() == 0
-        assert run.output() == ["0: PulseAudio Input", "1: Monitor of Null Output"]
-    finally:
-        sink.stop()
+def test_list_names_the_devices_and_exits_0(room):
+    run = room.hotfx_in(command=WATCH + ["--sound-in", "list"])
+    assert run.wait_exit() == 0
+    assert run.output() == ["0: PulseAudio Input", "1: Monitor of Null Output"]
 
 
-def test_a_part_of_a_name_picks_that_device(hotfx):
-    run, sink = listening(hotfx, args=["--sound-in", "monitor"])
-    try:
-        assert re.match(LISTENING, run.expect(LISTENING)).group(1) == "Monitor of Null Output"
-    finally:
-        sink.stop()
+def test_a_part_of_a_name_picks_that_device(room):
+    run = room.hotfx_in(command=WATCH + ["--sound-in", "monitor"])
+    assert re.match(LISTENING, run.expect(LISTENING)).group(1) == "Monitor of Null Output"
 
 
-def test_a_name_that_matches_no_device_is_one_line_and_2(hotfx):
-    run, sink = listening(hotfx, args=["--sound-in", "Speakers"])
-    try:
-        assert run.wait_exit() == 2
-        said = run.stderr_path.read_text(errors="replace").splitlines()
-        assert [line for line in said if line.startswith("hotfx")] == [
-            "hotfx: --sound-in Speakers: no capture device has that name; --sound-in list shows them"]
-        assert run.output() == []
-    finally:
-        sink.stop()
+def test_a_name_that_matches_no_device_is_one_line_and_2(room):
+    run = room.hotfx_in(command=WATCH + ["--sound-in", "Speakers"])
+    assert run.wait_exit() == 2
+    said = run.stderr_path.read_text(errors="replace").splitlines()
+    assert [line for line in said if line.startswith("hotfx")] == [
+        "hotfx: --sound-in Speakers: no capture device has that name; --sound-in list shows them"]
+    assert run.output() == []
 
 
-def test_the_server_gone_is_one_line_and_silence_the_picture_goes_on_and_escape_ends_with_0(hotfx):
-    run, sink = listening(hotfx)
-    player = None
-    try:
-        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
-        player = play(run.folder, 1000)
-        run.wait_for_picture(lambda img: peaks_at(rows(img)[0], round(1000 * 2048 / rate)), label="tone")
-        sink.server.kill()
-        run.expect(STOPPED)
-        img = run.wait_for_picture(lambda img: rows(img) == ([0] * 512, [128] * 512), label="silence")
-        assert rows(img) == ([0] * 512, [128] * 512)
-        run.key("F5")
-        run.expect(r"Load Shader\.$")
-        run.expect(r"Error : sound_in: the capture device failed to open \(answered \d+\); it reads silence, and F5 "
-                   r"tries the device again$")
-        run.key("Escape")
-        assert run.wait_exit() == 0
-        errors = [line for line in run.output() if line.startswith("Error")]
-        assert len(errors) == 2 and re.match(STOPPED, errors[0]), errors
-    finally:
-        if player:
-            player.kill()
-        sink.stop()
+def test_the_server_gone_is_one_line_and_silence_the_picture_goes_on_and_escape_ends_with_0(room):
+    run = room.hotfx_in()
+    peak = peak_of(run, 1000)
+    room.play(run.folder, 1000)
+    run.wait_for_picture(lambda img: peaks_at(rows(img)[0], peak), label="tone")
+    room.sinks[0].server.kill()
+    run.expect(STOPPED)
+    assert rows(run.wait_for_picture(lambda img: rows(img) == SILENCE, label="silence")) == SILENCE
+    run.key("F5")
+    run.expect(LOADED)
+    run.expect(r"Error : sound_in: the capture device failed to open \(answered \d+\); it reads silence, and F5 "
+               r"tries the device again$")
+    run.key("Escape")
+    assert run.wait_exit() == 0
+    errors = [line for line in run.output() if line.startswith("Error")]
+    assert len(errors) == 2 and re.match(STOPPED, errors[0]), errors
+
+
+def test_loopback_where_winmm_has_none_is_one_line_naming_the_monitor(room):
+    run = room.hotfx_in(command=WATCH + ["--sound-in", "loopback"])
+    run.expect(LOADED)
+    run.expect(r'Error : sound_in: winmm has no loopback capture; under Linux with PulseAudio or PipeWire the '
+               r'output\'s "Monitor of \.\.\." source captures what it plays: --sound-in Monitor$')
+    run.key("Escape")
+    assert run.wait_exit() == 0
 
 
 # sound_in in the first 512 columns, a WAV's picture in the next 512: row 0 above, row 1 below.
@@ -174,28 +178,18 @@ BESIDE_A_WAV = shader("""float2 pixel = floor((float2(uv.x, -uv.y) * 0.5 + 0.5) 
                       VERTEX_STAGE + "sampler2D sound_in; sampler2D music; float4 resolution;")
 
 
-def test_an_exact_frame_says_sound_in_reads_silence_and_a_wav_beside_it_reads_as_ever(hotfx):
-    sinks, players = [], []
-
+def test_an_exact_frame_says_sound_in_reads_silence_and_a_wav_beside_it_reads_as_ever(room):
     def folder(path):
         sine_folder(path)
         (path / "main.fx").write_text(BESIDE_A_WAV)
-        sinks.append(server_in(path))
-        players.append(play(path, 1000))
-    try:
-        run = hotfx(folder, command=frame_command("--frame", 90, "out.png"), env=PULSE)
-        assert run.wait_exit(timeout=120) == 0
-        assert run.output() == ["Load Shader.", "sound_in: --frame and --frames can't replay live sound; sound_in, "
-                                "sound_in_smoothed and sound_in_total read silence"]
-        img = saved(run, "out.png")
-        assert rows(img) == ([0] * 512, [128] * 512)
-        wav = [pixel_at(img, x, 100)[0] for x in range(512, 1024)]
-        assert wav[BIN] == max(wav) > 200 and max(wav[:BIN - 8]) <= 10, wav
-    finally:
-        for player in players:
-            player.kill()
-        for sink in sinks:
-            sink.stop()
+    run = room.hotfx_in(command=frame_command("--frame", 90, "out.png"), make=folder, tone=1000)
+    assert run.wait_exit(timeout=120) == 0
+    assert run.output() == ["Load Shader.", "sound_in: --frame and --frames can't replay live sound; sound_in, "
+                            "sound_in_smoothed and sound_in_total read silence"]
+    img = saved(run, "out.png")
+    assert rows(img) == SILENCE
+    wav = [pixel_at(img, x, 100)[0] for x in range(512, 1024)]
+    assert wav[BIN] == max(wav) > 200 and max(wav[:BIN - 8]) <= 10, wav
 
 
 # Row 0 of sound_in in the top band, sound_in_smoothed in the middle one, and sound_in_total
@@ -214,65 +208,39 @@ def bands(img, x):
     return tuple(pixel_at(img, x, y)[0] for y in (100, 300, 500))
 
 
-def test_smoothed_rises_with_a_tone_at_once_and_falls_back_slowly_after_it(hotfx):
-    run, sink = listening(hotfx, COMPANIONS)
-    player = None
-    try:
-        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
-        peak = round(1000 * 2048 / rate)
-        player = play(run.folder, 1000)
-        img = run.wait_for_picture(lambda img: bands(img, peak)[0] == 255, label="tone")
-        assert bands(img, peak)[1] == 255
-        player.kill()
-        img = run.wait_for_picture(lambda img: bands(img, peak)[0] == 0, label="silence")
-        # At most 0.5 of the range a second: after the tone it still holds most of it.
-        assert 128 < bands(img, peak)[1] < 255, bands(img, peak)
-        time.sleep(2.5)
-        assert bands(run.screenshot("later"), peak)[1] == 0
-    finally:
-        if player:
-            player.kill()
-        sink.stop()
+def test_smoothed_rises_with_a_tone_at_once_and_falls_back_slowly_after_it(room):
+    run = room.hotfx_in(COMPANIONS)
+    peak = peak_of(run, 1000)
+    player = room.play(run.folder, 1000)
+    assert bands(run.wait_for_picture(lambda img: bands(img, peak)[0] == 255, label="tone"), peak)[1] == 255
+    player.kill()
+    img = run.wait_for_picture(lambda img: bands(img, peak)[0] == 0, label="silence")
+    # At most 0.5 of the range a second: after the tone it still holds most of it.
+    assert 128 < bands(img, peak)[1] < 255, bands(img, peak)
+    time.sleep(2.5)
+    assert bands(run.screenshot("later"), peak)[1] == 0
 
 
-def test_total_grows_with_each_frame_of_a_tone_in_its_bins_alone(hotfx):
-    run, sink = listening(hotfx, COMPANIONS)
-    player = None
-    try:
-        rate = int(re.match(LISTENING, run.expect(LISTENING)).group(2))
-        peak = round(1000 * 2048 / rate)
-        player = play(run.folder, 1000)
-        first = bands(run.wait_for_picture(lambda img: bands(img, peak)[2] > 0, label="tone"), peak)[2]
-        time.sleep(1)
-        img = run.screenshot("later")
-        assert bands(img, peak)[2] > first and bands(img, 400)[2] == 0, (first, bands(img, peak), bands(img, 400))
-    finally:
-        if player:
-            player.kill()
-        sink.stop()
+def test_total_grows_with_each_frame_of_a_tone_in_its_bins_alone(room):
+    run = room.hotfx_in(COMPANIONS)
+    peak = peak_of(run, 1000)
+    room.play(run.folder, 1000)
+    first = bands(run.wait_for_picture(lambda img: bands(img, peak)[2] > 0, label="tone"), peak)[2]
+    time.sleep(1)
+    img = run.screenshot("later")
+    assert bands(img, peak)[2] > first and bands(img, 400)[2] == 0, (first, bands(img, peak), bands(img, 400))
 
 
 @pytest.mark.default_stack
 def test_view_passes_sound_in_on_and_reaches_the_sessions_sound_server(tmp_path):
     (tmp_path / "main.fx").write_text(LIVE)
-    sink = server_in(tmp_path)
+    room = Room(None)
+    room.server(tmp_path)
     try:
         env = {name: value for name, value in os.environ.items() if name != "DISPLAY"}
         done = subprocess.run([VIEW, "--sound-in", "list", str(tmp_path)], capture_output=True, text=True,
-                              timeout=300, env=dict(env, HOTFX_EXE=str(EXE), PULSE_SERVER=f"unix:{tmp_path}/pulse.sock"))
+                              timeout=300, env=dict(env, HOTFX_EXE=str(EXE), **room.pulse(tmp_path)))
     finally:
-        sink.stop()
+        room.close()
     assert done.returncode == 0, done.stderr
     assert done.stdout.splitlines() == ["0: PulseAudio Input", "1: Monitor of Null Output"], done.stdout
-
-
-def test_loopback_where_winmm_has_none_is_one_line_naming_the_monitor(hotfx):
-    run, sink = listening(hotfx, args=["--sound-in", "loopback"])
-    try:
-        run.expect(r"Load Shader\.$")
-        run.expect(r'Error : sound_in: winmm has no loopback capture; under Linux with PulseAudio or PipeWire the '
-                   r'output\'s "Monitor of \.\.\." source captures what it plays: --sound-in Monitor$')
-        run.key("Escape")
-        assert run.wait_exit() == 0
-    finally:
-        sink.stop()

@@ -939,13 +939,10 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out)
     return MMSYSERR_NOERROR;
 }
 
-// The capture devices: any number of them, opened one at a time.
+// The capture devices: any number of them, opened one at a time; their buffers are never filled.
 static HWAVEIN const wave_in_handle = (HWAVEIN)0x7E01;
 
-UINT WINAPI waveInGetNumDevs()
-{
-    return (UINT)standin().script.capture_devices.size();
-}
+UINT WINAPI waveInGetNumDevs() { return (UINT)standin().script.capture_devices.size(); }
 
 MMRESULT WINAPI waveInGetDevCapsA(UINT device, WAVEINCAPSA* caps, UINT)
 {
@@ -968,37 +965,14 @@ MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT device, const WAVEFORMATEX* wa
     return status;
 }
 
-MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT)
-{
-    header->dwFlags |= WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR*, UINT)
-{
-    return standin().script.add_buffer_status;
-}
-
-MMRESULT WINAPI waveInStart(HWAVEIN)
-{
-    log("waveInStart(wave_in)");
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI waveInReset(HWAVEIN)
-{
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR* header, UINT)
-{
-    header->dwFlags &= ~WHDR_PREPARED;
-    return MMSYSERR_NOERROR;
-}
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR*, UINT) { return MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInStart(HWAVEIN) { return log("waveInStart(wave_in)"), MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInReset(HWAVEIN) { return MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return header->dwFlags &= ~WHDR_PREPARED, MMSYSERR_NOERROR; }
 
 MMRESULT WINAPI waveInClose(HWAVEIN wave_in)
 {
-    log("waveInClose(wave_in)");
     if (wave_in != wave_in_handle)
         fault("waveInClose given a device that is not open");
     return MMSYSERR_NOERROR;

@@ -52,11 +52,10 @@ struct standin_script {
     // Playing sound: what waveOutOpen answers, and how many samples the device says it played.
     MMRESULT wave_out_open_status = MMSYSERR_NOERROR;
     DWORD samples_played = 0;
-    // Capturing sound: the devices' names, what waveInOpen answers (one per call first, then
-    // MMSYSERR_NOERROR) and what waveInAddBuffer answers; the buffers are never filled.
+    // Capturing sound: the devices' names, and what waveInOpen answers (one per call first,
+    // then MMSYSERR_NOERROR).
     std::vector<std::string> capture_devices;
     std::deque<MMRESULT> wave_in_opens;
-    MMRESULT add_buffer_status = MMSYSERR_NOERROR;
     DWORD ms_per_draw = 0;                             // the clock's advance at each DrawPrimitiveUP
 };
 
