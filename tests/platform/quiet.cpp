@@ -239,10 +239,7 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quie
 MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 UINT WINAPI waveInGetNumDevs() { return ++quiet.calls, quiet.listens ? 1 : 0; }
 MMRESULT WINAPI waveInGetDevCapsA(UINT, WAVEINCAPSA*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
-MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD)
-{
-    return ++quiet.calls, *wave_in = (HWAVEIN)&quiet, quiet.listens ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER;
-}
+MMRESULT WINAPI waveInOpen(HWAVEIN* in, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, *in = (HWAVEIN)&quiet, quiet.listens ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER; }
 MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return ++quiet.calls, header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR; }
 // A 1 kHz tone at 44,100 samples a second, a buffer's worth at a time, each buffer full at once;
 // made once, so that the buffers cost a copy each.
@@ -256,8 +253,7 @@ MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR* header, UINT)
     memcpy(header->lpData, second + at, header->dwBufferLength);
     at = (at + header->dwBufferLength / 2) % 44100;
     header->dwBytesRecorded = header->dwBufferLength;
-    header->dwFlags |= WHDR_DONE;
-    return ++quiet.calls, MMSYSERR_NOERROR;
+    return ++quiet.calls, header->dwFlags |= WHDR_DONE, MMSYSERR_NOERROR;
 }
 MMRESULT WINAPI waveInStart(HWAVEIN) { return ++quiet.calls, MMSYSERR_NOERROR; }
 MMRESULT WINAPI waveInReset(HWAVEIN) { return ++quiet.calls, MMSYSERR_NOERROR; }

@@ -296,13 +296,11 @@ typedef HWAVEIN__* HWAVEIN;
 #define WAVERR_BADFORMAT 32
 #define MAXPNAMELEN 32
 struct WAVEINCAPSA {
-    WORD wMid;
-    WORD wPid;
+    WORD wMid, wPid;
     UINT vDriverVersion;
     char szPname[MAXPNAMELEN];
     DWORD dwFormats;
-    WORD wChannels;
-    WORD wReserved1;
+    WORD wChannels, wReserved1;
 };
 UINT WINAPI waveInGetNumDevs();
 MMRESULT WINAPI waveInGetDevCapsA(UINT device, WAVEINCAPSA* caps, UINT size);
