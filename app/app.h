@@ -20,5 +20,6 @@ extern unsigned long picture_width;
 extern unsigned long picture_height;
 extern BYTE osc_address[4];
 extern unsigned long osc_port;
+extern const char* sound_in_device;
 
 bool read_options(int argc, char* argv[]);

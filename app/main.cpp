@@ -144,9 +144,15 @@ int main(int argc, char* argv[])
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!read_options(argc, argv))
         return 2;
+    if (strcmp(sound_in_device, "list") == 0) {
+        list_capture_devices();
+        return 0;
+    }
+    if (sound_in_device[0] && !choose_capture_device(sound_in_device))
+        return 2;
     // What a shader declares by name and hotfx fills, given any option. Without one a shader
     // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
-    use_options(watch_folder || save_frames || picture_width || osc_port, watch_folder);
+    use_options(watch_folder || save_frames || picture_width || osc_port || sound_in_device[0], watch_folder, save_frames);
     if (picture_width && !use_picture_size(picture_width, picture_height))
         return 2;
     // --frame and --frames draw what main.values holds: they don't listen.
@@ -187,6 +193,7 @@ int main(int argc, char* argv[])
 
     stop_watching();
     stop_osc();
+    stop_listening();
     release_shaders();
     release_device_resources(false);
     if (device) {

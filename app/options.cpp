@@ -20,8 +20,13 @@ unsigned long picture_height = 0;
 BYTE osc_address[4] = {127, 0, 0, 1};
 unsigned long osc_port = 0;
 
+// --sound-in: "list", "loopback", a capture device's number or part of its name; "" for the
+// system's default.
+const char* sound_in_device = "";
+
 static const char usage[] =
-    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT]";
+    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
+    " [--sound-in list|DEVICE|loopback] [--osc [ADDRESS:]PORT]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -77,23 +82,25 @@ static bool read_size(const char* text)
            picture_width > 0 && picture_height > 0 && picture_width <= largest_side && picture_height <= largest_side;
 }
 
-// --size may stand anywhere; it is taken out, and the rest read as they would be without it.
-static bool read_size_option(int* argc, char* argv[])
+// --size, --sound-in and --osc may stand anywhere; each is taken out with its value, and the rest read
+// as they would be without it. Returns the value, "" when not given, or NULL after saying why.
+static const char* take_option(int* argc, char* argv[], const char* name)
 {
     for (int i = 1; i < *argc; i++) {
-        if (strcmp(argv[i], "--size") != 0)
+        if (strcmp(argv[i], name) != 0)
             continue;
-        if (i + 1 == *argc || !read_size(argv[i + 1]))
-            return bad_arguments("not a size such as 1920x1080: ", i + 1 < *argc ? argv[i + 1] : "");
+        if (i + 1 == *argc || !argv[i + 1][0])
+            return bad_arguments("a value is missing after ", name), (const char*)NULL;
+        const char* value = argv[i + 1];
         for (int j = i; j + 2 <= *argc; j++)
             argv[j] = argv[j + 2];
         *argc -= 2;
         for (int j = i; j < *argc; j++)
-            if (strcmp(argv[j], "--size") == 0)
-                return bad_arguments("--size given twice", "");
-        return true;
+            if (strcmp(argv[j], name) == 0)
+                return bad_arguments(name, " given twice"), (const char*)NULL;
+        return value;
     }
-    return true;
+    return "";
 }
 
 // [A.B.C.D:]PORT: an IPv4 address in four decimal numbers, and a port from 1 to 65535.
@@ -111,30 +118,21 @@ static bool read_osc_place(const char* text)
     return read_frame_number(at, &osc_port) && osc_port >= 1 && osc_port <= 65535;
 }
 
-// --osc may stand anywhere too, and is taken out the same way.
-static bool read_osc_option(int* argc, char* argv[])
-{
-    for (int i = 1; i < *argc; i++) {
-        if (strcmp(argv[i], "--osc") != 0)
-            continue;
-        if (i + 1 == *argc || !read_osc_place(argv[i + 1]))
-            return bad_arguments("not a port such as 9000 or 0.0.0.0:9000 for --osc: ", i + 1 < *argc ? argv[i + 1] : "");
-        for (int j = i; j + 2 <= *argc; j++)
-            argv[j] = argv[j + 2];
-        *argc -= 2;
-        for (int j = i; j < *argc; j++)
-            if (strcmp(argv[j], "--osc") == 0)
-                return bad_arguments("--osc given twice", "");
-        return true;
-    }
-    return true;
-}
-
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
-    if (!read_size_option(&argc, argv) || !read_osc_option(&argc, argv))
+    const char* size = take_option(&argc, argv, "--size");
+    if (!size)
         return false;
+    if (size[0] && !read_size(size))
+        return bad_arguments("not a size such as 1920x1080: ", size);
+    if (!(sound_in_device = take_option(&argc, argv, "--sound-in")))
+        return false;
+    const char* osc = take_option(&argc, argv, "--osc");
+    if (!osc)
+        return false;
+    if (osc[0] && !read_osc_place(osc))
+        return bad_arguments("not a port such as 9000 or 0.0.0.0:9000 for --osc: ", osc);
     if (argc <= 1)
         return true;
     const char* option = argv[1];

@@ -20,6 +20,7 @@ BENCHMARK_CAPTURE(pass, watching_the_folder, "watch");
 BENCHMARK_CAPTURE(pass, every_named_input, "inputs");
 BENCHMARK_CAPTURE(pass, four_passes, "passes");
 BENCHMARK_CAPTURE(pass, reading_a_wav, "sound");
+BENCHMARK_CAPTURE(pass, hearing_a_tone, "listen");
 
 // The sound's picture alone, as each frame asks for it: bench_wav's track at one frame's time
 // after another, going round within the sound.
@@ -42,5 +43,18 @@ static void sound_rows_alone(benchmark::State& state)
     release_sound(&music);
 }
 BENCHMARK(sound_rows_alone);
+
+// What sound_in and its companions cost a frame: a round of buffers of a tone taken, the
+// spectrum of the last 2048 samples, the held levels and the totals.
+static void listening_alone(benchmark::State& state)
+{
+    quiet = quiet_state{};
+    quiet.listens = true;
+    start_listening(false);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(listen());
+    stop_listening();
+}
+BENCHMARK(listening_alone);
 
 BENCHMARK_MAIN();

@@ -83,8 +83,9 @@ bool run_hotfx(const char* mode, long passes)
     osc_port = 0;
     wrap_time = strcmp(mode, "sound") == 0;
     bool four_passes = strcmp(mode, "passes") == 0;
+    quiet.listens = strcmp(mode, "listen") == 0;
     quiet.passes = four_passes;
-    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time || four_passes)
+    if (strcmp(mode, "watch") == 0 || strcmp(mode, "inputs") == 0 || wrap_time || four_passes || quiet.listens)
         watch_folder = true;     // as read_options leaves it for --watch
     if (wrap_time)
         quiet.wav = bench_wav(&quiet.wav_size);  // ps_main reads music.wav through a sampler
@@ -101,7 +102,7 @@ bool run_hotfx(const char* mode, long passes)
         quiet.datagram_size = sizeof level_bundle - 1;
         quiet.datagrams_per_frame = 4;
     }
-    else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0)
+    else if (strcmp(mode, "both") != 0 && strcmp(mode, "watch") != 0 && !quiet.listens)
         return false;
     passes_left = passes > 0 ? passes - 1 : 0;
     hotfx_main(0, NULL);

@@ -9,7 +9,7 @@
 int main(int argc, char* argv[])
 {
     if (argc != 3 || !run_hotfx(argv[1], atol(argv[2]))) {
-        fprintf(stderr, "usage: %s both|none|reload|watch|inputs|passes|sound|osc PASSES\n", argv[0]);
+        fprintf(stderr, "usage: %s both|none|reload|watch|inputs|passes|sound|osc|listen PASSES\n", argv[0]);
         return 2;
     }
     return 0;

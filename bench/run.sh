@@ -58,4 +58,6 @@ HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/osc_latency.py buil
 # A WAV's clicks in a PulseAudio null sink against the frames that show them; Debian's Python,
 # where python3-numpy lives.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" /usr/bin/python3 bench/av_offset.py BENCHMARKS.md
+# Live sound in: a tone in a PulseAudio null sink against the first frame whose sound_in shows it.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" /usr/bin/python3 bench/sound_in_latency.py BENCHMARKS.md
 echo "bench: figures written to BENCHMARKS.md"

@@ -31,17 +31,17 @@ BEGIN, END = "<!-- sound picture: written by bench/sound_native.py -->", "<!-- e
 FRAME_NS = 1e9 / 60
 
 
-def google_benchmark(bench_exe, out_dir):
-    """Median CPU time in nanoseconds of sound_rows alone and of a pass reading the WAV."""
+def google_benchmark(bench_exe, out_dir, alone="sound_rows_alone", per_pass="pass/reading_a_wav"):
+    """Median CPU time in nanoseconds of a picture alone and of a pass that makes it."""
     out = out_dir / "sound_bench.json"
     # A pass prints that there is no sound device, once a run.
-    subprocess.run([str(bench_exe), "--benchmark_filter=^(pass/reading_a_wav|sound_rows_alone)$",
+    subprocess.run([str(bench_exe), f"--benchmark_filter=^({per_pass}|{alone})$",
                     "--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true",
                     f"--benchmark_out={out}", "--benchmark_out_format=json"],
                    stdout=subprocess.DEVNULL, check=True)
     medians = {result["run_name"]: result["cpu_time"] for result in json.loads(out.read_text())["benchmarks"]
                if result.get("aggregate_name") == "median"}
-    return medians["sound_rows_alone"], medians["pass/reading_a_wav"]
+    return medians[alone], medians[per_pass]
 
 
 def inclusive(out_file):
@@ -95,6 +95,24 @@ def main():
     rows.append(row("Heap allocations per pass after the first, --watch with ps_main reading a WAV",
                     f"{allocations:g}", "0", allocations == 0,
                     f"valgrind --tool=memcheck {rel(passes_exe)} sound {FEW} and {MANY}: difference of "
+                    f"'total heap usage' allocs / {MANY - FEW}"))
+    # Live sound in: a round of 16 buffers of a tone taken from the quiet stand-in's capture
+    # device in every call, more than a frame at 60 a second takes (three), then the spectrum, the
+    # held levels and the totals; the pass uploads all three pictures.
+    alone, per_pass = google_benchmark(bench_exe, out_dir, "listening_alone", "pass/hearing_a_tone")
+    command = f"{rel(bench_exe)} --benchmark_filter=… --benchmark_repetitions=5 (median CPU time)"
+    rows.append(row("Time of listen(), a frame's sound_in with its two companions (16 buffers of 256 samples "
+                    "taken, the 2048-point transform, 512 held levels and totals)",
+                    f"{alone / 1000:.1f} µs ({100 * alone / FRAME_NS:.2f} % of a 16.7 ms frame)",
+                    f"at most 1 % of a frame ({FRAME_NS / 100000:.0f} µs)", alone <= FRAME_NS / 100,
+                    command.replace("…", "listening_alone")))
+    rows.append(row("Time per pass, --watch with ps_main reading sound_in, sound_in_smoothed and sound_in_total",
+                    f"{per_pass / 1000:.1f} µs", "", None, command.replace("…", "pass/hearing_a_tone")))
+    extra = heap_allocations(passes_exe, "listen", MANY) - heap_allocations(passes_exe, "listen", FEW)
+    allocations = extra / (MANY - FEW)
+    rows.append(row("Heap allocations per pass after the first, --watch with ps_main reading the live sound",
+                    f"{allocations:g}", "0", allocations == 0,
+                    f"valgrind --tool=memcheck {rel(passes_exe)} listen {FEW} and {MANY}: difference of "
                     f"'total heap usage' allocs / {MANY - FEW}"))
     for found in rows:
         print(found["figure"], ":", found["value"], flush=True)

@@ -33,9 +33,9 @@ bool device_failed = false;
 static const double catch_up_seconds = 0.040;
 static bool catching_up = false;
 
-void use_options(bool options, bool watching)
+void use_options(bool options, bool watching, bool exact)
 {
-    use_named_inputs(options, watching);
+    use_named_inputs(options, watching, exact);
     missing_said_once = watching;
 }
 
@@ -136,7 +136,7 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
         return false;
     const frame_events* events = take_events();
     give_keys(set, events);
-    set_frame_inputs(time, (float)frame, events);
+    set_frame_inputs(time, (float)frame, events, set->listens ? listen() : NULL);
     if (fresh)
         begin_previous_frame();
     if (set->vertex) {

@@ -5,7 +5,8 @@
 
 #include "render/render.h"
 
-static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard"};
+static const char* const input_names[] = {"resolution", "time", "frame", "mouse", "previous_frame", "keyboard",
+                                          "sound_in", "sound_in_smoothed", "sound_in_total"};
 // What a sampler NAME reads when main.fx has no ps_NAME and there is no NAME.wav, in the order
 // looked for; a samplerCUBE or a sampler3D reads the .dds alone.
 static const char* const image_files[] = {".png", ".jpg", ".jpeg", ".bmp", ".dds", ".tga"};
@@ -19,6 +20,14 @@ static IDirect3DBaseTexture9* bound[21];
 static IDirect3DBaseTexture9* const unknown_texture = (IDirect3DBaseTexture9*)&bound;
 // A register's worth for each named constant, as the frame being drawn has them.
 static float values[4][4];
+// What the capture device heard up to the frame being drawn, where the set listens.
+static const hearing* heard_now = NULL;
+
+// The live sound's three pictures: 512x2 bytes as a WAV's, 512x1 bytes, and 512x1 floats.
+static const struct {
+    UINT height;
+    D3DFORMAT format;
+} listening_textures[] = {{2, D3DFMT_L8}, {1, D3DFMT_L8}, {1, D3DFMT_R32F}};
 
 static int slot_of(DWORD sampler)
 {
@@ -89,6 +98,17 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     strcpy(in.name, desc.Name);
 }
 
+// The texture of sound_in or one of its companions; false after saying it reads black.
+static bool make_listening_texture(input* in, int kind)
+{
+    const auto& made = listening_textures[kind - input_sound_in];
+    if (device->CreateTexture(sound_width, made.height, 1, 0, made.format, D3DPOOL_MANAGED, &in->texture, NULL) == D3D_OK)
+        return true;
+    in->texture = NULL;
+    printf("Error : %s: the device refused its texture; it reads black\n", input_names[kind]);
+    return false;
+}
+
 // Notes what one compiled stage declares by the names above. A name hotfx fills must be of the
 // register set it is filled through: a sampler called time would otherwise be written as a
 // constant, to a register of its sampler's number. Any other sampler is an image or a pass,
@@ -136,6 +156,9 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
         }
         set.reads_previous_frame |= kind == input_previous_frame;
         set.reads_keyboard |= kind == input_keyboard;
+        if (kind >= input_sound_in && kind <= input_sound_in_total && !make_listening_texture(&in, kind))
+            set.failed = true;
+        set.listens |= in.texture != NULL;
         in.kind = (BYTE)kind;
         in.stage = (BYTE)stage;
         in.index = (WORD)(desc.RegisterIndex + (sampler && !stage ? D3DVERTEXTEXTURESAMPLER0 : 0));
@@ -247,6 +270,7 @@ void release_inputs(stage_inputs* inputs)
     inputs->count = inputs->constant_count = inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
+    inputs->listens = false;
 }
 
 // With unbind_all, after a swap or before a set goes: what the device holds goes from it. Without,
@@ -332,8 +356,9 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
 }
 
 // The named constants' values in the frame about to be drawn: the time, the frame, the mouse.
-void set_frame_inputs(float time, float frame, const frame_events* events)
+void set_frame_inputs(float time, float frame, const frame_events* events, const hearing* heard)
 {
+    heard_now = heard;
     values[input_time][0] = time;
     values[input_frame][0] = frame;
     memcpy(values[input_mouse], events->mouse, sizeof events->mouse);
@@ -348,6 +373,20 @@ static void fill_sounds(const stage_inputs* reads)
             sound_rows(&reads->inputs[i].sound, values[input_time][0], rows);
             upload(reads->inputs[i].texture, rows[0], sound_width, 2);
         }
+}
+
+// The live sound's pictures a stage reads, as the frame heard it.
+static void fill_hearing(const stage_inputs* reads)
+{
+    for (int i = 0; i < reads->count && heard_now; i++) {
+        const input& in = reads->inputs[i];
+        if (in.kind == input_sound_in)
+            upload(in.texture, heard_now->rows[0], sound_width, 2);
+        else if (in.kind == input_sound_in_smoothed)
+            upload(in.texture, heard_now->smoothed, sound_width, 1);
+        else if (in.kind == input_sound_in_total)
+            upload(in.texture, (const BYTE*)heard_now->total, sizeof heard_now->total, 1);
+    }
 }
 
 // Each cube map and volume a stage reads, where the device doesn't have it bound already; out of
@@ -371,6 +410,8 @@ void feed_stage(const stage_inputs* reads)
         memcpy(at->to, at->from, sizeof values[0]);
     if (reads->reads_sound)
         fill_sounds(reads);
+    if (reads->listens)
+        fill_hearing(reads);
     for (const binding *to = reads->bindings, *end = to + reads->binding_count; to != end; to++)
         if (bound[to->slot] != *to->texture) {
             bound[to->slot] = *to->texture;

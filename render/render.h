@@ -16,7 +16,7 @@ extern const float time_step;
 
 // What the shell asks for. With an option, a shader gets the named inputs; under --watch a
 // missing stage is said once after each load.
-void use_options(bool named_inputs, bool watching);
+void use_options(bool named_inputs, bool watching, bool exact = false);
 bool use_picture_size(unsigned long width, unsigned long height);
 void load_shaders();
 bool shaders_loaded();
@@ -39,6 +39,10 @@ void close_controls();
 void save_values();
 bool listen_osc(const BYTE address[4], WORD port);
 void stop_osc();
+// Live sound in (capture.cpp): the devices, the one chosen, and its end.
+void list_capture_devices();
+bool choose_capture_device(const char* wanted);
+void stop_listening();
 
 struct quad_vertex {
     float x, y, z;
@@ -50,6 +54,7 @@ extern const quad_vertex quad_vertices[4];
 
 // Sound (sound.cpp): a track is NAME.wav read whole, owned by the input that reads it.
 const int sound_width = 512;
+const int spectrum_size = 2048;
 struct track {
     float* mono;     // the channels' average, -1 to 1; the one allocation, freed with the track
     short* stereo;   // left and right after one another, for the sound device; in the same block
@@ -59,6 +64,7 @@ struct track {
 enum sound_found { sound_loaded, no_sound_file, unreadable_sound };
 sound_found load_sound(const char* name, track* into);
 void sound_rows(const track* sound, float time, BYTE rows[2][sound_width]);
+void spectrum_rows(const float samples[spectrum_size], BYTE rows[2][sound_width]);
 void release_sound(track* sound);
 bool start_playback(const track* sound, float time);
 void stop_playback();
@@ -80,6 +86,18 @@ void restart_chain();
 bool take_arrival();
 void play_sound(const track* sound);
 void follow_sound();
+
+// What the capture device heard (capture.cpp), as the frame about to be drawn reads it: the
+// 512x2 picture of the last spectrum_size samples, each bin's level held after its peaks, and
+// each bin's level summed over the frames drawn since the load.
+struct hearing {
+    BYTE rows[2][sound_width];
+    BYTE smoothed[sound_width];
+    float total[sound_width];
+};
+void start_listening(bool exact);
+void restart_totals();
+const hearing* listen();
 
 // Keys and the mouse (events.cpp), given to the shaders at the start of each frame drawn.
 struct frame_events {
@@ -108,6 +126,7 @@ void print_compiler_messages(const char* text, int length);
 
 // What a stage declares by name and hotfx fills.
 enum input_kind { input_resolution, input_time, input_frame, input_mouse, input_previous_frame, input_keyboard,
+                  input_sound_in, input_sound_in_smoothed, input_sound_in_total,
                   input_image, input_cube, input_volume, input_pass, input_sound, input_global };
 
 struct input {
@@ -151,6 +170,7 @@ struct stage_inputs {
     bool reads_previous_frame;
     bool reads_keyboard;
     bool reads_sound;
+    bool listens;      // to sound_in, sound_in_smoothed or sound_in_total
     bool failed;
     bool time_in_c0;   // no named constant is there
     BYTE constant_count, binding_count;
@@ -210,6 +230,7 @@ struct shader_set {
     int pass_count;
     int order[17];     // the order they are drawn in, ps_main last
     bool carries_state;  // a frame depends on the frames before it
+    bool listens;        // some stage reads the live sound
     bool reads_previous_frame;
     IDirect3DTexture9* keyboard;
     bool keys_given;
@@ -248,7 +269,7 @@ void take_osc_messages();
 shader_set* drawn_set();
 void set_sampler_states();
 void set_stage_sampler_states(const stage_inputs& reads);
-void use_named_inputs(bool use, bool watching = false);
+void use_named_inputs(bool use, bool watching = false, bool exact = false);
 
 // Inputs (inputs.cpp): what a compiled stage declares, and what each frame gives it.
 struct ID3DXConstantTable;
@@ -258,7 +279,7 @@ bool make_keyboard(shader_set* set);
 void release_inputs(stage_inputs* inputs);
 void give_keys(shader_set* set, const frame_events* events);
 void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4]);
-void set_frame_inputs(float time, float frame, const frame_events* events);
+void set_frame_inputs(float time, float frame, const frame_events* events, const hearing* heard);
 void feed_stage(const stage_inputs* reads);
 void unbind(IDirect3DBaseTexture9* texture, const pass& drawn);
 void forget_bindings(bool unbind_all);

@@ -52,6 +52,8 @@ float shader_constants[64][4];
 // load, and the files a load reads listed for --watch.
 static bool named_inputs = false;
 static bool controls_shown = false;
+// --frame and --frames: what can't be drawn again the same reads silence.
+static bool exact_frames = false;
 
 // The drawn set and the one a load builds beside it: only a load that made every stage
 // replaces the drawn one, so a typo leaves the last good shaders drawing, fed and bound.
@@ -117,7 +119,7 @@ static void release_set(shader_set* set)
         set->keyboard->Release();
     set->keyboard = NULL;
     set->pass_count = set->global_count = set->setting_count = 0;
-    set->carries_state = set->reads_previous_frame = set->keys_given = false;
+    set->carries_state = set->reads_previous_frame = set->keys_given = set->listens = false;
 }
 
 // The drawn set goes: its sound stops first, and what the device holds of it is unbound.
@@ -430,6 +432,11 @@ void load_shaders()
     set_sampler_states();
     give_keys_to_shaders(set->keyboard != NULL);
     play_sound(first_sound(*set));
+    set->listens = any_stage(*set, &stage_inputs::listens);
+    if (set->listens) {
+        start_listening(exact_frames);
+        restart_totals();
+    }
     if (controls_shown)
         show_controls(set);
 }
@@ -468,9 +475,13 @@ void set_sampler_states()
     set_sampler_states_of(0, NULL);
     for (int stage = 0; stage <= drawn->pass_count; stage++) {
         const stage_inputs& reads = stage ? drawn->passes[stage - 1].reads : drawn->vertex_reads;
-        for (int i = 0; i < reads.count; i++)
+        for (int i = 0; i < reads.count; i++) {
             if (reads.inputs[i].kind >= input_previous_frame && reads.inputs[i].kind != input_global)
                 set_sampler_states_of(reads.inputs[i].index, reads.inputs[i].name);
+            // Floats that not every device filters.
+            if (reads.inputs[i].kind == input_sound_in_total)
+                read_point_by_point(reads.inputs[i].index);
+        }
     }
     // Where the device can't filter what passes hold, a sampler that reads a pass in any stage
     // reads point by point, whatever another stage reads through it.
@@ -514,8 +525,9 @@ static void print_pass_order(const shader_set& set)
     printf("\n");
 }
 
-void use_named_inputs(bool use, bool watching)
+void use_named_inputs(bool use, bool watching, bool exact)
 {
     named_inputs = use;
+    exact_frames = exact;
     controls_shown = watching;
 }

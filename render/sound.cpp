@@ -14,7 +14,7 @@
 // the same picture whenever it is drawn, as the time itself is.
 
 // The spectrum's window: its first sound_width bins run up to a quarter of the rate.
-static const int fft_size = 2048;
+static const int fft_size = spectrum_size;
 // The levels mapped to 0 and to 1, as a Web Audio analyser maps them by default.
 static const double quietest_db = -100, loudest_db = -30;
 // The rates a sound device plays, and a bound on what a file may claim.
@@ -248,12 +248,10 @@ static void transform()
 
 // The picture of the track at the time: the sample at floor(time * rate) is the last that
 // either row sees, samples before the first are silence, and past the last sample both rows
-// are 0. Row 0 holds the first sound_width bins of the windowed transform of the last fft_size
-// samples, each |X|/fft_size in decibels, -100 to -30 dB mapped to 0 to 255. Row 1 holds the
-// last sound_width samples, 128 * (1 + sample) rounded and clamped, so that silence reads
-// 128/255 and -1 reads 0. No track reads 0 as well.
+// are 0. No track reads 0 as well.
 void sound_rows(const track* sound, float time, BYTE rows[2][sound_width])
 {
+    static float last_samples[fft_size];
     double at = sound ? floor((double)time * sound->rate) : 0;
     if (!sound || !sound->mono || !(at < sound->frames)) {
         memset(rows, 0, 2 * sound_width);
@@ -262,11 +260,23 @@ void sound_rows(const track* sound, float time, BYTE rows[2][sound_width])
     long last = at < -fft_size ? -fft_size : (long)at;
     for (int i = 0; i < fft_size; i++) {
         long n = last - (fft_size - 1) + i;
-        float sample = n >= 0 ? sound->mono[n] : 0;
-        fft_re[bit_reversed[i]] = sample * window[i];
+        last_samples[i] = n >= 0 ? sound->mono[n] : 0;
+    }
+    spectrum_rows(last_samples, rows);
+}
+
+// The picture of fft_size samples, the last one latest, whatever they came from. Row 0 holds
+// the first sound_width bins of their windowed transform, each |X|/fft_size in decibels, -100
+// to -30 dB mapped to 0 to 255. Row 1 holds the last sound_width samples, 128 * (1 + sample)
+// rounded and clamped, so that silence reads 128/255 and -1 reads 0.
+void spectrum_rows(const float samples[fft_size], BYTE rows[2][sound_width])
+{
+    make_tables();
+    for (int i = 0; i < fft_size; i++) {
+        fft_re[bit_reversed[i]] = samples[i] * window[i];
         fft_im[i] = 0;
         if (i >= fft_size - sound_width)
-            rows[1][i - (fft_size - sound_width)] = to_byte(128 * (sample + 1.0));
+            rows[1][i - (fft_size - sound_width)] = to_byte(128 * (samples[i] + 1.0));
     }
     transform();
     const double scale = 255 / (loudest_db - quietest_db);

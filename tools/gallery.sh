@@ -33,6 +33,7 @@ declare -A frames=(
     [filter]=0         # the divider in the middle
     [paint]=600        # the brush that paints until the first click, ten seconds in
     [life]=200
+    [live]=300         # in silence, as --frame hears it: the disc turned, the spokes at rest
     [blur]=0           # the blur at its widest
     [reaction]=800     # rings split into cells; --frame draws the 800 frames before it
     [music]=123        # 2.05 s: a kick has just struck, the tone halfway up its glide

@@ -9,6 +9,8 @@
 #                                                   FOLDER/main.fx or SHADER.fx, which must not exist
 #   tools/view.sh --size WIDTHxHEIGHT [...]         the picture at that size (hotfx.exe --size)
 #   tools/view.sh --osc [ADDRESS:]PORT [...]        globals set by OSC messages (hotfx.exe --osc)
+#   tools/view.sh --sound-in list|DEVICE|loopback [...]  the capture device that sound_in hears
+#                                                   (hotfx.exe --sound-in); list shows them and ends
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
@@ -22,6 +24,8 @@
 # Without a display it runs on a private Xvfb for HOTFX_VIEW_SECONDS (3) seconds after it loads
 # the shaders, saves a screenshot of the window to HOTFX_SCREENSHOT (default: screenshot.png in
 # the current folder), sends Escape and reports the exit code.
+# The sound server of the user's session (PulseAudio or PipeWire's, at $PULSE_SERVER or else
+# $XDG_RUNTIME_DIR/pulse/native) is what Wine captures from.
 # Nothing is written into the shader's folder but by --new, so it may be read-only: the program
 # is not copied there, a SHADER.fx with another name than main.fx runs in a folder of links of
 # view.sh's own (tools/view-links.py keeps them in step for --watch), and the folders view.sh
@@ -36,13 +40,14 @@ bad_input() {
     exit 2
 }
 
-usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT] [FOLDER | SHADER.fx]"
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT] [--sound-in list|DEVICE|loopback] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
 new=
 target=
 size=
 osc=
+sound_in=
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
@@ -51,6 +56,8 @@ while [ $# -gt 0 ]; do
         --osc) [[ ${2:-} =~ ^([0-9]{1,3}(\.[0-9]{1,3}){3}:)?[1-9][0-9]{0,4}$ ]] ||
                    bad_input "not a port such as 9000 or 0.0.0.0:9000 for --osc: ${2:-}"
                osc=$2; shift ;;
+        --sound-in) [ -n "${2:-}" ] || bad_input "--sound-in needs list, a device's number or a part of its name, or loopback"
+                    sound_in=$2; shift ;;
         --raw) raw=yes ;;
         --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
@@ -120,6 +127,9 @@ hotfx_args=()
 [ -z "$watch" ] || hotfx_args+=(--watch)
 [ -z "$size" ] || hotfx_args+=(--size "$size")
 [ -z "$osc" ] || hotfx_args+=(--osc "$osc")
+[ -z "$sound_in" ] || hotfx_args+=(--sound-in "$sound_in")
+pulse_socket=${PULSE_SERVER:-unix:${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native}
+[ -z "$sound_in" ] || [ ! -S "${pulse_socket#unix:}" ] || export HOTFX_PULSE=${pulse_socket#unix:}
 xvfb_pid=
 hotfx_pid=
 live_pid=

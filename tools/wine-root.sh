@@ -82,6 +82,8 @@ enter() {
     [ -d /tmp/.X11-unix ] && args+=(--bind /tmp/.X11-unix /tmp/.X11-unix)
     [ -z "${HOTFX_PROGRAM:-}" ] || args+=(--ro-bind "$HOTFX_PROGRAM" /tmp/hotfx/hotfx.exe)
     [ -z "${HOTFX_SHADERS:-}" ] || args+=(--ro-bind "$HOTFX_SHADERS" /tmp/hotfx/shaders)
+    # The host's sound server, for a program that captures sound (view.sh --sound-in).
+    [ -z "${HOTFX_PULSE:-}" ] || args+=(--bind "$HOTFX_PULSE" /tmp/pulse/native --setenv PULSE_SERVER unix:/tmp/pulse/native)
     bwrap "${args[@]}" "$@" || status=$?
     return $status
 }

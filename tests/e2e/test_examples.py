@@ -15,6 +15,7 @@ ANIMATED = {
     "filter": True,
     "keys": False,
     "life": True,
+    "live": True,
     "music": True,
     "paint": True,
     "palette": True,
@@ -55,12 +56,13 @@ def test_every_example_is_listed():
 
 
 # The examples that read named inputs, which hotfx fills only when it runs with an option.
-WITH_INPUTS = {"blur", "filter", "keys", "life", "music", "paint", "reaction", "reflect", "tuned"}
-# What examples print after "Load Shader.": the order of their passes, and for music, as the
-# Wine of these tests has no sound device, the one line that says so (its picture moves all the
-# same).
+WITH_INPUTS = {"blur", "filter", "keys", "life", "live", "music", "paint", "reaction", "reflect", "tuned"}
+# What examples print after "Load Shader.": the order of their passes, and for music and live,
+# as the Wine of these tests has no sound device, the one line that says so (their pictures move
+# all the same).
 SAYS = {"blur": ["Passes in order: blur_x blur_y"], "reaction": ["Passes in order: chemicals"],
-        "music": ["Error : no sound device (waveOutOpen answered 2); the time runs without sound"]}
+        "music": ["Error : no sound device (waveOutOpen answered 2); the time runs without sound"],
+        "live": ["Error : sound_in: no capture device; it reads silence, and F5 tries again"]}
 
 
 def start_example(hotfx, name):

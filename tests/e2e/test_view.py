@@ -228,6 +228,7 @@ BAD_ARGUMENTS = {
     "folder without main.fx": (["{tmp}/a"], r"view: no main.fx in .*/a; tools/view.sh --new .*/a starts one from the template"),
     "--new over a main.fx": (["--new", "{tmp}/c"], r"view: --new: .*/c/main.fx exists already"),
     "--osc without a port": (["--osc", "host:9000"], r"view: not a port such as 9000 or 0.0.0.0:9000 for --osc: host:9000"),
+    "--sound-in alone": (["--sound-in"], r"view: --sound-in needs list, a device's number or a part of its name, or loopback"),
 }
 
 

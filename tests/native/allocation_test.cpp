@@ -99,6 +99,17 @@ TEST_F(allocation, none_in_frames_that_apply_osc_messages)
     use_options(false, false);
 }
 
+TEST_F(allocation, none_in_frames_that_hear_a_tone_in_sound_in_and_its_companions)
+{
+    quiet.listens = true;
+    use_named_inputs(true);
+    load_shaders();
+    ASSERT_TRUE(drawn_set()->listens);
+    EXPECT_EQ(per_thousand_frames(), 0);
+    stop_listening();
+    use_named_inputs(false);
+}
+
 TEST_F(allocation, the_counter_sees_an_allocation)
 {
     long before = allocations;

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <d3dx9.h>
+#include <math.h>
 #include <string.h>
 #include <strings.h>
 
@@ -45,7 +46,7 @@ quiet_buffer message_buffer;
 counted<IDirect3DVertexShader9> vertex_shader_object;
 counted<IDirect3DSurface9> surface_object;
 struct quiet_texture : counted<IDirect3DTexture9> {
-    BYTE bytes[512 * 3];
+    BYTE bytes[2048 * 3];  // three rows of bytes, or a row of 512 floats
     HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
     { return ++quiet.calls, *locked = D3DLOCKED_RECT{512, bytes}, D3D_OK; }
     HRESULT UnlockRect(UINT) override { return ++quiet.calls, D3D_OK; }
@@ -69,6 +70,9 @@ const D3DXCONSTANT_DESC declared_by_pass[4][7] = {{NAMED_INPUTS, PASS("p0", 2)},
                                                   {NAMED_INPUTS, PASS("p2", 2)}, {NAMED_INPUTS, PASS("p3", 2)}};
 const D3DXCONSTANT_DESC level[] = {{"level", D3DXRS_FLOAT4, 4, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1}};
 const D3DXCONSTANT_DESC music[] = {{"music", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
+const D3DXCONSTANT_DESC listening[] = {{"sound_in", D3DXRS_SAMPLER, 0, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+    {"sound_in_smoothed", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1},
+    {"sound_in_total", D3DXRS_SAMPLER, 2, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
 struct quiet_table : counted<ID3DXConstantTable> {
     const D3DXCONSTANT_DESC* names;
     UINT count;
@@ -78,7 +82,7 @@ struct quiet_table : counted<ID3DXConstantTable> {
     HRESULT GetDesc(D3DXCONSTANTTABLE_DESC* desc) override { return desc->Constants = count, D3D_OK; }
     D3DXHANDLE GetConstant(D3DXHANDLE, UINT index) override { return (D3DXHANDLE)&names[index]; }
     HRESULT GetConstantDesc(D3DXHANDLE one, D3DXCONSTANT_DESC* desc, UINT*) override { return *desc = *(const D3DXCONSTANT_DESC*)one, D3D_OK; }
-} table_object(declared, 6), music_table(music, 1), level_table(level, 1);
+} table_object(declared, 6), music_table(music, 1), level_table(level, 1), listening_table(listening, 3);
 counted<IDirect3DPixelShader9> pixel_shader_object;
 
 struct quiet_device : counted<IDirect3DDevice9> {
@@ -240,6 +244,28 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT, MMTIME*, UINT) { return ++quiet.cal
 MMRESULT WINAPI waveOutReset(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT, WAVEHDR*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
 MMRESULT WINAPI waveOutClose(HWAVEOUT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+UINT WINAPI waveInGetNumDevs() { return ++quiet.calls, quiet.listens ? 1 : 0; }
+MMRESULT WINAPI waveInGetDevCapsA(UINT, WAVEINCAPSA*, UINT) { return ++quiet.calls, MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInOpen(HWAVEIN* in, UINT, const WAVEFORMATEX*, DWORD_PTR, DWORD_PTR, DWORD) { return ++quiet.calls, *in = (HWAVEIN)&quiet, quiet.listens ? MMSYSERR_NOERROR : MMSYSERR_NODRIVER; }
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return ++quiet.calls, header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR; }
+// A 1 kHz tone at 44,100 samples a second, a buffer's worth at a time, each buffer full at once;
+// made once, so that the buffers cost a copy each.
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR* header, UINT)
+{
+    static short second[44100 + 4096];
+    static DWORD at = 0;
+    if (!second[1])
+        for (int i = 0; i < 44100 + 4096; i++)
+            second[i] = (short)(16384 * sin(2 * 3.14159265358979 * 1000 * i / 44100));
+    memcpy(header->lpData, second + at, header->dwBufferLength);
+    at = (at + header->dwBufferLength / 2) % 44100;
+    header->dwBytesRecorded = header->dwBufferLength;
+    return ++quiet.calls, header->dwFlags |= WHDR_DONE, MMSYSERR_NOERROR;
+}
+MMRESULT WINAPI waveInStart(HWAVEIN) { return ++quiet.calls, MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInReset(HWAVEIN) { return ++quiet.calls, MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return ++quiet.calls, header->dwFlags &= ~WHDR_PREPARED, MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInClose(HWAVEIN) { return ++quiet.calls, MMSYSERR_NOERROR; }
 
 IDirect3D9* WINAPI Direct3DCreate9(UINT) { return ++quiet.calls, hand_out(direct3d_object); }
 
@@ -269,7 +295,8 @@ HRESULT WINAPI D3DXCompileShaderFromFileA(LPCSTR, const D3DXMACRO*, LPD3DXINCLUD
     if (table)
         *table = quiet.inputs && !missing ? hand_out(table_object)
                  : quiet.wav && strcmp(entry, "ps_main") == 0 ? hand_out(music_table)
-                 : quiet.datagram && strcmp(entry, "ps_main") == 0 ? hand_out(level_table) : NULL;
+                 : quiet.datagram && strcmp(entry, "ps_main") == 0 ? hand_out(level_table)
+                 : quiet.listens && strcmp(entry, "ps_main") == 0 ? hand_out(listening_table) : NULL;
     ++quiet.calls;
     *code = NULL;
     *messages = NULL;

@@ -15,6 +15,8 @@ struct quiet_state {
     bool inputs;              // each stage declares every named input and an image photo.png beside it
     const BYTE* wav;          // when set, served as any NAME.wav, and ps_main declares a sampler music
     DWORD wav_size;
+    bool listens;             // ps_main declares sound_in and its companions; one capture device fills
+                              // each buffer with a tone as soon as it is given one
     bool passes;              // with inputs: ps_main also reads passes p0 to p3, each of which reads itself
     const char* datagram;     // --osc: what recv hands out datagrams_per_frame times, then WSAEWOULDBLOCK
                               // once; ps_main then reads a global level

@@ -162,7 +162,7 @@ struct surface_object : counted<IDirect3DSurface9> {
     float time = 0;  // the c0.x of the picture it holds
 };
 struct texture_object : counted<IDirect3DTexture9> {
-    BYTE bytes[512 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row
+    BYTE bytes[2048 * 3] = {};  // enough for the byte pictures of sounds and keys, 512 a row, and a row of floats
     HRESULT LockRect(UINT, D3DLOCKED_RECT* locked, const RECT*, DWORD) override
     {
         log(record.name + "->LockRect()");
@@ -992,3 +992,41 @@ int WINAPI bind(SOCKET, const sockaddr*, int) { return log("bind()"), 0; }
 int WINAPI ioctlsocket(SOCKET, long, u_long*) { return log("ioctlsocket()"), 0; }
 int WINAPI recv(SOCKET, char*, int, int) { return log("recv()"), -1; }
 int WINAPI closesocket(SOCKET) { return log("closesocket()"), 0; }
+// The capture devices: any number of them, opened one at a time; their buffers are never filled.
+static HWAVEIN const wave_in_handle = (HWAVEIN)0x7E01;
+
+UINT WINAPI waveInGetNumDevs() { return (UINT)standin().script.capture_devices.size(); }
+
+MMRESULT WINAPI waveInGetDevCapsA(UINT device, WAVEINCAPSA* caps, UINT)
+{
+    if (device >= standin().script.capture_devices.size())
+        return MMSYSERR_NODRIVER;
+    memset(caps, 0, sizeof *caps);
+    strncpy(caps->szPname, standin().script.capture_devices[device].c_str(), MAXPNAMELEN - 1);
+    return MMSYSERR_NOERROR;
+}
+
+MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT device, const WAVEFORMATEX* wave_format, DWORD_PTR, DWORD_PTR, DWORD)
+{
+    log(format("waveInOpen(wave_in, 0x%x, {%u, %u channels, %u Hz, %u bits})", device, wave_format->wFormatTag,
+               wave_format->nChannels, wave_format->nSamplesPerSec, wave_format->wBitsPerSample));
+    std::deque<MMRESULT>& opens = standin().script.wave_in_opens;
+    MMRESULT status = opens.empty() ? MMSYSERR_NOERROR : opens.front();
+    if (!opens.empty())
+        opens.pop_front();
+    *wave_in = status == MMSYSERR_NOERROR ? wave_in_handle : NULL;
+    return status;
+}
+
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return header->dwFlags |= WHDR_PREPARED, MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN, WAVEHDR*, UINT) { return MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInStart(HWAVEIN) { return log("waveInStart(wave_in)"), MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInReset(HWAVEIN) { return MMSYSERR_NOERROR; }
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN, WAVEHDR* header, UINT) { return header->dwFlags &= ~WHDR_PREPARED, MMSYSERR_NOERROR; }
+
+MMRESULT WINAPI waveInClose(HWAVEIN wave_in)
+{
+    if (wave_in != wave_in_handle)
+        fault("waveInClose given a device that is not open");
+    return MMSYSERR_NOERROR;
+}

@@ -53,6 +53,10 @@ struct standin_script {
     // Playing sound: what waveOutOpen answers, and how many samples the device says it played.
     MMRESULT wave_out_open_status = MMSYSERR_NOERROR;
     DWORD samples_played = 0;
+    // Capturing sound: the devices' names, and what waveInOpen answers (one per call first,
+    // then MMSYSERR_NOERROR).
+    std::vector<std::string> capture_devices;
+    std::deque<MMRESULT> wave_in_opens;
     DWORD ms_per_draw = 0;                             // the clock's advance at each DrawPrimitiveUP
 };
 

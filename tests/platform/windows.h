@@ -298,3 +298,26 @@ MMRESULT WINAPI waveOutGetPosition(HWAVEOUT wave_out, MMTIME* time, UINT size);
 MMRESULT WINAPI waveOutReset(HWAVEOUT wave_out);
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT wave_out, WAVEHDR* header, UINT size);
 MMRESULT WINAPI waveOutClose(HWAVEOUT wave_out);
+
+// Capturing sound: winmm's waveIn.
+struct HWAVEIN__;
+typedef HWAVEIN__* HWAVEIN;
+#define WAVERR_BADFORMAT 32
+#define MAXPNAMELEN 32
+struct WAVEINCAPSA {
+    WORD wMid, wPid;
+    UINT vDriverVersion;
+    char szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels, wReserved1;
+};
+UINT WINAPI waveInGetNumDevs();
+MMRESULT WINAPI waveInGetDevCapsA(UINT device, WAVEINCAPSA* caps, UINT size);
+MMRESULT WINAPI waveInOpen(HWAVEIN* wave_in, UINT device, const WAVEFORMATEX* format, DWORD_PTR callback,
+                           DWORD_PTR instance, DWORD flags);
+MMRESULT WINAPI waveInPrepareHeader(HWAVEIN wave_in, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveInAddBuffer(HWAVEIN wave_in, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveInStart(HWAVEIN wave_in);
+MMRESULT WINAPI waveInReset(HWAVEIN wave_in);
+MMRESULT WINAPI waveInUnprepareHeader(HWAVEIN wave_in, WAVEHDR* header, UINT size);
+MMRESULT WINAPI waveInClose(HWAVEIN wave_in);
