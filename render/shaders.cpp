@@ -43,10 +43,10 @@ static const sampler_default declared_defaults[] = {
     {D3DSAMP_MIPMAPLODBIAS, 0},
 };
 
-// c0.x is the time; every other component of the 64 registers stays 0, but for the named
-// inputs, which ps_main has in registers of its own where it declares any. Emptied with the
-// drawn set.
-float shader_constants[64][4];
+// c0.x is the time; every other component of the 64 registers uploaded stays 0, but for the
+// named inputs and the globals, which ps_main has in registers of its own where it declares
+// any, and which may reach past c63 in the vertex stage's. Emptied with the drawn set.
+float shader_constants[vertex_registers][4];
 
 // With an option: what a shader declares by name, the last good set drawn on through a failed
 // load, and the files a load reads listed for --watch.
@@ -177,7 +177,13 @@ static void release_set(shader_set* set)
     if (set->keyboard)
         set->keyboard->Release();
     set->keyboard = NULL;
-    set->pass_count = set->global_count = set->setting_count = 0;
+    for (int i = 0; i < set->global_count; i++)
+        free(set->globals[i].initial);
+    free(set->globals);
+    free(set->settings);
+    set->globals = NULL;
+    set->settings = NULL;
+    set->pass_count = set->global_count = set->global_room = set->setting_count = set->setting_room = 0;
     set->carries_state = set->reads_previous_frame = set->keys_given = false;
 }
 

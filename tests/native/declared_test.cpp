@@ -63,9 +63,13 @@ struct values : program_test {};
 TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
 {
     static shader_set set;
+    static global globals[3];
+    static float initial_values[3][1][4];
+    set.globals = globals;
     set.global_count = 3;
     auto make = [](global* g, const char* name, bool boolean, std::vector<float> initial) {
         memset(g, 0, sizeof *g);
+        g->initial = initial_values[g - globals];
         strcpy(g->name, name);
         g->boolean = boolean;
         g->components = (BYTE)initial.size();

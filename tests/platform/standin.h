@@ -94,8 +94,8 @@ struct standin_state {
     std::vector<std::string> faults;   // misuse: over-release, use after release, bad arguments
     WNDCLASSEXA registered_class = {};
     HWND window = NULL;
-    float vertex_constants[256] = {};
-    float pixel_constants[256] = {};
+    float vertex_constants[256 * 4] = {};   // c0.x, c0.y, ... as uploaded
+    float pixel_constants[224 * 4] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
     std::map<std::string, float> saved;  // each file written, with the c0.x its picture was drawn with
     HRESULT cooperative_level = D3D_OK;  // what the device last said of itself: D3D_OK, or lost, or not reset
