@@ -77,16 +77,19 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     bool authored = source && (source->initialised || source->annotations.annotated);
     bool scalar_or_vector = desc.Class <= D3DXPC_VECTOR && desc.Elements <= 1;
     UINT registers = desc.RegisterCount;
-    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 || !registers ||
-        strlen(desc.Name) >= sizeof into->inputs[0].name)
+    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 || !registers)
         return;
     // The compiler keeps a stage's constants within its registers; a table can't say otherwise.
     bool inside = desc.RegisterIndex + registers <= (UINT)(stage ? pixel_registers : vertex_registers);
+    bool short_name = strlen(desc.Name) < sizeof into->inputs[0].name;
     int count = set->global_count;
-    global* g = inside ? global_named(set, desc.Name, source) : NULL;
+    global* g = inside && short_name ? global_named(set, desc.Name, source) : NULL;
     input* in = g && make_room(&g->initial, &g->initial_room, (int)registers) ? new_input(into) : NULL;
     if (!in) {
-        printf("Error : %s: %s; it reads 0\n", desc.Name, inside ? "no memory left for it" : "past the stage's registers");
+        printf("Error : %s: %s; it reads 0\n", desc.Name,
+               !short_name ? "a name of more than 63 characters"
+               : !inside   ? "past the stage's registers"
+                           : "no memory left for it");
         into->failed = true;
         return;
     }
