@@ -288,7 +288,8 @@ void release_inputs(stage_inputs* inputs)
     free(inputs->constants);
     inputs->inputs = NULL;
     inputs->constants = NULL;
-    inputs->count = inputs->room = inputs->constant_count = inputs->binding_count = inputs->loaded_count = 0;
+    inputs->count = inputs->room = inputs->constant_count = inputs->register_count = 0;
+    inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
 }

@@ -158,6 +158,13 @@ static void set_sampler_states_of(DWORD sampler, const char* name)
             device->SetSamplerState(sampler, drawn->settings[i].state, drawn->settings[i].value);
 }
 
+// The registers that a stage's plan wrote and it uploads, emptied for the next set's.
+static void empty_registers(float (*registers)[4], int count)
+{
+    for (int r = 0; r < count; r++)
+        memset(registers[r], 0, sizeof registers[r]);
+}
+
 static void release_set(shader_set* set)
 {
     if (set->vertex)
@@ -168,10 +175,11 @@ static void release_set(shader_set* set)
         if (p.shader)
             p.shader->Release();
         p.shader = NULL;
+        if (p.reads.registers == p.registers)
+            empty_registers(p.registers, p.reads.register_count);
         release_inputs(&p.reads);
         p.reads_itself = false;
         p.read_at_count = 0;
-        memset(p.registers, 0, sizeof p.registers);
     }
     release_inputs(&set->vertex_reads);
     if (set->keyboard)
@@ -193,8 +201,10 @@ void release_shaders()
     play_sound(NULL);
     give_keys_to_shaders(false);
     forget_bindings(true);
+    int written = drawn->vertex_reads.register_count;
+    written = drawn->passes[0].reads.register_count > written ? drawn->passes[0].reads.register_count : written;
     release_set(drawn);
-    memset(shader_constants, 0, sizeof shader_constants);
+    empty_registers(shader_constants, written);
 }
 static bool says(const char* text, int length, const char* word)
 {
