@@ -226,7 +226,7 @@ static bool pick_colour(global& g)
 
 static void moved(const control& c)
 {
-    // A lost device took the set's globals with it; the controls stay until the next load.
+    // A lost device released the set; the controls stay until the next load.
     if (global_at[c.shown] >= shown_set->global_count)
         return;
     global& g = shown_set->globals[global_at[c.shown]];

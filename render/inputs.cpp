@@ -48,17 +48,21 @@ static input* new_input(stage_inputs* into)
 }
 
 // The set's record of the global so named, made where it has none with what its annotations
-// say and a register's worth of initial value. NULL where the heap has no room for it.
+// say and a register's worth of initial value at least, in the block the record kept from its
+// last use. NULL where the heap has no room for it.
 static global* global_named(shader_set* set, const char* name, const declaration* source)
 {
     for (int i = 0; i < set->global_count; i++)
         if (strcmp(set->globals[i].name, name) == 0)
             return &set->globals[i];
-    float(*initial)[4] = NULL;
-    int room = 0;
-    if (!make_room(&set->globals, &set->global_room, set->global_count + 1) || !make_room(&initial, &room, 1))
+    if (!make_room(&set->globals, &set->global_room, set->global_count + 1))
         return NULL;
-    global& g = set->globals[set->global_count++];
+    global& g = set->globals[set->global_count];
+    float(*initial)[4] = g.initial;
+    int room = g.initial_room;
+    if (!make_room(&initial, &room, 1))
+        return NULL;
+    set->global_count++;
     memset(&g, 0, sizeof g);
     if (source)
         g = source->annotations;
@@ -270,7 +274,8 @@ bool make_keyboard(shader_set* set)
     return false;
 }
 
-// Releases what a stage holds, its tables too. What the device has bound is forget_bindings'.
+// Releases what a stage holds, and empties it; its tables stay for its next use. What the device
+// has bound is forget_bindings'.
 void release_inputs(stage_inputs* inputs)
 {
     for (int i = 0; i < inputs->count; i++) {
@@ -284,11 +289,7 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
-    free(inputs->inputs);
-    free(inputs->constants);
-    inputs->inputs = NULL;
-    inputs->constants = NULL;
-    inputs->count = inputs->room = inputs->constant_count = inputs->register_count = 0;
+    inputs->count = inputs->constant_count = inputs->register_count = 0;
     inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;

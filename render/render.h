@@ -51,8 +51,10 @@ extern const quad_vertex quad_vertices[4];
 // The float constant registers that vs_3_0 and ps_3_0 give a shader.
 const int vertex_registers = 256, pixel_registers = 224;
 
-// Room for count items in a table that grows, at a load and never in a frame; what it gains
-// starts zeroed. Returns false where the heap has no room, the table as it was.
+// Room for count items in a table that grows at a load (never in a frame) and is kept, grown,
+// for the loads after it, as a static table would be: reloads of the same shaders allocate
+// nothing. What it gains starts zeroed. Returns false where the heap has no room, the table as
+// it was.
 template <typename T>
 bool make_room(T** table, int* room, int count)
 {
@@ -162,7 +164,7 @@ struct constant_copy {
 // registers, c0.x first, where each named constant that changes goes, and where each
 // sampler's texture is kept; then it uploads the registers up to the last one read, or 64.
 struct stage_inputs {
-    input* inputs;     // grows with constants beside it, room for as many
+    input* inputs;     // grows, and constants with it
     int count, room;
     bool reads_previous_frame;
     bool reads_keyboard;
@@ -200,7 +202,7 @@ struct global {
     BYTE components;      // 1 to 4 for a scalar or vector, which main.values and a control set;
                           // 0 for an array, which keeps its initial value, or a matrix (0)
     WORD registers;       // as many as the compiler keeps in any stage
-    float (*initial)[4];  // their initial values, a table of the record's own
+    float (*initial)[4];  // their initial values, a table kept with the record
     int initial_room;
     float value[4];       // what the stages read: set, or else initial[0]
     bool set;             // by main.values or a control
@@ -232,9 +234,9 @@ struct shader_set {
     bool reads_previous_frame;
     IDirect3DTexture9* keyboard;
     bool keys_given;
-    global* globals;   // grows; released with the set, each with its initial values
+    global* globals;   // grows, each with its initial values
     int global_count, global_room;
-    sampler_setting* settings;  // grows; released with the set
+    sampler_setting* settings;  // grows
     int setting_count, setting_room;
 };
 

@@ -185,13 +185,7 @@ static void release_set(shader_set* set)
     if (set->keyboard)
         set->keyboard->Release();
     set->keyboard = NULL;
-    for (int i = 0; i < set->global_count; i++)
-        free(set->globals[i].initial);
-    free(set->globals);
-    free(set->settings);
-    set->globals = NULL;
-    set->settings = NULL;
-    set->pass_count = set->global_count = set->global_room = set->setting_count = set->setting_room = 0;
+    set->pass_count = set->global_count = set->setting_count = 0;
     set->carries_state = set->reads_previous_frame = set->keys_given = false;
 }
 
