@@ -43,9 +43,10 @@ static const sampler_default declared_defaults[] = {
     {D3DSAMP_MIPMAPLODBIAS, 0},
 };
 
-// c0.x is the time; every other component of the 64 registers uploaded stays 0, but for the
-// named inputs and the globals, which ps_main has in registers of its own where it declares
-// any, and which may reach past c63 in the vertex stage's. Emptied with the drawn set.
+// c0.x is the time; every other component of the registers uploaded (c0 to c63 without
+// options) stays 0, but for the named inputs and the globals, which ps_main has in registers of
+// its own where it declares any, and which may reach past c63 in the vertex stage's. Emptied
+// with the drawn set, as far as its plans wrote.
 float shader_constants[vertex_registers][4];
 
 // With an option: what a shader declares by name, the last good set drawn on through a failed
