@@ -51,11 +51,12 @@ static WNDCLASSEXA controls_class = {sizeof(WNDCLASSEXA), 0, controls_proc, 0, 0
 static HWND controls_window = NULL;
 static RECT last_place;            // where the window was before the last rebuild
 static shader_set* shown_set = NULL;
-static global shapes[32];          // the annotated globals as the controls were made for them
-static BYTE global_at[32];         // where each is among the drawn set's globals
-static int shape_count = 0;
-static control controls[32 * 5];
-static int control_count = 0;
+// Tables that grow with the drawn set's globals, kept for the next sets.
+static global* shapes = NULL;      // the annotated globals as the controls were made for them
+static int* global_at = NULL;      // where each is among the drawn set's globals
+static int shape_count = 0, shape_room = 0, global_at_room = 0;
+static control* controls = NULL;   // five a global at most: four trackbars and Reset
+static int control_count = 0, control_room = 0;
 static COLORREF custom_colours[16];
 static int page = 0;               // the client area's height, where the rows scroll
 static int overflow = 0;           // how much taller the rows are than that, 0 where they fit
@@ -207,23 +208,28 @@ static void make_window()
 void show_controls(shader_set* set)
 {
     bool same = true;
-    int count = 0;
-    BYTE order[sizeof global_at];
+    int count = 0, room = set->global_count;
     shown_set = set;
+    if (!make_room(&shapes, &shape_room, room) || !make_room(&global_at, &global_at_room, room) ||
+        !make_room(&controls, &control_room, 5 * room)) {
+        printf("Error : no memory left for the controls of %d globals; they are not shown\n", room);
+        shape_count = 0;
+        close_controls();
+        return;
+    }
     // In the order the source declares them, where the compiler's table goes by name.
     for (int i = 0; i < set->global_count; i++) {
         if (!set->globals[i].annotated || !set->globals[i].components)
             continue;
         int at = count++;
-        for (; at > 0 && set->globals[order[at - 1]].order > set->globals[i].order; at--)
-            order[at] = order[at - 1];
-        order[at] = (BYTE)i;
+        for (; at > 0 && set->globals[global_at[at - 1]].order > set->globals[i].order; at--)
+            global_at[at] = global_at[at - 1];
+        global_at[at] = i;
     }
     for (int k = 0; k < count; k++) {
-        const global& g = set->globals[order[k]];
+        const global& g = set->globals[global_at[k]];
         same = same && k < shape_count && same_shape(g, shapes[k]);
         shapes[k] = g;
-        global_at[k] = order[k];
     }
     same = same && count == shape_count;
     shape_count = count;
@@ -262,6 +268,9 @@ static bool pick_colour(global& g)
 
 static void moved(const control& c)
 {
+    // A lost device released the set; the controls stay until the next load.
+    if (global_at[c.shown] >= shown_set->global_count)
+        return;
     global& g = shown_set->globals[global_at[c.shown]];
     if (c.kind == trackbar)
         g.value[c.component] = g.low + (g.high - g.low) * SendMessageA(c.window, TBM_GETPOS, 0, 0) / positions(g);

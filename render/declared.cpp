@@ -33,9 +33,11 @@ static const value_name address_names[] = {
 // The annotations that make a control.
 static const char* const ui_names[] = {"UIName", "UIMin", "UIMax", "UIStep", "UIWidget"};
 
-// The globals of the source last read, for the load that reads it.
-static declaration declarations[128];
-static int declaration_count = 0;
+// The globals of the source last read, for the load that reads it: a table that grows, kept
+// for the next load.
+static declaration* declarations = NULL;
+static int declaration_count = 0, declaration_room = 0;
+static bool out_of_memory = false;  // some were left out, as the heap had no room: said once
 
 // The tokenizer: a name or number, a string without its quotes, or one other character; empty
 // at the end.
@@ -123,10 +125,11 @@ static bool number(const char* word, float* value)
     return sscanf(word, "%f%n", value, &used) == 1 && (!word[used] || (strchr("fF", word[used]) && !word[used + 1]));
 }
 
+// Where the heap has no room, the state is left out, and that is said once, at the end.
 static bool add_setting(shader_set* set, const char* sampler, D3DSAMPLERSTATETYPE state, DWORD value)
 {
-    if (set->setting_count == (int)(sizeof set->settings / sizeof set->settings[0]))
-        return false;
+    if (!make_room(&set->settings, &set->setting_room, set->setting_count + 1))
+        return out_of_memory = true;
     sampler_setting& setting = set->settings[set->setting_count++];
     strcpy(setting.sampler, sampler);
     setting.state = state;
@@ -259,7 +262,9 @@ static void read_annotations(global* ui)
 static void declare(declaration* current)
 {
     global& ui = current->annotations;
-    if (current->name[0] && declaration_count < (int)(sizeof declarations / sizeof declarations[0])) {
+    // Where the heap has no room, a global is known by its table's entry alone.
+    out_of_memory |= current->name[0] && !make_room(&declarations, &declaration_room, declaration_count + 1);
+    if (current->name[0] && declaration_count < declaration_room) {
         if (!ui.label[0])
             strcpy(ui.label, current->name);
         if (ui.low > ui.high) {
@@ -282,6 +287,7 @@ bool read_declarations(const char* source, shader_set* set)
     declaration current = {};
     bool after_colon = false, all_known = true;
     declaration_count = 0;
+    out_of_memory = false;
     declare(&current);
     at = source;
     for (next(); !at_end(); next()) {
@@ -328,7 +334,10 @@ bool read_declarations(const char* source, shader_set* set)
             memcpy(current.name, token, sizeof current.name);
         }
     }
-    return all_known;
+    if (out_of_memory)
+        printf("Error : %s: no memory left to read all it declares; some initial values, annotations or sampler states "
+               "are left out\n", shader_source[0]);
+    return all_known && !out_of_memory;
 }
 
 const declaration* declared(const char* name)

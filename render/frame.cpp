@@ -115,7 +115,7 @@ static void draw_passes(shader_set* set, bool timed)
         unbind(target, p);
         if (set->setting_count)
             set_stage_sampler_states(p.reads);
-        device->SetPixelShaderConstantF(0, p.registers[0], 64);
+        device->SetPixelShaderConstantF(0, p.registers[0], p.reads.register_count);
         device->SetPixelShader(p.shader);
         device->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad_vertices, sizeof(quad_vertex));
         if (timed)
@@ -141,7 +141,7 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
         begin_previous_frame();
     if (set->vertex) {
         feed_stage(&set->vertex_reads);
-        device->SetVertexShaderConstantF(0, set->vertex_reads.registers[0], 64);
+        device->SetVertexShaderConstantF(0, set->vertex_reads.registers[0], set->vertex_reads.register_count);
         device->SetVertexShader(set->vertex);
         if (fresh && set->pass_count > 1)
             draw_passes(set, timed);
@@ -152,7 +152,7 @@ static bool draw_frame(shader_set* set, unsigned long frame, float time, bool fr
         feed_stage(&set->passes[0].reads);
         if (set->setting_count && set->pass_count > 1)
             set_stage_sampler_states(set->passes[0].reads);
-        device->SetPixelShaderConstantF(0, set->passes[0].reads.registers[0], 64);
+        device->SetPixelShaderConstantF(0, set->passes[0].reads.registers[0], set->passes[0].reads.register_count);
         device->SetPixelShader(set->passes[0].shader);
     } else if (!missing_said) {
         printf("Error : Pshader\n");

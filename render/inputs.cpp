@@ -43,6 +43,44 @@ static DWORD sampler_of(int slot)
     return slot < 16 ? (DWORD)slot : D3DVERTEXTEXTURESAMPLER0 + (slot - 16);
 }
 
+// Room in the stage for one more input, emptied, and for the constant it may copy in each
+// frame; NULL where the heap has none.
+static input* new_input(stage_inputs* into)
+{
+    int constant_room = into->room;
+    if (!make_room(&into->constants, &constant_room, into->count + 1) ||
+        !make_room(&into->inputs, &into->room, into->count + 1))
+        return NULL;
+    input& in = into->inputs[into->count];
+    memset(&in, 0, sizeof in);
+    return &in;
+}
+
+// The set's record of the global so named, made where it has none with what its annotations
+// say and a register's worth of initial value at least, in the block the record kept from its
+// last use. NULL where the heap has no room for it.
+static global* global_named(shader_set* set, const char* name, const declaration* source)
+{
+    for (int i = 0; i < set->global_count; i++)
+        if (strcmp(set->globals[i].name, name) == 0)
+            return &set->globals[i];
+    if (!make_room(&set->globals, &set->global_room, set->global_count + 1))
+        return NULL;
+    global& g = set->globals[set->global_count];
+    float(*initial)[4] = g.initial;
+    int room = g.initial_room;
+    if (!make_room(&initial, &room, 1))
+        return NULL;
+    set->global_count++;
+    memset(&g, 0, sizeof g);
+    if (source)
+        g = source->annotations;
+    g.initial = initial;
+    g.initial_room = room;
+    strcpy(g.name, name);
+    return &g;
+}
+
 // A global of the author's: its record in the set, made by the first stage that declares it,
 // with its initial value and what its annotations say, and its place in this stage. One at c0
 // with neither an initial value nor annotations leaves c0.x to the time, as without options.
@@ -51,51 +89,52 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     const declaration* source = declared(desc.Name);
     bool authored = source && (source->initialised || source->annotations.annotated);
     bool scalar_or_vector = desc.Class <= D3DXPC_VECTOR && desc.Elements <= 1;
-    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 ||
-        desc.RegisterIndex + desc.RegisterCount > 64 || into->count == (int)(sizeof into->inputs / sizeof into->inputs[0]))
+    UINT registers = desc.RegisterCount;
+    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 || !registers)
         return;
-    int found = 0;
-    while (found < set->global_count && strcmp(set->globals[found].name, desc.Name))
-        found++;
-    bool first = found == set->global_count;
-    if (first && (found == (int)(sizeof set->globals / sizeof set->globals[0]) ||
-                  strlen(desc.Name) >= sizeof set->globals[0].name))
+    // The compiler keeps a stage's constants within its registers; a table can't say otherwise.
+    bool inside = desc.RegisterIndex + registers <= (UINT)(stage ? pixel_registers : vertex_registers);
+    bool short_name = strlen(desc.Name) < sizeof into->inputs[0].name;
+    int count = set->global_count;
+    global* g = inside && short_name ? global_named(set, desc.Name, source) : NULL;
+    input* in = g && make_room(&g->initial, &g->initial_room, (int)registers) ? new_input(into) : NULL;
+    if (!in) {
+        printf("Error : %s: %s; it reads 0\n", desc.Name,
+               !short_name ? "a name of more than 63 characters"
+               : !inside   ? "past the stage's registers"
+                           : "no memory left for it");
+        into->failed = true;
         return;
-    global& g = set->globals[found];
-    if (first) {
-        set->global_count++;
-        memset(&g, 0, sizeof g);
-        if (source)
-            g = source->annotations;
-        strcpy(g.name, desc.Name);
-        g.boolean = desc.Type == D3DXPT_BOOL;
-        g.components = scalar_or_vector ? (BYTE)desc.Columns : 0;
-        g.annotated &= g.components > 0;
+    }
+    if (set->global_count > count) {
+        g->boolean = desc.Type == D3DXPT_BOOL;
+        g->components = scalar_or_vector ? (BYTE)desc.Columns : 0;
+        g->annotated &= g->components > 0;
     }
     // Scalars and vectors, of floats, ints or bools in float registers, and arrays of them: the
     // initial value as the table keeps it, a register for each element. A stage may keep more of
     // an array than the stage before it did.
-    UINT registers = desc.RegisterCount < 16 ? desc.RegisterCount : 16;
-    const BYTE* from = (const BYTE*)desc.DefaultValue;
-    for (UINT e = g.registers; from && desc.Class <= D3DXPC_VECTOR && e < registers; e++)
-        for (UINT c = 0; c < desc.Columns && c < 4; c++) {
+    const BYTE* from = desc.Class <= D3DXPC_VECTOR ? (const BYTE*)desc.DefaultValue : NULL;
+    for (UINT e = g->registers; e < registers; e++) {
+        memset(g->initial[e], 0, sizeof g->initial[e]);
+        for (UINT c = 0; from && c < desc.Columns && c < 4; c++) {
             const BYTE* bytes = from + (e * 4 + c) * 4;
             BOOL flag;
-            memcpy(&g.initial[e][c], bytes, 4);
+            memcpy(&g->initial[e][c], bytes, 4);
             memcpy(&flag, bytes, 4);
-            g.initial[e][c] = g.boolean ? (float)(flag != 0) : g.initial[e][c];
+            g->initial[e][c] = g->boolean ? (float)(flag != 0) : g->initial[e][c];
         }
-    g.registers = (BYTE)(registers > g.registers ? registers : g.registers);
-    if (first)
-        memcpy(g.value, g.initial[0], sizeof g.value);
-    input& in = into->inputs[into->count++];
-    memset(&in, 0, sizeof in);
-    in.kind = input_global;
-    in.stage = (BYTE)stage;
-    in.index = (WORD)desc.RegisterIndex;
-    in.global = found;
-    in.registers = (BYTE)registers;
-    strcpy(in.name, desc.Name);
+    }
+    if (set->global_count > count)
+        memcpy(g->value, g->initial[0], sizeof g->value);
+    g->registers = (WORD)(registers > g->registers ? registers : g->registers);
+    in->kind = input_global;
+    in->stage = (BYTE)stage;
+    in->index = (WORD)desc.RegisterIndex;
+    in->global = (int)(g - set->globals);
+    in->registers = (WORD)registers;
+    strcpy(in->name, desc.Name);
+    into->count++;
 }
 
 // The texture of sound_in or one of its companions; false after saying it reads black.
@@ -119,8 +158,8 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
     if (table->GetDesc(&table_desc) != D3D_OK)
         return;
     stage_inputs& set = *into;
-    // A table can't name more than fit, but its count comes from the compiler, not from us.
-    for (UINT i = 0; i < table_desc.Constants && set.count < (int)(sizeof set.inputs / sizeof set.inputs[0]); i++) {
+    UINT last = stage ? pixel_registers : vertex_registers;
+    for (UINT i = 0; i < table_desc.Constants; i++) {
         D3DXCONSTANT_DESC desc;
         UINT count = 1;
         table->GetConstantDesc(table->GetConstant(NULL, i), &desc, &count);
@@ -133,15 +172,20 @@ void read_inputs(shader_set* set_of, int stage, ID3DXConstantTable* table, stage
             continue;
         }
         bool constant = kind < input_previous_frame;
-        input& in = set.inputs[set.count];
-        memset(&in, 0, sizeof in);
+        input* made = new_input(into);
+        if (!made) {
+            printf("Error : %s: no memory left for it; it reads %s\n", desc.Name, sampler ? "black" : "0");
+            set.failed = true;
+            continue;
+        }
+        input& in = *made;
         in.pass = -1;
         if (constant ? desc.RegisterSet != D3DXRS_FLOAT4 || desc.Type != D3DXPT_FLOAT ||
-                           desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= 64
+                           desc.Class > D3DXPC_VECTOR || desc.RegisterIndex >= last
                      : !sampler || (desc.Type != D3DXPT_SAMPLER && desc.Type != D3DXPT_SAMPLER2D &&
                                     (kind != input_image || desc.Type < D3DXPT_SAMPLER3D)) ||
                            strlen(desc.Name) >= sizeof in.name) {
-            printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
+            printf(constant ? "Error : %s: hotfx fills it as a float, float2, float3 or float4; it reads 0\n"
                             : "Error : %s: hotfx fills it as a sampler2D; it reads black\n",
                    desc.Name);
             set.failed = true;
@@ -253,7 +297,8 @@ bool make_keyboard(shader_set* set)
     return false;
 }
 
-// Releases what a stage holds, and empties it. What the device has bound is forget_bindings'.
+// Releases what a stage holds, and empties it; its tables stay for its next use. What the device
+// has bound is forget_bindings'.
 void release_inputs(stage_inputs* inputs)
 {
     for (int i = 0; i < inputs->count; i++) {
@@ -267,7 +312,8 @@ void release_inputs(stage_inputs* inputs)
         if (in.kind == input_sound)
             release_sound(&in.sound);
     }
-    inputs->count = inputs->constant_count = inputs->binding_count = inputs->loaded_count = 0;
+    inputs->count = inputs->constant_count = inputs->register_count = 0;
+    inputs->binding_count = inputs->loaded_count = 0;
     inputs->registers = NULL;
     inputs->reads_previous_frame = inputs->reads_keyboard = inputs->reads_sound = inputs->failed = false;
     inputs->listens = false;
@@ -304,16 +350,21 @@ void give_keys(shader_set* set, const frame_events* events)
 }
 
 // Once the set is drawn, its registers emptied: the resolution goes in at once, as it never
-// changes, and the rest in every frame.
+// changes, and the rest in every frame. The stage uploads c0 to c63, as without options, or up
+// to the last register a constant of it takes.
 void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
 {
     float width = (float)present_params.BackBufferWidth, height = (float)present_params.BackBufferHeight;
     const float resolution[4] = {width, height, 1 / width, 1 / height};
     reads->registers = registers;
+    reads->register_count = 64;
     reads->time_in_c0 = true;
     reads->constant_count = reads->binding_count = reads->loaded_count = 0;
     for (int i = 0; i < reads->count; i++) {
         input& in = reads->inputs[i];
+        int end = in.index + (in.kind == input_global ? in.registers : 1);
+        if (in.kind < input_previous_frame || in.kind == input_global)
+            reads->register_count = end > reads->register_count ? end : reads->register_count;
         if (in.kind == input_global) {
             const global& g = set->globals[in.global];
             memcpy(registers[in.index], g.initial, in.registers * sizeof g.initial[0]);

@@ -3,6 +3,8 @@
 // each thing kept by the one file that owns it for its lifetime.
 #pragma once
 
+#include <stdlib.h>
+#include <string.h>
 #include <windows.h>
 #include <d3d9.h>
 
@@ -51,6 +53,30 @@ struct quad_vertex {
 extern const quad_vertex quad_vertices[4];
 
 // --- Inside render/ ---
+
+// The float constant registers that vs_3_0 and ps_3_0 give a shader.
+const int vertex_registers = 256, pixel_registers = 224;
+
+// Room for count items in a table that grows at a load (never in a frame) and is kept, grown,
+// for the loads after it, as a static table would be: reloads of the same shaders allocate
+// nothing. What it gains starts zeroed. Returns false where the heap has no room, the table as
+// it was.
+template <typename T>
+bool make_room(T** table, int* room, int count)
+{
+    if (count <= *room)
+        return true;
+    int grown = *room > 8 ? *room : 8;
+    while (grown < count)
+        grown *= 2;
+    T* moved = (T*)realloc((void*)*table, grown * sizeof(T));
+    if (!moved)
+        return false;
+    memset((void*)(moved + *room), 0, (grown - *room) * sizeof(T));
+    *table = moved;
+    *room = grown;
+    return true;
+}
 
 // Sound (sound.cpp): a track is NAME.wav read whole, owned by the input that reads it.
 const int sound_width = 512;
@@ -138,7 +164,7 @@ struct input {
     int pass;     // a pass's record
     track sound;
     int global;   // a global's record in its set
-    BYTE registers;
+    WORD registers;
     char name[64];
 };
 
@@ -161,21 +187,24 @@ struct constant_copy {
     const float* from;
 };
 
-// What one stage reads: four named constants and ps_3_0's sixteen samplers at most. Planned
-// once its set is drawn, so that a frame only copies: its registers, c0.x first, where each
-// named constant that changes goes, and where each sampler's texture is kept.
+// What one stage reads: a constant in each of its registers and a texture at each of ps_3_0's
+// sixteen samplers at most. Planned once its set is drawn, so that a frame only copies: its
+// registers, c0.x first, where each named constant that changes goes, and where each
+// sampler's texture is kept; then it uploads the registers up to the last one read, or 64.
 struct stage_inputs {
-    input inputs[32];
-    int count;
+    input* inputs;     // grows, and constants with it
+    int count, room;
     bool reads_previous_frame;
     bool reads_keyboard;
     bool reads_sound;
     bool listens;      // to sound_in, sound_in_smoothed or sound_in_total
     bool failed;
     bool time_in_c0;   // no named constant is there
-    BYTE constant_count, binding_count;
+    int constant_count;
+    BYTE binding_count;
     float (*registers)[4];
-    constant_copy constants[32];
+    int register_count;
+    constant_copy* constants;
     binding bindings[20];
     BYTE loaded_count;
     loaded_binding loaded[16];
@@ -187,7 +216,7 @@ struct pass {
     char name[64];
     IDirect3DPixelShader9* shader;
     stage_inputs reads;
-    float registers[64][4];
+    float registers[pixel_registers][4];
     bool reads_itself;
     int slots;         // instructions in its code
     BYTE read_at_count;
@@ -201,8 +230,9 @@ struct global {
     bool boolean;         // a bool: 0 or 1
     BYTE components;      // 1 to 4 for a scalar or vector, which main.values and a control set;
                           // 0 for an array, which keeps its initial value, or a matrix (0)
-    BYTE registers;       // of its initial value, at most 16
-    float initial[16][4];
+    WORD registers;       // as many as the compiler keeps in any stage
+    float (*initial)[4];  // their initial values, a table kept with the record
+    int initial_room;
     float value[4];       // what the stages read: set, or else initial[0]
     bool set;             // by main.values or a control
     // From its annotations: a control where it has any.
@@ -234,10 +264,10 @@ struct shader_set {
     bool reads_previous_frame;
     IDirect3DTexture9* keyboard;
     bool keys_given;
-    global globals[32];
-    int global_count;
-    sampler_setting settings[64];
-    int setting_count;
+    global* globals;   // grows, each with its initial values
+    int global_count, global_room;
+    sampler_setting* settings;  // grows
+    int setting_count, setting_room;
 };
 
 // What main.fx declares beside its code (declared.cpp), from the preprocessed source: each

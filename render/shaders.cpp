@@ -43,10 +43,11 @@ static const sampler_default declared_defaults[] = {
     {D3DSAMP_MIPMAPLODBIAS, 0},
 };
 
-// c0.x is the time; every other component of the 64 registers stays 0, but for the named
-// inputs, which ps_main has in registers of its own where it declares any. Emptied with the
-// drawn set.
-float shader_constants[64][4];
+// c0.x is the time; every other component of the registers uploaded (c0 to c63 without
+// options) stays 0, but for the named inputs and the globals, which ps_main has in registers of
+// its own where it declares any, and which may reach past c63 in the vertex stage's. Emptied
+// with the drawn set, as far as its plans wrote.
+float shader_constants[vertex_registers][4];
 
 // With an option: what a shader declares by name, the last good set drawn on through a failed
 // load, and the files a load reads listed for --watch.
@@ -99,6 +100,13 @@ static void set_sampler_states_of(DWORD sampler, const char* name)
             device->SetSamplerState(sampler, drawn->settings[i].state, drawn->settings[i].value);
 }
 
+// The registers that a stage's plan wrote and it uploads, emptied for the next set's.
+static void empty_registers(float (*registers)[4], int count)
+{
+    for (int r = 0; r < count; r++)
+        memset(registers[r], 0, sizeof registers[r]);
+}
+
 static void release_set(shader_set* set)
 {
     if (set->vertex)
@@ -109,10 +117,11 @@ static void release_set(shader_set* set)
         if (p.shader)
             p.shader->Release();
         p.shader = NULL;
+        if (p.reads.registers == p.registers)
+            empty_registers(p.registers, p.reads.register_count);
         release_inputs(&p.reads);
         p.reads_itself = false;
         p.read_at_count = 0;
-        memset(p.registers, 0, sizeof p.registers);
     }
     release_inputs(&set->vertex_reads);
     if (set->keyboard)
@@ -128,8 +137,10 @@ void release_shaders()
     play_sound(NULL);
     give_keys_to_shaders(false);
     forget_bindings(true);
+    int written = drawn->vertex_reads.register_count;
+    written = drawn->passes[0].reads.register_count > written ? drawn->passes[0].reads.register_count : written;
     release_set(drawn);
-    memset(shader_constants, 0, sizeof shader_constants);
+    empty_registers(shader_constants, written);
 }
 static bool says(const char* text, int length, const char* word)
 {

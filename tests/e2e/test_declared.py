@@ -41,6 +41,19 @@ def test_globals_read_their_initial_values_or_main_values_in_a_saved_frame(hotfx
     assert all(colour_close_to(got, want, 1) for got, want in zip(points(img), expected)), points(img)
 
 
+# 65 registers of globals in the pixel stage, so that one of them runs past c63: gain in c0 and
+# the palette after it, or the palette first and gain in c64.
+@pytest.mark.default_stack
+def test_a_palette_of_64_registers_beside_another_global_reads_every_initial_value(hotfx):
+    palette = "float4(1, 0.5, 0, 1), %s, float4(0, 1, 0.5, 1)" % ", ".join(["float4(0, 0, 0, 0)"] * 62)
+    run = hotfx(shader("return float4(uv.x < 0 ? palette[0].rgb : palette[63].rgb, 1) * gain;", VERTEX_STAGE +
+                       "float gain = 0.5;\nfloat4 palette[64] = {%s};\n" % palette), command=frame_command("--frame", 0, "out.png"))
+    assert run.wait_exit(timeout=120) == 0 and run.output() == ["Load Shader."]
+    img = saved(run, "out.png")
+    got = [pixel_at(img, 320, 512), pixel_at(img, 960, 512)]
+    assert all(map(colour_close_to, got, [(128, 64, 0), (0, 128, 64)], [1, 1])), got
+
+
 @pytest.mark.default_stack
 def test_main_values_saved_by_hand_applies_at_once_without_a_compile(hotfx):
     run = hotfx(GLOBALS, command=WATCH)

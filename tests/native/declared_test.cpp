@@ -63,9 +63,13 @@ struct values : program_test {};
 TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
 {
     static shader_set set;
+    static global globals[3];
+    static float initial_values[3][1][4];
+    set.globals = globals;
     set.global_count = 3;
     auto make = [](global* g, const char* name, bool boolean, std::vector<float> initial) {
         memset(g, 0, sizeof *g);
+        g->initial = initial_values[g - globals];
         strcpy(g->name, name);
         g->boolean = boolean;
         g->components = (BYTE)initial.size();
@@ -94,6 +98,37 @@ TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
     EXPECT_EQ(set.globals[1].value[0], 0.25f);
     EXPECT_FALSE(set.globals[1].set);
     EXPECT_EQ(set.globals[2].value[0], 1);
+}
+
+// More than any fixed table held: 13 samplers of 5 states each, and a pixel stage of 40 globals
+// in c1 to c103, the last an array of 64 registers from c40. Each is read, and the stage
+// uploads its registers up to the last.
+TEST_F(values, every_global_of_a_stage_and_every_sampler_state_is_read_however_many)
+{
+    static shader_set set;
+    std::string samplers;
+    for (int s = 0; s < 13; s++)
+        samplers += "sampler2D s" + std::to_string(s) + " = sampler_state { MinFilter = Point; MagFilter = Point; "
+                    "MipFilter = None; AddressU = Clamp; AddressV = Clamp; };\n";
+    EXPECT_TRUE(read_declarations(samplers.c_str(), &set));
+    ASSERT_EQ(set.setting_count, 65);
+    EXPECT_EQ(std::make_tuple(std::string(set.settings[64].sampler), set.settings[64].state, set.settings[64].value),
+              std::make_tuple(std::string("s12"), D3DSAMP_ADDRESSV, (DWORD)D3DTADDRESS_CLAMP));
+    static std::string names[40];  // beside their initial values, which the table points to
+    static float initial[104][4];
+    for (int r = 1; r < 104; r++)
+        initial[r][0] = (float)r;
+    auto& constants = standin().script.compile["ps_main"].constants;
+    for (int r = 1; r < 41; r++)
+        constants.push_back({(names[r - 1] = "g" + std::to_string(r)).c_str(), D3DXRS_FLOAT4, (UINT)r, r < 40 ? 1u : 64u,
+                             D3DXPC_VECTOR, D3DXPT_FLOAT, 1, 4, r < 40 ? 1u : 64u, 0, 0, initial[r]});
+    make_device();
+    use_named_inputs(true);
+    EXPECT_EQ(captured(load_shaders), "Load Shader.\n" + slots_line);
+    ASSERT_TRUE(draw_scene());
+    EXPECT_THAT(standin_calls("device->SetPixelShaderConstantF"), testing::ElementsAre(testing::EndsWith(", 104)")));
+    for (int r = 1; r < 104; r++)
+        EXPECT_EQ(standin().pixel_constants[4 * r], r) << "c" << r;
 }
 
 }  // namespace

@@ -266,7 +266,7 @@ TEST_F(shaders, a_vertex_sampler_named_as_a_constant_input_is_refused_and_reads_
 {
     use_named_inputs(true);
     vertex_compile().constants = {{"mouse", D3DXRS_SAMPLER, 1, 1, D3DXPC_OBJECT, D3DXPT_SAMPLER2D, 1, 1, 1}};
-    EXPECT_EQ(load(), "Error : mouse: hotfx fills it as a float, float2, float3 or float4 in c0 to c63; it reads 0\n"
+    EXPECT_EQ(load(), "Error : mouse: hotfx fills it as a float, float2, float3 or float4; it reads 0\n"
                       "Load Shader.\n" + slots_line);
     EXPECT_TRUE(inputs_failed());
     EXPECT_TRUE(draw_scene());

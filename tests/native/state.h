@@ -5,7 +5,7 @@
 #include "render/render.h"
 
 extern bool device_lost, driver_failing, device_failed, time_running;
-extern float shader_constants[64][4];
+extern float shader_constants[vertex_registers][4];
 extern float frame_time;
 extern unsigned long frame_number;
 

@@ -310,13 +310,13 @@ struct device_object : counted<IDirect3DDevice9> {
         return create_shader<pixel_shader_object>("CreatePixelShader", "ps",
                                                   standin().script.create_pixel_shader_status, code, shader);
     }
-    HRESULT set_constants(const char* method, float* registers, UINT first, const float* data,
-                          UINT count)
+    // Of the registers that vs_3_0 (256) and ps_3_0 (224) have.
+    HRESULT set_constants(const char* method, float* registers, UINT limit, UINT first, const float* data, UINT count)
     {
         check(method);
         log(format("device->%s(%u, %s, %u)", method, first, standin_name_of(data).c_str(), count));
-        if (!data || first + count > 64) {
-            fault(std::string(method) + " outside the 64 registers");
+        if (!data || first + count > limit) {
+            fault(std::string(method) + " outside the stage's registers");
             return D3DERR_INVALIDCALL;
         }
         memcpy(registers + first * 4, data, count * 4 * sizeof(float));
@@ -324,11 +324,11 @@ struct device_object : counted<IDirect3DDevice9> {
     }
     HRESULT SetVertexShaderConstantF(UINT first, const float* data, UINT count) override
     {
-        return set_constants("SetVertexShaderConstantF", standin().vertex_constants, first, data, count);
+        return set_constants("SetVertexShaderConstantF", standin().vertex_constants, 256, first, data, count);
     }
     HRESULT SetPixelShaderConstantF(UINT first, const float* data, UINT count) override
     {
-        return set_constants("SetPixelShaderConstantF", standin().pixel_constants, first, data, count);
+        return set_constants("SetPixelShaderConstantF", standin().pixel_constants, 224, first, data, count);
     }
     template <class Shader>
     void bind(const char* method, Shader*& bound, Shader* shader)

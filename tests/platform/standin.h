@@ -99,8 +99,8 @@ struct standin_state {
     std::vector<std::string> faults;   // misuse: over-release, use after release, bad arguments
     WNDCLASSEXA registered_class = {};
     HWND window = NULL;
-    float vertex_constants[256] = {};
-    float pixel_constants[256] = {};
+    float vertex_constants[256 * 4] = {};   // c0.x, c0.y, ... as uploaded
+    float pixel_constants[224 * 4] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
     std::map<std::string, float> saved;  // each file written, with the c0.x its picture was drawn with
     std::map<std::string, std::string> compiler_read;  // what the include callback gave the compiler, by name
