@@ -18,5 +18,17 @@ extern const char* frame_path;
 extern bool numbered_frames;
 extern unsigned long picture_width;
 extern unsigned long picture_height;
+extern bool full_screen_asked;
+extern unsigned long monitor_number;
+extern bool list_monitors_asked;
+extern bool any_option;
 
 bool read_options(int argc, char* argv[]);
+
+// Full screen and the monitors (screen.cpp).
+void list_monitors();
+bool monitor_there();
+void work_area(RECT* work);
+void place_window();
+void screen_message(UINT message, WPARAM wParam, LPARAM lParam);
+bool cursor_stays_hidden(LPARAM lParam);

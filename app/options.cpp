@@ -16,9 +16,15 @@ bool numbered_frames = false;
 // --size: the picture's width and height, 0 for the default.
 unsigned long picture_width = 0;
 unsigned long picture_height = 0;
+// --fullscreen, --monitor N (from 1, as Windows enumerates them; 0 for none) and --monitor list.
+bool full_screen_asked = false;
+unsigned long monitor_number = 0;
+bool list_monitors_asked = false;
+bool any_option = false;
 
 static const char usage[] =
-    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]";
+    "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
+    " [--fullscreen] [--monitor N|list]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -93,10 +99,37 @@ static bool read_size_option(int* argc, char* argv[])
     return true;
 }
 
+// --fullscreen and --monitor may stand anywhere too, once each; they are for the window, which
+// saving frames doesn't show.
+static bool read_screen_options(int* argc, char* argv[])
+{
+    bool monitor_given = false;
+    for (int i = 1; i < *argc;) {
+        int taken = strcmp(argv[i], "--fullscreen") == 0 ? 1 : strcmp(argv[i], "--monitor") == 0 ? 2 : 0;
+        if (!taken) {
+            i++;
+            continue;
+        }
+        if ((taken == 1 && full_screen_asked) || (taken == 2 && monitor_given))
+            return bad_arguments(argv[i], " given twice");
+        if (taken == 2 && i + 1 < *argc && strcmp(argv[i + 1], "list") == 0)
+            list_monitors_asked = true;
+        else if (taken == 2 && (i + 1 == *argc || !read_frame_number(argv[i + 1], &monitor_number) || !monitor_number))
+            return bad_arguments("not a monitor number from 1, or list: ", i + 1 < *argc ? argv[i + 1] : "");
+        full_screen_asked |= taken == 1;
+        monitor_given |= taken == 2;
+        for (int j = i; j + taken <= *argc; j++)
+            argv[j] = argv[j + taken];
+        *argc -= taken;
+    }
+    return true;
+}
+
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
-    if (!read_size_option(&argc, argv))
+    any_option = argc > 1;
+    if (!read_size_option(&argc, argv) || !read_screen_options(&argc, argv))
         return false;
     if (argc <= 1)
         return true;
@@ -128,6 +161,8 @@ bool read_options(int argc, char* argv[])
     }
     if (!argv[argc - 1][0])
         return bad_arguments("an empty file name", "");
+    if ((full_screen_asked || monitor_number) && !list_monitors_asked)
+        return bad_arguments("--fullscreen and --monitor are for the window, which saving frames doesn't show", "");
     save_frames = true;
     frame_path = argv[argc - 1];
     return true;

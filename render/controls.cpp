@@ -53,6 +53,8 @@ static int shape_count = 0;
 static control controls[32 * 5];
 static int control_count = 0;
 static COLORREF custom_colours[16];
+// F9 hides the window and shows it again; a rebuild keeps it as it was.
+static bool controls_hidden = false;
 
 static BYTE kind_of(const global& g)
 {
@@ -166,7 +168,18 @@ static void make_window()
                                       width, frame.bottom - frame.top, picture_window, NULL, controls_class.hInstance, NULL);
     for (int i = 0, y = edge; controls_window && i < shape_count; y += row * (1 + rows_of(shapes[i++])))
         add_rows(i, y);
-    ShowWindow(controls_window, SW_SHOWNA);
+    if (!controls_hidden)
+        ShowWindow(controls_window, SW_SHOWNA);
+}
+
+// Over a full-screen picture on the only monitor, the window can be put out of the way.
+void toggle_controls()
+{
+    controls_hidden = !controls_hidden;
+    if (controls_window && controls_hidden)
+        ShowWindow(controls_window, SW_HIDE);
+    else if (controls_window)
+        ShowWindow(controls_window, SW_SHOWNA);
 }
 
 void show_controls(shader_set* set)

@@ -40,3 +40,44 @@ bool use_picture_size(unsigned long width, unsigned long height)
     present_params.BackBufferHeight = height;
     return true;
 }
+
+// Full screen and back (app/screen.cpp): the size the back buffer takes at the start of the next
+// frame, which a Reset gives it, and where in the window's client area the picture is shown:
+// all of it, or with --size in full screen the largest rectangle of the picture's aspect, with
+// bars beside it.
+static UINT wanted_width = 0, wanted_height = 0;
+static RECT shown_in;
+static bool placed = false;
+
+void resize_picture(UINT width, UINT height)
+{
+    wanted_width = width;
+    wanted_height = height;
+    // Before the device, the size is simply what it is created with.
+    if (!device)
+        take_new_size();
+}
+
+// Returns true when the back buffer is to change size; present_params then has the new one.
+bool take_new_size()
+{
+    if (!wanted_width || (wanted_width == present_params.BackBufferWidth &&
+                          wanted_height == present_params.BackBufferHeight))
+        return false;
+    present_params.BackBufferWidth = wanted_width;
+    present_params.BackBufferHeight = wanted_height;
+    return true;
+}
+
+void show_picture_in(const RECT* place)
+{
+    placed = place != NULL;
+    if (place)
+        shown_in = *place;
+}
+
+// What Present is given as its destination: NULL for the whole client area.
+const RECT* picture_place()
+{
+    return placed ? &shown_in : NULL;
+}

@@ -100,6 +100,29 @@ static bool restore_device()
     return true;
 }
 
+// Full screen or back: the back buffer takes its new size with a Reset, and what the passes and
+// the previous frame carry goes through it, stretched to the new size. A lost device is reset at
+// the new size when it comes back. A Reset that fails is a loss, or the driver's failure.
+static void resize_back_buffer()
+{
+    if (!take_new_size() || device_is_lost())
+        return;
+    keep_targets();
+    HRESULT status = device->Reset(&present_params);
+    if (status == D3D_OK) {
+        forget_bindings(false);
+        if (shaders_loaded()) {
+            make_device_resources(drawn_set());
+            set_sampler_states();
+        }
+    }
+    put_back_targets();
+    if (status == D3DERR_DEVICELOST || status == D3DERR_DEVICENOTRESET)
+        lose_device("The Direct3D device was lost");
+    else if (status != D3D_OK)
+        driver_failed(status);
+}
+
 // Each pass in order into its own target, then the back buffer is the target again for
 // ps_main. A stage reads each pass's first target, which is this frame's picture for a pass
 // drawn before it and the frame before's for itself or a pass drawn after it.
@@ -236,13 +259,14 @@ void render_frame()
     }
     // What the controls set is saved while the device is lost too.
     save_values_when_due();
+    resize_back_buffer();
     if (device_is_lost() && !restore_device())
         return;
     follow_sound();
 
     if (catch_up(drawn_set()))
         draw_scene();
-    HRESULT presented = device->Present(NULL, NULL, NULL, NULL);
+    HRESULT presented = device->Present(NULL, picture_place(), NULL, NULL);
     if (presented == D3DERR_DEVICELOST)
         lose_device("The Direct3D device was lost");
     else if (presented == D3DERR_DRIVERINTERNALERROR)

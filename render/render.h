@@ -37,6 +37,9 @@ void stop_watching();
 bool controls_message(MSG* message);
 void close_controls();
 void save_values();
+void resize_picture(UINT width, UINT height);
+void show_picture_in(const RECT* place);
+void toggle_controls();
 
 struct quad_vertex {
     float x, y, z;
@@ -61,6 +64,10 @@ void release_sound(track* sound);
 bool start_playback(const track* sound, float time);
 void stop_playback();
 double played_seconds();
+
+// Full screen (display.cpp): the back buffer's next size, and where the picture is shown.
+bool take_new_size();
+const RECT* picture_place();
 
 // The clock (clock.cpp): the frame shown and its time, whether it runs, and the frame that
 // what the shaders carry from frame to frame (passes, the previous frame) has reached.
@@ -263,6 +270,8 @@ void draw_into_picture();
 IDirect3DTexture9* const* previous_texture();
 void begin_previous_frame();
 void keep_picture();
+void keep_targets();
+void put_back_targets();
 
 // F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.
 void start_timing();

@@ -150,6 +150,7 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT GetRenderTargetData(IDirect3DSurface9* target, IDirect3DSurface9* copy) = 0;
     virtual HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) = 0;
     virtual HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9**, HANDLE*) = 0;
+    virtual HRESULT UpdateSurface(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const POINT*) = 0;
     virtual HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) = 0;
     virtual HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) = 0;
     virtual HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) = 0;

@@ -94,6 +94,7 @@ struct standin_state {
     std::vector<std::string> faults;   // misuse: over-release, use after release, bad arguments
     WNDCLASSEXA registered_class = {};
     HWND window = NULL;
+    int window_x = 0;                  // where the window last went, which tells its monitor
     float vertex_constants[256] = {};
     float pixel_constants[256] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP
