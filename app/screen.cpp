@@ -92,7 +92,7 @@ static RECT letterbox(LONG width, LONG height)
     long long across = (long long)picture_width * height, down = (long long)picture_height * width;
     LONG shown_width, shown_height;
     // Wider than the monitor's aspect: bars at the top and bottom; narrower, at the sides.
-    if (across <= down) {
+    if (across > down) {
         shown_width = width;
         shown_height = (LONG)((long long)picture_height * width / picture_width);
     } else {
@@ -125,8 +125,10 @@ static void enter_full_screen()
     SetWindowLongA(main_window, GWL_STYLE, (windowed_style & ~WS_OVERLAPPEDWINDOW) | WS_POPUP);
     SetWindowPos(main_window, HWND_TOP, info.rcMonitor.left, info.rcMonitor.top, width, height, SWP_FRAMECHANGED);
     if (picture_width) {
+        // The bars are the window's black background, which Present leaves as it is.
         RECT place = letterbox(width, height);
         show_picture_in(&place);
+        InvalidateRect(main_window, NULL, TRUE);
     } else {
         resize_picture(width, height);
     }

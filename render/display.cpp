@@ -58,14 +58,20 @@ void resize_picture(UINT width, UINT height)
         take_new_size();
 }
 
-// Returns true when the back buffer is to change size; present_params then has the new one.
+// Returns true when the back buffer is to change; present_params then says how. Present shows
+// the picture in a part of the client area only from a back buffer that it copies.
 bool take_new_size()
 {
-    if (!wanted_width || (wanted_width == present_params.BackBufferWidth &&
-                          wanted_height == present_params.BackBufferHeight))
+    D3DSWAPEFFECT swap = placed ? D3DSWAPEFFECT_COPY : D3DSWAPEFFECT_DISCARD;
+    if ((!wanted_width || (wanted_width == present_params.BackBufferWidth &&
+                           wanted_height == present_params.BackBufferHeight)) &&
+        swap == present_params.SwapEffect)
         return false;
-    present_params.BackBufferWidth = wanted_width;
-    present_params.BackBufferHeight = wanted_height;
+    if (wanted_width) {
+        present_params.BackBufferWidth = wanted_width;
+        present_params.BackBufferHeight = wanted_height;
+    }
+    present_params.SwapEffect = swap;
     return true;
 }
 
@@ -74,6 +80,8 @@ void show_picture_in(const RECT* place)
     placed = place != NULL;
     if (place)
         shown_in = *place;
+    if (!device)
+        take_new_size();
 }
 
 // What Present is given as its destination: NULL for the whole client area.

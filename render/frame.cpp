@@ -117,6 +117,12 @@ static void resize_back_buffer()
         }
     }
     put_back_targets();
+    // Present leaves what lies outside the picture's place as it was, which on some stacks is
+    // not the window's background but the last picture shown: the bars start black.
+    if (status == D3D_OK && picture_place()) {
+        device->Clear(0, NULL, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+        device->Present(NULL, NULL, NULL, NULL);
+    }
     if (status == D3DERR_DEVICELOST || status == D3DERR_DEVICENOTRESET)
         lose_device("The Direct3D device was lost");
     else if (status != D3D_OK)

@@ -184,6 +184,7 @@ BOOL WINAPI SetWindowPos(HWND, HWND, int, int, int, int, UINT) { return ++quiet.
 UINT_PTR WINAPI SetTimer(HWND, UINT_PTR id, UINT, void*) { return ++quiet.calls, id; }
 BOOL WINAPI KillTimer(HWND, UINT_PTR) { return ++quiet.calls, TRUE; }
 HCURSOR WINAPI SetCursor(HCURSOR) { return ++quiet.calls, HCURSOR(NULL); }
+BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL) { return ++quiet.calls, TRUE; }
 LRESULT WINAPI SendMessageA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
 BOOL WINAPI DestroyWindow(HWND) { return ++quiet.calls, TRUE; }
 BOOL WINAPI IsDialogMessageA(HWND, MSG*) { return ++quiet.calls, FALSE; }

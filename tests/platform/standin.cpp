@@ -738,6 +738,7 @@ BOOL WINAPI SetWindowPos(HWND, HWND, int x, int y, int width, int height, UINT)
 UINT_PTR WINAPI SetTimer(HWND, UINT_PTR id, UINT ms, void*) { return log(format("SetTimer(%u)", ms)), id; }
 BOOL WINAPI KillTimer(HWND, UINT_PTR) { return log("KillTimer()"), TRUE; }
 HCURSOR WINAPI SetCursor(HCURSOR cursor) { return log("SetCursor(" + standin_name_of(cursor) + ")"), HCURSOR(NULL); }
+BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL) { return log("InvalidateRect()"), TRUE; }
 
 // The controls window: every call recorded, none of them answered.
 LRESULT WINAPI SendMessageA(HWND, UINT message, WPARAM, LPARAM) { return log(format("SendMessageA(0x%x)", message)), 0; }

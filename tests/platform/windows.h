@@ -176,6 +176,7 @@ BOOL WINAPI SetWindowPos(HWND window, HWND after, int x, int y, int width, int h
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, void* proc);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 HCURSOR WINAPI SetCursor(HCURSOR cursor);
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
 
 // The controls window.
 typedef DWORD COLORREF;
