@@ -233,11 +233,12 @@ static D3DFORMAT target_format(int record)
     return record ? pass_formats[pass_format].format : present_params.BackBufferFormat;
 }
 
-// Before the Reset: the copies, then everything in the default pool goes; the targets' names stay.
-void keep_targets()
+// Before the Reset, given the size they have: the copies, then everything in the default pool
+// goes; the targets' names stay.
+void keep_targets(UINT width, UINT height)
 {
-    kept_width = present_params.BackBufferWidth;
-    kept_height = present_params.BackBufferHeight;
+    kept_width = width;
+    kept_height = height;
     for (int i = 0; i < 17; i++)
         for (int which = 0; which < 2; which++) {
             IDirect3DSurface9** copy = &kept_copies[i][which];

@@ -105,12 +105,14 @@ static bool restore_device()
 // the new size when it comes back. A Reset that fails is a loss, or the driver's failure.
 static void resize_back_buffer()
 {
+    UINT width = present_params.BackBufferWidth, height = present_params.BackBufferHeight;
     if (!take_new_size() || device_is_lost())
         return;
-    keep_targets();
+    keep_targets(width, height);
     HRESULT status = device->Reset(&present_params);
     if (status == D3D_OK) {
         forget_bindings(false);
+        resize_stages(drawn_set());
         if (shaders_loaded()) {
             make_device_resources(drawn_set());
             set_sampler_states();

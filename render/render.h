@@ -252,6 +252,7 @@ bool make_keyboard(shader_set* set);
 void release_inputs(stage_inputs* inputs);
 void give_keys(shader_set* set, const frame_events* events);
 void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4]);
+void resize_stages(shader_set* set);
 void set_frame_inputs(float time, float frame, const frame_events* events);
 void feed_stage(const stage_inputs* reads);
 void unbind(IDirect3DBaseTexture9* texture, const pass& drawn);
@@ -270,7 +271,7 @@ void draw_into_picture();
 IDirect3DTexture9* const* previous_texture();
 void begin_previous_frame();
 void keep_picture();
-void keep_targets();
+void keep_targets(UINT width, UINT height);
 void put_back_targets();
 
 // F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.

@@ -71,7 +71,8 @@ def test_with_watch_the_client_area_is_the_size_or_the_largest_of_its_aspect_tha
         assert client[2] * height == client[3] * width and 1600 - 12 - (outer[0] - client[2]) <= client[2], (client, outer)
 
 
-USAGE = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
+USAGE = ("usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
+         " [--fullscreen] [--monitor N|list]")
 
 
 # One line and 2, before any window: a size that doesn't parse, and one larger than the device draws.
