@@ -8,6 +8,8 @@
 #   tools/view.sh --new [...] FOLDER | SHADER.fx    first writes examples/template/main.fx as
 #                                                   FOLDER/main.fx or SHADER.fx, which must not exist
 #   tools/view.sh --size WIDTHxHEIGHT [...]         the picture at that size (hotfx.exe --size)
+#   tools/view.sh --fullscreen [--monitor N] [...]  full screen from the start, on monitor N;
+#   tools/view.sh --monitor list                    F11 toggles it (hotfx.exe --fullscreen, --monitor)
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
@@ -35,17 +37,21 @@ bad_input() {
     exit 2
 }
 
-usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [FOLDER | SHADER.fx]"
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--fullscreen] [--monitor N|list] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
 new=
 target=
 size=
+screen_args=()
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
         --size) [[ ${2:-} =~ ^[1-9][0-9]{0,4}x[1-9][0-9]{0,4}$ ]] || bad_input "not a size such as 1920x1080: ${2:-}"
                 size=$2; shift ;;
+        --fullscreen) screen_args+=(--fullscreen) ;;
+        --monitor) [[ ${2:-} =~ ^(list|[1-9][0-9]{0,8})$ ]] || bad_input "not a monitor number from 1, or list: ${2:-}"
+                   screen_args+=(--monitor "$2"); shift ;;
         --raw) raw=yes ;;
         --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
@@ -114,6 +120,7 @@ show_program "$exe"
 hotfx_args=()
 [ -z "$watch" ] || hotfx_args+=(--watch)
 [ -z "$size" ] || hotfx_args+=(--size "$size")
+hotfx_args+=("${screen_args[@]}")
 xvfb_pid=
 hotfx_pid=
 live_pid=
