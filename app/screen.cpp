@@ -117,6 +117,9 @@ static void enter_full_screen()
 {
     MONITORINFO info = info_of(MonitorFromWindow(main_window, MONITOR_DEFAULTTONEAREST));
     LONG width = info.rcMonitor.right - info.rcMonitor.left, height = info.rcMonitor.bottom - info.rcMonitor.top;
+    // A monitor Windows can't describe leaves the window as it is.
+    if (width <= 0 || height <= 0)
+        return;
     windowed_style = GetWindowLongA(main_window, GWL_STYLE);
     GetWindowRect(main_window, &windowed_place);
     windowed_width = present_params.BackBufferWidth;

@@ -23,7 +23,7 @@ from results import row, write_section
 from support import EXE, WINE_ROOT, Display
 
 REPO = Path(__file__).resolve().parents[1]
-ROUNDS = 4
+ROUNDS = 6
 # Each run: its screen, then hotfx's arguments.
 RUNS = {"full screen": ("1600x1200x24", "--watch", "--fullscreen"),
         "window": ("2000x1400x24", "--watch", "--size", "1600x1200")}
