@@ -15,9 +15,9 @@ static int greatest_common_divisor(int a, int b)
 
 // --watch: a client area of the picture's own size, so that what is shown is what --frame
 // saves, pixel for pixel; where the work area of the monitor it opens on (the primary, where
-// 0,0 is, or the one --monitor names) has no room for that, the largest client area with the picture's aspect that fits
-// (5:4 for 1280x1024), or the picture scaled to fit and rounded where the exact aspect would
-// leave more than a fiftieth of the room unused.
+// 0,0 is, or the one --monitor names) has no room for that, the largest client area with the
+// picture's aspect that fits (5:4 for 1280x1024), or the picture scaled to fit and rounded
+// where the exact aspect would leave more than a fiftieth of the room unused.
 static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
 {
     RECT work, frame = {0, 0, 0, 0};
@@ -150,12 +150,12 @@ int main(int argc, char* argv[])
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!read_options(argc, argv))
         return 2;
-    // What a shader declares by name and hotfx fills, given any option. Without one a shader
-    // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
     if (list_monitors_asked) {
         list_monitors();
         return 0;
     }
+    // What a shader declares by name and hotfx fills, given any option. Without one a shader
+    // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
     use_options(any_option, watch_folder);
     if (picture_width && !use_picture_size(picture_width, picture_height))
         return 2;

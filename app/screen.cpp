@@ -149,7 +149,7 @@ static void leave_full_screen()
     resize_picture(windowed_width, windowed_height);
 }
 
-// Once the window exists, before the device: --monitor and --fullscreen.
+// Once the window exists, on the monitor --monitor names, and before the device: --fullscreen.
 void place_window()
 {
     if (full_screen_asked)
