@@ -21,5 +21,17 @@ extern unsigned long picture_height;
 extern BYTE osc_address[4];
 extern unsigned long osc_port;
 extern const char* sound_in_device;
+extern bool full_screen_asked;
+extern unsigned long monitor_number;
+extern bool list_monitors_asked;
+extern bool any_option;
 
 bool read_options(int argc, char* argv[]);
+
+// Full screen and the monitors (screen.cpp).
+void list_monitors();
+bool monitor_there();
+void work_area(RECT* work);
+void place_window();
+void screen_message(UINT message, WPARAM wParam, LPARAM lParam);
+bool cursor_stays_hidden(LPARAM lParam);

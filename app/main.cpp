@@ -15,13 +15,13 @@ static int greatest_common_divisor(int a, int b)
 
 // --watch: a client area of the picture's own size, so that what is shown is what --frame
 // saves, pixel for pixel; where the work area of the monitor it opens on (the primary, where
-// 0,0 is) has no room for that, the largest client area with the picture's aspect that fits
-// (5:4 for 1280x1024), or the picture scaled to fit and rounded where the exact aspect would
-// leave more than a fiftieth of the room unused.
+// 0,0 is, or the one --monitor names) has no room for that, the largest client area with the
+// picture's aspect that fits (5:4 for 1280x1024), or the picture scaled to fit and rounded
+// where the exact aspect would leave more than a fiftieth of the room unused.
 static void fit_window(DWORD style, DWORD ex_style, int* x, int* y, int* width, int* height)
 {
     RECT work, frame = {0, 0, 0, 0};
-    SystemParametersInfoA(SPI_GETWORKAREA, 0, &work, 0);
+    work_area(&work);
     AdjustWindowRectEx(&frame, style, FALSE, ex_style);
     int frame_width = frame.right - frame.left, frame_height = frame.bottom - frame.top;
     // Not std::min: Visual Studio's windows.h makes min a macro.
@@ -62,8 +62,14 @@ static bool create_main_window()
     DWORD style = present_params.Windowed ? WS_OVERLAPPEDWINDOW : WS_POPUP;
     // Without --watch, the outer size is the picture's: the client area is stretched over by it.
     int x = 0, y = 0, width = present_params.BackBufferWidth, height = present_params.BackBufferHeight;
-    if (watch_folder)
+    RECT work;
+    if (watch_folder) {
         fit_window(style, ex_style, &x, &y, &width, &height);
+    } else if (monitor_number) {
+        work_area(&work);
+        x = work.left;
+        y = work.top;
+    }
     main_window = CreateWindowExA(ex_style, app_name, app_name, style, x, y, width, height, NULL,
                                   NULL, window_class.hInstance, NULL);
     if (!main_window) {
@@ -144,6 +150,10 @@ int main(int argc, char* argv[])
     setvbuf(stdout, NULL, _IONBF, 0);
     if (!read_options(argc, argv))
         return 2;
+    if (list_monitors_asked) {
+        list_monitors();
+        return 0;
+    }
     if (strcmp(sound_in_device, "list") == 0) {
         list_capture_devices();
         return 0;
@@ -152,14 +162,17 @@ int main(int argc, char* argv[])
         return 2;
     // What a shader declares by name and hotfx fills, given any option. Without one a shader
     // sees c0.x alone and the compiler is asked for no constant table, exactly as before.
-    use_options(watch_folder || save_frames || picture_width || osc_port || sound_in_device[0], watch_folder, save_frames);
+    use_options(any_option, watch_folder, save_frames);
     if (picture_width && !use_picture_size(picture_width, picture_height))
+        return 2;
+    if (!monitor_there())
         return 2;
     // --frame and --frames draw what main.values holds: they don't listen.
     if (osc_port && !save_frames && !listen_osc(osc_address, (WORD)osc_port))
         return 2;
     if (!create_main_window())
         return 1;
+    place_window();
 
     d3d = Direct3DCreate9(D3D_SDK_VERSION);
     if (!d3d) {

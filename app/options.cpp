@@ -24,9 +24,15 @@ unsigned long osc_port = 0;
 // system's default.
 const char* sound_in_device = "";
 
+// --fullscreen, --monitor N (from 1, as Windows enumerates them; 0 for none) and --monitor list.
+bool full_screen_asked = false;
+unsigned long monitor_number = 0;
+bool list_monitors_asked = false;
+bool any_option = false;
+
 static const char usage[] =
     "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]"
-    " [--sound-in list|DEVICE|loopback] [--osc [ADDRESS:]PORT]";
+    " [--sound-in list|DEVICE|loopback] [--osc [ADDRESS:]PORT] [--fullscreen] [--monitor N|list]";
 
 static bool bad_arguments(const char* why, const char* what)
 {
@@ -118,9 +124,36 @@ static bool read_osc_place(const char* text)
     return read_frame_number(at, &osc_port) && osc_port >= 1 && osc_port <= 65535;
 }
 
+// --fullscreen and --monitor may stand anywhere too, once each; they are for the window, which
+// saving frames doesn't show.
+static bool read_screen_options(int* argc, char* argv[])
+{
+    bool monitor_given = false;
+    for (int i = 1; i < *argc;) {
+        int taken = strcmp(argv[i], "--fullscreen") == 0 ? 1 : strcmp(argv[i], "--monitor") == 0 ? 2 : 0;
+        if (!taken) {
+            i++;
+            continue;
+        }
+        if ((taken == 1 && full_screen_asked) || (taken == 2 && monitor_given))
+            return bad_arguments(argv[i], " given twice");
+        if (taken == 2 && i + 1 < *argc && strcmp(argv[i + 1], "list") == 0)
+            list_monitors_asked = true;
+        else if (taken == 2 && (i + 1 == *argc || !read_frame_number(argv[i + 1], &monitor_number) || !monitor_number))
+            return bad_arguments("not a monitor number from 1, or list: ", i + 1 < *argc ? argv[i + 1] : "");
+        full_screen_asked |= taken == 1;
+        monitor_given |= taken == 2;
+        for (int j = i; j + taken <= *argc; j++)
+            argv[j] = argv[j + taken];
+        *argc -= taken;
+    }
+    return true;
+}
+
 // Returns false after saying on stderr what is wrong.
 bool read_options(int argc, char* argv[])
 {
+    any_option = argc > 1;
     const char* size = take_option(&argc, argv, "--size");
     if (!size)
         return false;
@@ -133,6 +166,8 @@ bool read_options(int argc, char* argv[])
         return false;
     if (osc[0] && !read_osc_place(osc))
         return bad_arguments("not a port such as 9000 or 0.0.0.0:9000 for --osc: ", osc);
+    if (!read_screen_options(&argc, argv))
+        return false;
     if (argc <= 1)
         return true;
     const char* option = argv[1];
@@ -163,6 +198,8 @@ bool read_options(int argc, char* argv[])
     }
     if (!argv[argc - 1][0])
         return bad_arguments("an empty file name", "");
+    if ((full_screen_asked || monitor_number) && !list_monitors_asked)
+        return bad_arguments("--fullscreen and --monitor are for the window, which saving frames doesn't show", "");
     save_frames = true;
     frame_path = argv[argc - 1];
     return true;

@@ -37,7 +37,13 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wParam, LPARAM lP
 {
     if (watch_folder)
         window_input(window, message, wParam, lParam);
+    if (any_option)
+        screen_message(message, wParam, lParam);
     switch (message) {
+    case WM_SETCURSOR:
+        if (any_option && cursor_stays_hidden(lParam))
+            return TRUE;
+        break;
     case WM_DESTROY:
         PostQuitMessage(0);
         return 0;

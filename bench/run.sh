@@ -45,6 +45,8 @@ for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
 done
 # Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md
+# Full screen against a window of the same size, on each stack or on the one HOTFX_D3D9 names.
+HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/fullscreen.py BENCHMARKS.md
 # A shader reading previous_frame against the same shader without it.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/feedback.py BENCHMARKS.md
 # Frames a second with 0, 1, 2 and 4 passes of the same light stage.

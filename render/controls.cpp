@@ -73,6 +73,8 @@ static const scroll_key scroll_keys[] = {
     {VK_UP, SB_LINEUP}, {VK_DOWN, SB_LINEDOWN}, {VK_PRIOR, SB_PAGEUP},
     {VK_NEXT, SB_PAGEDOWN}, {VK_HOME, SB_TOP}, {VK_END, SB_BOTTOM},
 };
+// F9 hides the window and shows it again; a rebuild keeps it as it was.
+static bool controls_hidden = false;
 
 static BYTE kind_of(const global& g)
 {
@@ -202,7 +204,18 @@ static void make_window()
         SetScrollInfo(controls_window, SB_VERT, &bar, FALSE);
     for (int i = 0, y = edge; controls_window && i < shape_count; y += row * (1 + rows_of(shapes[i++])))
         add_rows(i, y);
-    ShowWindow(controls_window, SW_SHOWNA);
+    if (!controls_hidden)
+        ShowWindow(controls_window, SW_SHOWNA);
+}
+
+// Over a full-screen picture on the only monitor, the window can be put out of the way.
+void toggle_controls()
+{
+    controls_hidden = !controls_hidden;
+    if (controls_window && controls_hidden)
+        ShowWindow(controls_window, SW_HIDE);
+    else if (controls_window)
+        ShowWindow(controls_window, SW_SHOWNA);
 }
 
 void show_controls(shader_set* set)

@@ -220,3 +220,69 @@ void keep_picture()
     if (targets[0].surfaces[1])
         device->StretchRect(back_buffer, NULL, targets[0].surfaces[1], NULL, D3DTEXF_NONE);
 }
+
+// Through a Reset that changes the back buffer's size (full screen and back): what each target
+// holds is copied into system memory, which a Reset keeps, and after it stretched into the
+// targets of the new size, so that a simulation goes on as it does through a reload. A copy
+// the device refuses leaves that target black.
+static IDirect3DSurface9* kept_copies[17][2];
+static UINT kept_width = 0, kept_height = 0;
+
+static D3DFORMAT target_format(int record)
+{
+    return record ? pass_formats[pass_format].format : present_params.BackBufferFormat;
+}
+
+// Before the Reset, given the size they have: the copies, then everything in the default pool
+// goes; the targets' names stay.
+void keep_targets(UINT width, UINT height)
+{
+    kept_width = width;
+    kept_height = height;
+    for (int i = 0; i < 17; i++)
+        for (int which = 0; which < 2; which++) {
+            IDirect3DSurface9** copy = &kept_copies[i][which];
+            if (!targets[i].surfaces[which])
+                continue;
+            if (device->CreateOffscreenPlainSurface(kept_width, kept_height, target_format(i), D3DPOOL_SYSTEMMEM, copy,
+                                                    NULL) == D3D_OK &&
+                device->GetRenderTargetData(targets[i].surfaces[which], *copy) != D3D_OK) {
+                (*copy)->Release();
+                *copy = NULL;
+            }
+            release_texture(&targets[i].textures[which], &targets[i].surfaces[which]);
+        }
+    pass_targets names[17];
+    memcpy(names, targets, sizeof names);
+    release_device_resources(false);
+    memcpy(targets, names, sizeof names);
+}
+
+// One copy into its new target: through a texture of the old size in the default pool, since
+// only such a surface can be stretched.
+static void put_back(IDirect3DSurface9* copy, D3DFORMAT format, IDirect3DSurface9* target)
+{
+    IDirect3DTexture9* old_size = NULL;
+    IDirect3DSurface9* old_surface = NULL;
+    if (device->CreateTexture(kept_width, kept_height, 1, D3DUSAGE_RENDERTARGET, format, D3DPOOL_DEFAULT, &old_size,
+                              NULL) == D3D_OK &&
+        old_size->GetSurfaceLevel(0, &old_surface) == D3D_OK &&
+        device->UpdateSurface(copy, NULL, old_surface, NULL) == D3D_OK)
+        device->StretchRect(old_surface, NULL, target, NULL, D3DTEXF_POINT);
+    release_texture(&old_size, &old_surface);
+}
+
+// After the Reset, once the drawn set's targets are made again at the new size.
+void put_back_targets()
+{
+    for (int i = 0; i < 17; i++)
+        for (int which = 0; which < 2; which++) {
+            IDirect3DSurface9** copy = &kept_copies[i][which];
+            if (!*copy)
+                continue;
+            if (targets[i].surfaces[which])
+                put_back(*copy, target_format(i), targets[i].surfaces[which]);
+            (*copy)->Release();
+            *copy = NULL;
+        }
+}

@@ -40,3 +40,52 @@ bool use_picture_size(unsigned long width, unsigned long height)
     present_params.BackBufferHeight = height;
     return true;
 }
+
+// Full screen and back (app/screen.cpp): the size the back buffer takes at the start of the next
+// frame, which a Reset gives it, and where in the window's client area the picture is shown:
+// all of it, or with --size in full screen the largest rectangle of the picture's aspect, with
+// bars beside it.
+static UINT wanted_width = 0, wanted_height = 0;
+static RECT shown_in;
+static bool placed = false;
+
+void resize_picture(UINT width, UINT height)
+{
+    wanted_width = width;
+    wanted_height = height;
+    // Before the device, the size is simply what it is created with.
+    if (!device)
+        take_new_size();
+}
+
+// Returns true when the back buffer is to change; present_params then says how. Present shows
+// the picture in a part of the client area only from a back buffer that it copies.
+bool take_new_size()
+{
+    D3DSWAPEFFECT swap = placed ? D3DSWAPEFFECT_COPY : D3DSWAPEFFECT_DISCARD;
+    if ((!wanted_width || (wanted_width == present_params.BackBufferWidth &&
+                           wanted_height == present_params.BackBufferHeight)) &&
+        swap == present_params.SwapEffect)
+        return false;
+    if (wanted_width) {
+        present_params.BackBufferWidth = wanted_width;
+        present_params.BackBufferHeight = wanted_height;
+    }
+    present_params.SwapEffect = swap;
+    return true;
+}
+
+void show_picture_in(const RECT* place)
+{
+    placed = place != NULL;
+    if (place)
+        shown_in = *place;
+    if (!device)
+        take_new_size();
+}
+
+// What Present is given as its destination: NULL for the whole client area.
+const RECT* picture_place()
+{
+    return placed ? &shown_in : NULL;
+}

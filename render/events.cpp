@@ -48,15 +48,20 @@ const frame_events* take_events()
 }
 
 // Client coordinates to back-buffer pixels from the bottom left, through the window's scaling:
-// the pixel under the pointer is the one whose texture coordinate gives the same position.
+// the pixel under the pointer is the one whose texture coordinate gives the same position. The
+// picture fills the client area, or in full screen with --size the part between the bars.
 static void pointer_at(LPARAM lParam)
 {
-    WORD width = LOWORD(client_size), height = HIWORD(client_size);
-    if (!width || !height)
+    const RECT* place = picture_place();
+    RECT all = {0, 0, LOWORD(client_size), HIWORD(client_size)};
+    if (!place)
+        place = &all;
+    int width = place->right - place->left, height = place->bottom - place->top;
+    if (width <= 0 || height <= 0)
         return;
     float picture_width = (float)present_params.BackBufferWidth, picture_height = (float)present_params.BackBufferHeight;
-    mouse[0] = (float)(short)LOWORD(lParam) * picture_width / width;
-    mouse[1] = picture_height - (float)(short)HIWORD(lParam) * picture_height / height;
+    mouse[0] = (float)((short)LOWORD(lParam) - place->left) * picture_width / width;
+    mouse[1] = picture_height - (float)((short)HIWORD(lParam) - place->top) * picture_height / height;
 }
 
 static void key_went(WPARAM key, bool is_down)

@@ -100,6 +100,37 @@ static bool restore_device()
     return true;
 }
 
+// Full screen or back: the back buffer takes its new size with a Reset, and what the passes and
+// the previous frame carry goes through it, stretched to the new size. A lost device is reset at
+// the new size when it comes back. A Reset that fails is a loss, or the driver's failure.
+static void resize_back_buffer()
+{
+    UINT width = present_params.BackBufferWidth, height = present_params.BackBufferHeight;
+    if (!take_new_size() || device_is_lost())
+        return;
+    keep_targets(width, height);
+    HRESULT status = device->Reset(&present_params);
+    if (status == D3D_OK) {
+        forget_bindings(false);
+        resize_stages(drawn_set());
+        if (shaders_loaded()) {
+            make_device_resources(drawn_set());
+            set_sampler_states();
+        }
+    }
+    put_back_targets();
+    // Present leaves what lies outside the picture's place as it was, which on some stacks is
+    // not the window's background but the last picture shown: the bars start black.
+    if (status == D3D_OK && picture_place()) {
+        device->Clear(0, NULL, D3DCLEAR_TARGET, 0x00000000, 1.0f, 0);
+        device->Present(NULL, NULL, NULL, NULL);
+    }
+    if (status == D3DERR_DEVICELOST || status == D3DERR_DEVICENOTRESET)
+        lose_device("The Direct3D device was lost");
+    else if (status != D3D_OK)
+        driver_failed(status);
+}
+
 // Each pass in order into its own target, then the back buffer is the target again for
 // ps_main. A stage reads each pass's first target, which is this frame's picture for a pass
 // drawn before it and the frame before's for itself or a pass drawn after it.
@@ -237,13 +268,14 @@ void render_frame()
     take_osc_messages();
     // What the controls set is saved while the device is lost too.
     save_values_when_due();
+    resize_back_buffer();
     if (device_is_lost() && !restore_device())
         return;
     follow_sound();
 
     if (catch_up(drawn_set()))
         draw_scene();
-    HRESULT presented = device->Present(NULL, NULL, NULL, NULL);
+    HRESULT presented = device->Present(NULL, picture_place(), NULL, NULL);
     if (presented == D3DERR_DEVICELOST)
         lose_device("The Direct3D device was lost");
     else if (presented == D3DERR_DRIVERINTERNALERROR)

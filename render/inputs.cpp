@@ -349,13 +349,29 @@ void give_keys(shader_set* set, const frame_events* events)
     set->keys_given = set->keyboard != NULL;
 }
 
-// Once the set is drawn, its registers emptied: the resolution goes in at once, as it never
-// changes, and the rest in every frame. The stage uploads c0 to c63, as without options, or up
-// to the last register a constant of it takes.
-void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
+// The back buffer's size where a stage reads it; once a load and again when full screen
+// changes it.
+static void give_resolution(const stage_inputs* reads)
 {
     float width = (float)present_params.BackBufferWidth, height = (float)present_params.BackBufferHeight;
     const float resolution[4] = {width, height, 1 / width, 1 / height};
+    for (int i = 0; i < reads->count; i++)
+        if (reads->inputs[i].kind == input_resolution)
+            memcpy(reads->registers[reads->inputs[i].index], resolution, sizeof resolution);
+}
+
+void resize_stages(shader_set* set)
+{
+    give_resolution(&set->vertex_reads);
+    for (int i = 0; i < set->pass_count; i++)
+        give_resolution(&set->passes[i].reads);
+}
+
+// Once the set is drawn, its registers emptied: the resolution goes in at once, as it changes
+// only with a new size of the back buffer, and the rest in every frame. The stage uploads c0 to
+// c63, as without options, or up to the last register a constant of it takes.
+void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
+{
     reads->registers = registers;
     reads->register_count = 64;
     reads->time_in_c0 = true;
@@ -375,9 +391,7 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
             reads->time_in_c0 &= in.index != 0;
             continue;
         }
-        if (in.kind == input_resolution) {
-            memcpy(registers[in.index], resolution, sizeof resolution);
-        } else if (in.kind < input_previous_frame) {
+        if (in.kind != input_resolution && in.kind < input_previous_frame) {
             reads->constants[reads->constant_count].to = registers[in.index];
             reads->constants[reads->constant_count++].from = values[in.kind];
         }
@@ -404,6 +418,7 @@ void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4])
         if (read && to.slot < 16 && !memchr(read->read_at, to.slot, read->read_at_count))
             read->read_at[read->read_at_count++] = to.slot;
     }
+    give_resolution(reads);
 }
 
 // The named constants' values in the frame about to be drawn: the time, the frame, the mouse.

@@ -45,6 +45,9 @@ void stop_osc();
 void list_capture_devices();
 bool choose_capture_device(const char* wanted);
 void stop_listening();
+void resize_picture(UINT width, UINT height);
+void show_picture_in(const RECT* place);
+void toggle_controls();
 
 struct quad_vertex {
     float x, y, z;
@@ -95,6 +98,10 @@ void release_sound(track* sound);
 bool start_playback(const track* sound, float time);
 void stop_playback();
 double played_seconds();
+
+// Full screen (display.cpp): the back buffer's next size, and where the picture is shown.
+bool take_new_size();
+const RECT* picture_place();
 
 // The clock (clock.cpp): the frame shown and its time, whether it runs, and the frame that
 // what the shaders carry from frame to frame (passes, the previous frame) has reached.
@@ -309,6 +316,7 @@ bool make_keyboard(shader_set* set);
 void release_inputs(stage_inputs* inputs);
 void give_keys(shader_set* set, const frame_events* events);
 void plan_stage(shader_set* set, stage_inputs* reads, float (*registers)[4]);
+void resize_stages(shader_set* set);
 void set_frame_inputs(float time, float frame, const frame_events* events, const hearing* heard);
 void feed_stage(const stage_inputs* reads);
 void unbind(IDirect3DBaseTexture9* texture, const pass& drawn);
@@ -327,6 +335,8 @@ void draw_into_picture();
 IDirect3DTexture9* const* previous_texture();
 void begin_previous_frame();
 void keep_picture();
+void keep_targets(UINT width, UINT height);
+void put_back_targets();
 
 // F2's measure of a second of frames (timing.cpp), with the device's timestamp queries.
 void start_timing();

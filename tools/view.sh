@@ -11,6 +11,8 @@
 #   tools/view.sh --osc [ADDRESS:]PORT [...]        globals set by OSC messages (hotfx.exe --osc)
 #   tools/view.sh --sound-in list|DEVICE|loopback [...]  the capture device that sound_in hears
 #                                                   (hotfx.exe --sound-in); list shows them and ends
+#   tools/view.sh --fullscreen [--monitor N] [...]  full screen from the start, on monitor N;
+#   tools/view.sh --monitor list                    F11 toggles it (hotfx.exe --fullscreen, --monitor)
 #
 # Installs what is missing (as root), builds build/windows/hotfx.exe (HOTFX_EXE=/path/to/hotfx.exe
 # runs that build instead), prepares Wine (tools/wine-root.sh; HOTFX_WINE=/path/to/wine uses your
@@ -40,7 +42,7 @@ bad_input() {
     exit 2
 }
 
-usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT] [--sound-in list|DEVICE|loopback] [FOLDER | SHADER.fx]"
+usage="usage: tools/view.sh [--new] [--no-watch] [--raw] [--size WIDTHxHEIGHT] [--osc [ADDRESS:]PORT] [--sound-in list|DEVICE|loopback] [--fullscreen] [--monitor N|list] [FOLDER | SHADER.fx]"
 watch=yes
 raw=
 new=
@@ -48,6 +50,7 @@ target=
 size=
 osc=
 sound_in=
+screen_args=()
 while [ $# -gt 0 ]; do
     case $1 in
         --no-watch) watch= ;;
@@ -58,6 +61,9 @@ while [ $# -gt 0 ]; do
                osc=$2; shift ;;
         --sound-in) [ -n "${2:-}" ] || bad_input "--sound-in needs list, a device's number or a part of its name, or loopback"
                     sound_in=$2; shift ;;
+        --fullscreen) screen_args+=(--fullscreen) ;;
+        --monitor) [[ ${2:-} =~ ^(list|[1-9][0-9]{0,8})$ ]] || bad_input "not a monitor number from 1, or list: ${2:-}"
+                   screen_args+=(--monitor "$2"); shift ;;
         --raw) raw=yes ;;
         --new) new=yes ;;
         --) shift; [ $# -le 1 ] || bad_input "one folder or file at most, not $#"; target=${1:-}; break ;;
@@ -130,6 +136,7 @@ hotfx_args=()
 [ -z "$sound_in" ] || hotfx_args+=(--sound-in "$sound_in")
 pulse_socket=${PULSE_SERVER:-unix:${XDG_RUNTIME_DIR:-/nonexistent}/pulse/native}
 [ -z "$sound_in" ] || [ ! -S "${pulse_socket#unix:}" ] || export HOTFX_PULSE=${pulse_socket#unix:}
+hotfx_args+=("${screen_args[@]}")
 xvfb_pid=
 hotfx_pid=
 live_pid=

@@ -72,7 +72,8 @@ def test_with_watch_the_client_area_is_the_size_or_the_largest_of_its_aspect_tha
 
 
 USAGE = "usage: hotfx.exe [--watch | --frame N OUT.png | --frames FIRST LAST PATTERN|-] [--size WIDTHxHEIGHT]" \
-        " [--sound-in list|DEVICE|loopback] [--osc [ADDRESS:]PORT]"
+        " [--sound-in list|DEVICE|loopback] [--osc [ADDRESS:]PORT]" \
+        " [--fullscreen] [--monitor N|list]"
 
 
 # One line and 2, before any window: a size that doesn't parse, and one larger than the device draws.

@@ -30,6 +30,8 @@ struct program_test : ::testing::Test {
         numbered_frames = false;
         first_frame = last_frame = 0;
         frame_path = NULL;
+        any_option = full_screen_asked = list_monitors_asked = false;
+        monitor_number = 0;
         driver_failing = false;
         device_failed = false;
         use_options(false, false);

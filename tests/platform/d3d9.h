@@ -45,7 +45,7 @@ enum D3DFORMAT { D3DFMT_UNKNOWN = 0, D3DFMT_A8R8G8B8 = 21, D3DFMT_L8 = 50, D3DFM
                  D3DFMT_A16B16G16R16F = 113, D3DFMT_A32B32G32R32F = 116, D3DFMT_R32F = 114 };
 enum D3DRESOURCETYPE { D3DRTYPE_TEXTURE = 3 };
 enum D3DMULTISAMPLE_TYPE { D3DMULTISAMPLE_NONE = 0 };
-enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1 };
+enum D3DSWAPEFFECT { D3DSWAPEFFECT_DISCARD = 1, D3DSWAPEFFECT_COPY = 3 };
 enum D3DDEVTYPE { D3DDEVTYPE_HAL = 1 };
 struct D3DCAPS9 {
     DWORD MaxTextureWidth, MaxTextureHeight;
@@ -150,6 +150,7 @@ struct IDirect3DDevice9 : IUnknown {
     virtual HRESULT GetRenderTargetData(IDirect3DSurface9* target, IDirect3DSurface9* copy) = 0;
     virtual HRESULT SetTexture(DWORD, IDirect3DBaseTexture9*) = 0;
     virtual HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9**, HANDLE*) = 0;
+    virtual HRESULT UpdateSurface(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const POINT*) = 0;
     virtual HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) = 0;
     virtual HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) = 0;
     virtual HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) = 0;

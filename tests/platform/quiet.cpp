@@ -129,6 +129,7 @@ struct quiet_device : counted<IDirect3DDevice9> {
     // Distinct textures, as a device gives, so that a pass's two targets and its readers differ.
     HRESULT CreateTexture(UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL, IDirect3DTexture9** texture, HANDLE*) override
     { return *texture = hand_out(textures[made_textures++ % 32]), ++quiet.calls, D3D_OK; }
+    HRESULT UpdateSurface(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const POINT*) override { return ++quiet.calls, D3D_OK; }
     HRESULT StretchRect(IDirect3DSurface9*, const RECT*, IDirect3DSurface9*, const RECT*, D3DTEXTUREFILTERTYPE) override { return ++quiet.calls, D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9*, const RECT*, D3DCOLOR) override { return ++quiet.calls, D3D_OK; }
     HRESULT SetRenderTarget(DWORD, IDirect3DSurface9*) override { return ++quiet.calls, D3D_OK; }
@@ -181,6 +182,16 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) { return ++quiet.calls, (HCURSOR)0
 HGDIOBJ WINAPI GetStockObject(int) { return ++quiet.calls, (HGDIOBJ)0x1900010; }
 BOOL WINAPI SystemParametersInfoA(UINT, UINT, LPVOID area, UINT) { return *(RECT*)area = {0, 0, 1600, 1200}, TRUE; }
 BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return ++quiet.calls, TRUE; }
+BOOL WINAPI EnumDisplayMonitors(HDC, const RECT*, MONITORENUMPROC, LPARAM) { return ++quiet.calls, TRUE; }
+BOOL WINAPI GetMonitorInfoA(HMONITOR, MONITORINFO*) { return ++quiet.calls, FALSE; }
+HMONITOR WINAPI MonitorFromWindow(HWND, DWORD) { return ++quiet.calls, HMONITOR(NULL); }
+LONG WINAPI GetWindowLongA(HWND, int) { return ++quiet.calls, 0; }
+LONG WINAPI SetWindowLongA(HWND, int, LONG) { return ++quiet.calls, 0; }
+BOOL WINAPI SetWindowPos(HWND, HWND, int, int, int, int, UINT) { return ++quiet.calls, TRUE; }
+UINT_PTR WINAPI SetTimer(HWND, UINT_PTR id, UINT, void*) { return ++quiet.calls, id; }
+BOOL WINAPI KillTimer(HWND, UINT_PTR) { return ++quiet.calls, TRUE; }
+HCURSOR WINAPI SetCursor(HCURSOR) { return ++quiet.calls, HCURSOR(NULL); }
+BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL) { return ++quiet.calls, TRUE; }
 LRESULT WINAPI SendMessageA(HWND, UINT, WPARAM, LPARAM) { return ++quiet.calls, 0; }
 BOOL WINAPI DestroyWindow(HWND) { return ++quiet.calls, TRUE; }
 BOOL WINAPI IsDialogMessageA(HWND, MSG*) { return ++quiet.calls, FALSE; }

@@ -416,6 +416,8 @@ struct device_object : counted<IDirect3DDevice9> {
         static_cast<texture_object*>(*texture)->record.default_pool = pool == D3DPOOL_DEFAULT;
         return D3D_OK;
     }
+    HRESULT UpdateSurface(IDirect3DSurface9* from, const RECT*, IDirect3DSurface9* to, const POINT*) override
+    { return log("device->UpdateSurface(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK; }
     HRESULT StretchRect(IDirect3DSurface9* from, const RECT*, IDirect3DSurface9* to, const RECT*, D3DTEXTUREFILTERTYPE) override
     { return log("device->StretchRect(" + standin_name_of(from) + ", " + standin_name_of(to) + ")"), D3D_OK; }
     HRESULT ColorFill(IDirect3DSurface9* surface, const RECT*, D3DCOLOR) override
@@ -605,6 +607,7 @@ HWND WINAPI CreateWindowExA(DWORD ex_style, LPCSTR class_name, LPCSTR window_nam
                standin_name_of(instance).c_str(), standin_name_of(param).c_str()));
     if (standin().script.create_window_fails)
         return NULL;
+    standin().window_x = x;
     standin().window = window_handle;
     return window_handle;
 }
@@ -716,6 +719,29 @@ BOOL WINAPI SystemParametersInfoA(UINT action, UINT, LPVOID area, UINT)
     return log(format("SystemParametersInfoA(%u, area)", action)), *(RECT*)area = {0, 0, 1600, 1200}, TRUE;
 }
 BOOL WINAPI AdjustWindowRectEx(RECT*, DWORD, BOOL, DWORD) { return log("AdjustWindowRectEx(rect)"), TRUE; }
+
+// Two monitors side by side, the primary on the left, and a window on the one where its left edge is.
+static const MONITORINFO monitors[] = {{sizeof(MONITORINFO), {0, 0, 1600, 1200}, {0, 0, 1600, 1200}, MONITORINFOF_PRIMARY},
+                                       {sizeof(MONITORINFO), {1600, 0, 3520, 1080}, {1600, 0, 3520, 1040}, 0}};
+BOOL WINAPI EnumDisplayMonitors(HDC, const RECT*, MONITORENUMPROC each, LPARAM data)
+{
+    log("EnumDisplayMonitors()");
+    for (int i = 0; i < 2 && each((HMONITOR)&monitors[i], NULL, NULL, data); i++) {
+    }
+    return TRUE;
+}
+BOOL WINAPI GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info) { return *info = *(const MONITORINFO*)monitor, TRUE; }
+HMONITOR WINAPI MonitorFromWindow(HWND, DWORD) { return (HMONITOR)&monitors[standin().window_x >= 1600]; }
+LONG WINAPI GetWindowLongA(HWND, int) { return WS_OVERLAPPEDWINDOW | WS_VISIBLE; }
+LONG WINAPI SetWindowLongA(HWND, int, LONG style) { return log(format("SetWindowLongA(0x%x)", style)), 0; }
+BOOL WINAPI SetWindowPos(HWND, HWND, int x, int y, int width, int height, UINT)
+{
+    return log(format("SetWindowPos(%d, %d, %d, %d)", x, y, width, height)), standin().window_x = x, TRUE;
+}
+UINT_PTR WINAPI SetTimer(HWND, UINT_PTR id, UINT ms, void*) { return log(format("SetTimer(%u)", ms)), id; }
+BOOL WINAPI KillTimer(HWND, UINT_PTR) { return log("KillTimer()"), TRUE; }
+HCURSOR WINAPI SetCursor(HCURSOR cursor) { return log("SetCursor(" + standin_name_of(cursor) + ")"), HCURSOR(NULL); }
+BOOL WINAPI InvalidateRect(HWND, const RECT*, BOOL) { return log("InvalidateRect()"), TRUE; }
 
 // The controls window: every call recorded, none of them answered.
 LRESULT WINAPI SendMessageA(HWND, UINT message, WPARAM, LPARAM) { return log(format("SendMessageA(0x%x)", message)), 0; }

@@ -99,6 +99,7 @@ struct standin_state {
     std::vector<std::string> faults;   // misuse: over-release, use after release, bad arguments
     WNDCLASSEXA registered_class = {};
     HWND window = NULL;
+    int window_x = 0;                  // where the window last went, which tells its monitor
     float vertex_constants[256 * 4] = {};   // c0.x, c0.y, ... as uploaded
     float pixel_constants[224 * 4] = {};
     std::vector<float> drawn;          // the floats of the last DrawPrimitiveUP

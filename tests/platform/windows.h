@@ -157,6 +157,27 @@ HGDIOBJ WINAPI GetStockObject(int object);
 BOOL WINAPI SystemParametersInfoA(UINT action, UINT number, LPVOID value, UINT ini);
 BOOL WINAPI AdjustWindowRectEx(RECT* rect, DWORD style, BOOL menu, DWORD ex_style);
 
+// Full screen and the monitors.
+typedef uintptr_t UINT_PTR;
+typedef struct HMONITOR__* HMONITOR;
+typedef struct HDC__* HDC;
+typedef RECT* LPRECT;
+struct MONITORINFO { DWORD cbSize; RECT rcMonitor, rcWork; DWORD dwFlags; };
+typedef BOOL(CALLBACK* MONITORENUMPROC)(HMONITOR, HDC, LPRECT, LPARAM);
+#define HWND_TOP ((HWND)0)
+enum { MONITORINFOF_PRIMARY = 1, MONITOR_DEFAULTTONEAREST = 2, GWL_STYLE = -16, SWP_NOZORDER = 4, SWP_FRAMECHANGED = 0x20,
+       SW_HIDE = 0, VK_F9 = 0x78, VK_F11 = 0x7A, WM_SETCURSOR = 0x20, WM_TIMER = 0x113, HTCLIENT = 1 };
+BOOL WINAPI EnumDisplayMonitors(HDC dc, const RECT* clip, MONITORENUMPROC each, LPARAM data);
+BOOL WINAPI GetMonitorInfoA(HMONITOR monitor, MONITORINFO* info);
+HMONITOR WINAPI MonitorFromWindow(HWND window, DWORD flags);
+LONG WINAPI GetWindowLongA(HWND window, int index);
+LONG WINAPI SetWindowLongA(HWND window, int index, LONG value);
+BOOL WINAPI SetWindowPos(HWND window, HWND after, int x, int y, int width, int height, UINT flags);
+UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR id, UINT ms, void* proc);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+HCURSOR WINAPI SetCursor(HCURSOR cursor);
+BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
+
 // The controls window.
 typedef DWORD COLORREF;
 enum { WS_OVERLAPPED = 0, WS_CAPTION = 0xC00000, WS_SYSMENU = 0x80000, WS_CHILD = 0x40000000, WS_VISIBLE = 0x10000000,
