@@ -34,6 +34,21 @@ static DWORD sampler_of(int slot)
     return slot < 16 ? (DWORD)slot : D3DVERTEXTEXTURESAMPLER0 + (slot - 16);
 }
 
+// A global at c0 that leaves c0.x to the time, noted so that a line of main.values for it can be
+// said to be passed over; it has no value of its own.
+static void note_left_to_time(shader_set* set, const char* name)
+{
+    for (int i = 0; i < set->global_count; i++)
+        if (strcmp(set->globals[i].name, name) == 0)
+            return;
+    if (set->global_count == (int)(sizeof set->globals / sizeof set->globals[0]) || strlen(name) >= sizeof set->globals[0].name)
+        return;
+    global& g = set->globals[set->global_count++];
+    memset(&g, 0, sizeof g);
+    strcpy(g.name, name);
+    g.passed_over = left_to_time;
+}
+
 // A global of the author's: its record in the set, made by the first stage that declares it,
 // with its initial value and what its annotations say, and its place in this stage. One at c0
 // with neither an initial value nor annotations leaves c0.x to the time, as without options.
@@ -42,6 +57,10 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     const declaration* source = declared(desc.Name);
     bool authored = source && (source->initialised || source->annotations.annotated);
     bool scalar_or_vector = desc.Class <= D3DXPC_VECTOR && desc.Elements <= 1;
+    if (desc.RegisterIndex == 0 && !authored && desc.RegisterSet == D3DXRS_FLOAT4) {
+        note_left_to_time(set, desc.Name);
+        return;
+    }
     if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 ||
         desc.RegisterIndex + desc.RegisterCount > 64 || into->count == (int)(sizeof into->inputs / sizeof into->inputs[0]))
         return;
@@ -53,14 +72,16 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
                   strlen(desc.Name) >= sizeof set->globals[0].name))
         return;
     global& g = set->globals[found];
-    if (first) {
-        set->global_count++;
+    // One that another stage left to the time is this stage's global all the same.
+    if (first || g.passed_over == left_to_time) {
+        set->global_count += first;
         memset(&g, 0, sizeof g);
         if (source)
             g = source->annotations;
         strcpy(g.name, desc.Name);
         g.boolean = desc.Type == D3DXPT_BOOL;
         g.components = scalar_or_vector ? (BYTE)desc.Columns : 0;
+        g.passed_over = scalar_or_vector ? settable : desc.Elements > 1 || desc.Class <= D3DXPC_VECTOR ? an_array : a_matrix;
         g.annotated &= g.components > 0;
     }
     // Scalars and vectors, of floats, ints or bools in float registers, and arrays of them: the

@@ -61,12 +61,15 @@ struct standin_script {
 struct standin_file {
     std::string bytes;
     bool locked = false;      // held by an editor without sharing: opening it is a sharing violation
+    bool denied = false;      // opening it, or replacing it, is denied
     bool directory = false;
+    DWORD written = 0;        // its last write time: the count of writes into the folder when written
 };
 
 struct standin_open {
-    std::string name;                  // the file read, or the search
+    std::string name;                  // the file read or written, or the search
     size_t at = 0;                     // where the next read starts, or the next name found
+    bool writing = false;              // opened to write
     std::vector<std::string> names;    // a search: the folder's names when it began
 };
 
@@ -78,6 +81,7 @@ struct standin_folder {
     bool watched = false;
     bool signalled = false;
     DWORD now = 0;                     // what GetTickCount answers
+    DWORD writes = 0;                  // writes into the folder so far
     DWORD last_error = 0;
     std::map<uintptr_t, standin_open> open;   // files and searches not yet closed
     uintptr_t next_handle = 0x6000;
