@@ -324,7 +324,7 @@ static void put_value(BYTE* out, DWORD* size, const tuned_value& value, DWORD co
     put(out, size, line, length);
     if (comment < comment_end)
         keep(out, size, byte_at(comment), byte_at(comment_end));
-    put(out, size, "\r\n" + !crlf, 1 + crlf);
+    put(out, size, crlf ? "\r\n" : "\n", 1 + crlf);
 }
 
 // The text as read, the line of each value a control changed as it is now, then the values the
@@ -356,7 +356,7 @@ static DWORD compose(BYTE* out, int* lines)
         if (tuned[i].line)
             continue;
         if (!ended)
-            put(out, &size, "\r\n" + !crlf_file, 1 + crlf_file);
+            put(out, &size, crlf_file ? "\r\n" : "\n", 1 + crlf_file);
         ended = true;
         put_value(out, &size, tuned[i], 0, 0, crlf_file);
     }

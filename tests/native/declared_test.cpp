@@ -97,10 +97,10 @@ TEST_F(values, each_bad_line_is_said_with_its_number_and_the_rest_apply)
 }
 
 // A set of one global, level, at its initial value 0.
-void one_global(shader_set* set, const char* name = "level")
+void one_global(shader_set* set)
 {
     memset(&set->globals[0], 0, sizeof set->globals[0]);
-    strcpy(set->globals[0].name, name);
+    strcpy(set->globals[0].name, "level");
     set->globals[0].components = 1;
     set->global_count = 1;
 }
@@ -160,26 +160,6 @@ TEST_F(values, seventy_names_no_longer_declared_leave_room_for_the_declared_ones
     tune(&set.globals[0]);
     save_values();
     EXPECT_EQ(standin().folder.files["main.values"].bytes, lines + "level = 3\nnew0 = 3\n");
-}
-
-// Held by another program or denied: said, and the values read before stay; --frame fails.
-TEST_F(values, an_unreadable_file_is_said_with_why_and_the_values_read_before_stay)
-{
-    static shader_set set;
-    standin().folder.files["main.values"].bytes = "level = 2\n";
-    one_global(&set);
-    EXPECT_TRUE(read_values(&set));
-    for (bool held : {true, false}) {
-        standin().folder.files["main.values"] = {"level = 5\n", held, !held};
-        ::testing::internal::CaptureStdout();
-        EXPECT_FALSE(read_values(&set));
-        EXPECT_EQ(::testing::internal::GetCapturedStdout(), held ? "Error : main.values: held by another program (error 32); the values read before stay\n"
-                                                                 : "Error : main.values: access denied (error 5); the values read before stay\n");
-        EXPECT_EQ(set.globals[0].value[0], 2);
-    }
-    standin().folder.files["main.values"] = {"level = 5\n"};
-    EXPECT_TRUE(read_values(&set));
-    EXPECT_EQ(set.globals[0].value[0], 5);
 }
 
 }  // namespace
