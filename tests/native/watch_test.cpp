@@ -319,9 +319,9 @@ TEST_F(values_watch, a_hand_edit_saved_beside_a_broken_shader_applies_and_no_con
     move_level(0.5f);
     reloads_within(300);
     EXPECT_EQ(values(), "level = 0.5 # by hand\n");
-    std::vector<std::string> calls = standin().calls;
-    auto flush = std::find(calls.begin(), calls.end(), "FlushFileBuffers(file)");
-    EXPECT_LT(flush, std::find(calls.begin(), calls.end(), "MoveFileExA(\"main.values.new\", \"main.values\", 9)"));
+    const auto& calls = standin().calls;
+    EXPECT_LT(std::find(calls.begin(), calls.end(), "FlushFileBuffers(file)"),
+              std::find(calls.begin(), calls.end(), "MoveFileExA(\"main.values.new\", \"main.values\", 9)"));
 
     // A hand's edit saved after a control's move that hotfx hasn't written yet: the hand's stands.
     move_level(0.25f);
