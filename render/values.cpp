@@ -45,7 +45,7 @@ static const char* const passed_over_why[] = {
     "",
     "an array in %s, which keeps its initial value",
     "a matrix in %s, which keeps its initial value",
-    "in c0 with neither an initial value nor annotations in %s, which leaves c0.x to the time; give it either",
+    "in c0 without an initial value or annotations in %s, so it holds the time (an initial value makes it yours)",
 };
 
 // Why the file can't be read, by the system's error.
