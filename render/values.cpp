@@ -225,8 +225,9 @@ static bool read_file_lines()
     for (int i = 0; i < pending_count; i++) {
         const tuned_value& moved = pending[i];
         tuned_value* found = tuned_named(moved.name);
-        if (found && (found->count != moved.read_count || memcmp(found->value, moved.read, found->count * sizeof(float))))
-            continue;
+        if (found ? found->count != moved.read_count || memcmp(found->value, moved.read, found->count * sizeof(float))
+                  : moved.read_count != 0)
+            continue;  // a line the hand changed or took out
         if (!found && !(found = add_tuned(moved.name)))
             continue;
         found->count = moved.count;

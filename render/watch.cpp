@@ -8,8 +8,9 @@
 // the hash of the bytes the load got: main.fx and what it includes, and the images and sounds
 // that its samplers name, tried or found. The folder's change notification is looked at once a
 // frame without waiting; once it has stayed quiet for a moment, the listed files whose size or
-// last write time moved are hashed again (main.values always, being small and written by hotfx
-// itself), and a save that changed one reloads the shaders. So hotfx's own saves of main.values
+// last write time moved, or that were written a moment ago, are hashed again (main.values
+// always, being small and written by hotfx itself), and a save that changed one reloads the
+// shaders. So hotfx's own saves of main.values
 // hash only main.values, however large the images and sounds beside it. Nothing else in the
 // folder counts. There is no thread and no sleep of its own.
 
@@ -30,6 +31,10 @@ static const DWORD watched_changes =
 
 // A main.values that couldn't be read is tried again after this pause, and read once it can be.
 static const DWORD unread_retry_ms = 250;
+
+// How long after its last write a file's size and write time tell whether it changed, in the
+// 100 ns steps of a file time: well past a FAT drive's two seconds and a held file's second.
+static const unsigned long long settled_after = 5 * 10000000ull;
 
 // 64-bit FNV-1a of a file's bytes; a file that wasn't there, one that was held, one that
 // couldn't be read otherwise, and one whose bytes differed between two reads of the same load
@@ -92,12 +97,19 @@ static void list_file(const char* name, unsigned long long hash, DWORD size, FIL
 }
 
 // Whether a listed file is as it was when hashed, by its size and last write time: then its
-// bytes aren't read again. main.values, and a file that didn't read, are always read.
+// bytes aren't read again. main.values, a file that didn't read, and one written in the last
+// few seconds are always read: a FAT drive keeps write times in steps of two seconds, so two
+// saves of the same size within one step look alike but for their bytes.
 static bool unmoved(const listed_file* file, DWORD size, const FILETIME& written)
 {
-    return file && (file->size || file->written.dwLowDateTime || file->written.dwHighDateTime) &&
-           lstrcmpiA(file->name, values_path) && size == file->size &&
-           written.dwLowDateTime == file->written.dwLowDateTime && written.dwHighDateTime == file->written.dwHighDateTime;
+    FILETIME now;
+    if (!file || !(file->size || file->written.dwLowDateTime || file->written.dwHighDateTime) ||
+        !lstrcmpiA(file->name, values_path) || size != file->size ||
+        written.dwLowDateTime != file->written.dwLowDateTime || written.dwHighDateTime != file->written.dwHighDateTime)
+        return false;
+    GetSystemTimeAsFileTime(&now);
+    unsigned long long at = (unsigned long long)written.dwHighDateTime << 32 | written.dwLowDateTime;
+    return ((unsigned long long)now.dwHighDateTime << 32 | now.dwLowDateTime) >= at + settled_after;
 }
 
 // The whole file in memory allocated here, with a zero byte after it, and the hash of its

@@ -63,7 +63,7 @@ struct standin_file {
     bool locked = false;      // held by an editor without sharing: opening it is a sharing violation
     bool denied = false;      // opening it, or replacing it, is denied
     bool directory = false;
-    DWORD written = 0;        // its last write time: the count of writes into the folder when written
+    DWORD written = 0;        // its last write time: the clock's milliseconds, 0 for a file that was there
 };
 
 struct standin_open {
@@ -81,7 +81,6 @@ struct standin_folder {
     bool watched = false;
     bool signalled = false;
     DWORD now = 0;                     // what GetTickCount answers
-    DWORD writes = 0;                  // writes into the folder so far
     DWORD last_error = 0;
     std::map<uintptr_t, standin_open> open;   // files and searches not yet closed
     uintptr_t next_handle = 0x6000;

@@ -84,7 +84,7 @@ bool found_next(standin_open* search, LPWIN32_FIND_DATAA found)
 void standin_write(const std::string& name, const std::string& bytes)
 {
     folder().files[name].bytes = bytes;
-    folder().files[name].written = ++folder().writes;
+    folder().files[name].written = folder().now;
     changed();
 }
 
@@ -306,7 +306,7 @@ BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
     return TRUE;
 }
 
-// The time of the last write is the count of writes into the folder then.
+// File times in the clock's milliseconds.
 BOOL WINAPI GetFileTime(HANDLE handle, FILETIME* created, FILETIME* accessed, FILETIME* written)
 {
     log("GetFileTime(" + handle_name(handle) + ")");
@@ -314,7 +314,15 @@ BOOL WINAPI GetFileTime(HANDLE handle, FILETIME* created, FILETIME* accessed, FI
     auto file = open ? folder().files.find(open->name) : folder().files.end();
     if (file == folder().files.end() || created || accessed)
         return FALSE;
-    *written = FILETIME{file->second.written, 0};
+    unsigned long long at = file->second.written * 10000ull;
+    *written = FILETIME{DWORD(at), DWORD(at >> 32)};
     return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(FILETIME* now)
+{
+    log("GetSystemTimeAsFileTime()");
+    unsigned long long at = folder().now * 10000ull;
+    *now = FILETIME{DWORD(at), DWORD(at >> 32)};
 }
 

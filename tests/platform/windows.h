@@ -237,6 +237,7 @@ BOOL WINAPI CloseHandle(HANDLE object);
 #define INVALID_FILE_SIZE ((DWORD)0xFFFFFFFF)
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD size_high);
 BOOL WINAPI GetFileTime(HANDLE file, FILETIME* created, FILETIME* accessed, FILETIME* written);
+void WINAPI GetSystemTimeAsFileTime(FILETIME* now);
 BOOL WINAPI FlushFileBuffers(HANDLE file);
 
 // Playing sound: winmm's waveOut.
