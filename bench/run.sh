@@ -42,6 +42,7 @@ python3 bench/results.py BENCHMARKS.md "$out/native.json" "${wine_results[@]}" "
 # Save to picture on each stack, beside F5 to picture.
 for stack in ${HOTFX_D3D9:-wined3d dxvk}; do
     HOTFX_D3D9=$stack HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py BENCHMARKS.md
+    HOTFX_D3D9=$stack HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/save_reload.py --drag BENCHMARKS.md
 done
 # Saved frames against the live frame rate, on each stack or on the one HOTFX_D3D9 names.
 HOTFX_EXE="$PWD/build/bench/windows/hotfx.exe" python3 bench/frames.py BENCHMARKS.md

@@ -81,6 +81,16 @@ static global* global_named(shader_set* set, const char* name, const declaration
     return &g;
 }
 
+// A global at c0 that leaves c0.x to the time, noted so that a line of main.values for it can be
+// said to be passed over; it has no value of its own.
+static void note_left_to_time(shader_set* set, const char* name, const declaration* source)
+{
+    int count = set->global_count;
+    global* g = strlen(name) < sizeof set->globals[0].name ? global_named(set, name, source) : NULL;
+    if (g && set->global_count > count)
+        g->passed_over = left_to_time;
+}
+
 // A global of the author's: its record in the set, made by the first stage that declares it,
 // with its initial value and what its annotations say, and its place in this stage. One at c0
 // with neither an initial value nor annotations leaves c0.x to the time, as without options.
@@ -90,7 +100,11 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
     bool authored = source && (source->initialised || source->annotations.annotated);
     bool scalar_or_vector = desc.Class <= D3DXPC_VECTOR && desc.Elements <= 1;
     UINT registers = desc.RegisterCount;
-    if ((desc.RegisterIndex == 0 && !authored) || desc.RegisterSet != D3DXRS_FLOAT4 || !registers)
+    if (desc.RegisterIndex == 0 && !authored && desc.RegisterSet == D3DXRS_FLOAT4) {
+        note_left_to_time(set, desc.Name, source);
+        return;
+    }
+    if (desc.RegisterSet != D3DXRS_FLOAT4 || !registers)
         return;
     // The compiler keeps a stage's constants within its registers; a table can't say otherwise.
     bool inside = desc.RegisterIndex + registers <= (UINT)(stage ? pixel_registers : vertex_registers);
@@ -106,9 +120,12 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
         into->failed = true;
         return;
     }
-    if (set->global_count > count) {
+    // One that another stage left to the time is this stage's global all the same.
+    bool first = set->global_count > count || g->passed_over == left_to_time;
+    if (first) {
         g->boolean = desc.Type == D3DXPT_BOOL;
         g->components = scalar_or_vector ? (BYTE)desc.Columns : 0;
+        g->passed_over = scalar_or_vector ? settable : desc.Elements > 1 || desc.Class <= D3DXPC_VECTOR ? an_array : a_matrix;
         g->annotated &= g->components > 0;
     }
     // Scalars and vectors, of floats, ints or bools in float registers, and arrays of them: the
@@ -125,7 +142,7 @@ static void read_global(shader_set* set, int stage, const D3DXCONSTANT_DESC& des
             g->initial[e][c] = g->boolean ? (float)(flag != 0) : g->initial[e][c];
         }
     }
-    if (set->global_count > count)
+    if (first)
         memcpy(g->value, g->initial[0], sizeof g->value);
     g->registers = (WORD)(registers > g->registers ? registers : g->registers);
     in->kind = input_global;

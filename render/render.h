@@ -248,7 +248,9 @@ struct global {
     float low, high, step;  // UIMin, UIMax (0 to 1 unless given), UIStep (0: the trackbar's own)
     char label[64];       // UIName, or else its name
     int order;            // where the source declares it among its globals
+    BYTE passed_over;     // why main.values can't set it, where it can't
 };
+enum passed_over_reason { settable, an_array, a_matrix, left_to_time };
 
 // A sampler_state { NAME = VALUE; } of a sampler, by the sampler's name.
 struct sampler_setting {
@@ -288,7 +290,8 @@ bool read_declarations(const char* source, shader_set* set);
 const declaration* declared(const char* name);
 
 // The values file (values.cpp): main.values beside main.fx, lines NAME = V1 V2 V3 V4. Read at
-// each load and when saved by hand; what a control sets is saved a moment later and at exit.
+// each load, complete or failed (into the drawn set, or into no set), and when saved by hand;
+// what a control sets is saved a moment later and at exit.
 extern const char values_path[];
 bool read_values(shader_set* set);
 void tune(const global* g);

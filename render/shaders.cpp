@@ -410,10 +410,13 @@ void load_shaders()
     bool declarations_known = !named_inputs || read_source_declarations(set);
     bool complete = create_vertex_shader(set) && create_pixel_shader(set, &set->passes[0], shader_source[2], NULL);
     if (!complete && named_inputs) {
-        // main.values is listed still, which only a complete load reads: a save by hand applies.
-        DWORD size, error;
-        free(read_listed_file(values_path, &size, &error));
+        // main.values is read still, saved beside the shaders in one go, and applies to the set
+        // that draws on: it is then listed under the bytes applied, so that a control's save
+        // neither takes it for unchanged nor writes over it.
         release_set(set);
+        read_values(shaders_loaded() ? drawn : NULL);
+        if (controls_shown && shaders_loaded())
+            show_controls(drawn);
         return;
     }
     // A sampler state or a value that isn't known here fails --frame as an input would.

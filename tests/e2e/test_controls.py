@@ -60,3 +60,25 @@ def test_controls_taller_than_the_screen_scroll_to_the_last(hotfx, scroll):
     values = run.folder / "main.values"
     assert wait_until(lambda: values.exists() and values.read_text() == "g23 = 1\n", 10), \
         values.exists() and values.read_text()
+
+
+@pytest.mark.only_on("wined3d", "what main.values holds is hotfx's own doing")
+def test_a_hand_edit_saved_with_a_broken_shader_applies_and_a_control_save_keeps_it(hotfx):
+    def folder(path):
+        (path / "main.fx").write_text(LEVEL)
+        (path / "main.values").write_text("level = 0.25\n")
+    run = hotfx(folder, command=WATCH)
+    run.expect(LOADED)
+    run.wait_for_colour((64, 0, 0), tol=2, label="from main.values")
+    find = lambda: run.display.run("xdotool", "search", "--onlyvisible", "--name", "^hotfx controls$", check=False)
+    controls = wait_until(find, 30).split()[0]
+    run.display.run("xdotool", "mousemove", "--window", controls, "40", "12", "click", "1")
+    # Save All in an editor: the values by hand and main.fx with a typo, in one go.
+    (run.folder / "main.values").write_text("level = 0.75  # by hand\n")
+    run.save_shader(LEVEL.replace("return", "retrun"))
+    run.expect(r".*error")
+    run.wait_for_colour((191, 0, 0), tol=2, label="the hand's value on the shaders that draw on")
+    run.display.run("xdotool", "key", "Left")
+    run.wait_for_colour((189, 0, 0), tol=2, label="a step down from the hand's value")
+    values = run.folder / "main.values"
+    assert wait_until(lambda: values.read_text() == "level = 0.74 # by hand\n", 10), values.read_text()

@@ -131,4 +131,71 @@ TEST_F(values, every_global_of_a_stage_and_every_sampler_state_is_read_however_m
         EXPECT_EQ(standin().pixel_constants[4 * r], r) << "c" << r;
 }
 
+// A set of one global, level, at its initial value 0.
+void one_global(shader_set* set)
+{
+    ASSERT_TRUE(make_room(&set->globals, &set->global_room, 1));
+    memset(&set->globals[0], 0, sizeof set->globals[0]);
+    strcpy(set->globals[0].name, "level");
+    set->globals[0].components = 1;
+    set->global_count = 1;
+}
+
+// Each character as two bytes, low first or high first.
+std::string utf16(const std::string& latin1, bool big_endian)
+{
+    std::string wide;
+    for (unsigned char c : latin1)
+        wide += big_endian ? std::string(1, '\0') + char(c) : std::string(1, char(c)) + '\0';
+    return wide;
+}
+
+TEST_F(values, utf16_either_way_round_and_zero_bytes_are_read_as_text_and_kept_byte_for_byte)
+{
+    static shader_set set;
+    for (bool big_endian : {false, true}) {
+        const std::string mark = big_endian ? "\xFE\xFF" : "\xFF\xFE";
+        standin().folder.files["main.values"].bytes = mark + utf16("# r\xE9glage\r\nlevel = 2 # \xFC\r\n", big_endian);
+        one_global(&set);
+        EXPECT_TRUE(read_values(&set));
+        EXPECT_EQ(set.globals[0].value[0], 2);
+        set.globals[0].value[0] = 3;
+        tune(&set.globals[0]);
+        strcpy(set.globals[0].name, "gain");
+        tune(&set.globals[0]);
+        save_values();
+        EXPECT_EQ(standin().folder.files["main.values"].bytes,
+                  mark + utf16("# r\xE9glage\r\nlevel = 3 # \xFC\r\ngain = 3\r\n", big_endian));
+    }
+    const std::string zeros("level = 2\nnote = 1\0 2\n# \0\n", 26);
+    standin().folder.files["main.values"].bytes = zeros;
+    one_global(&set);
+    ::testing::internal::CaptureStdout();
+    EXPECT_FALSE(read_values(&set));
+    EXPECT_EQ(::testing::internal::GetCapturedStdout(), "Error : main.values:2: a zero byte; the line is left out\n");
+    set.globals[0].value[0] = 3;
+    tune(&set.globals[0]);
+    save_values();
+    EXPECT_EQ(standin().folder.files["main.values"].bytes, "level = 3" + zeros.substr(9));
+}
+
+// A file that has outlived many globals: its 70 old names stay, and more are added.
+TEST_F(values, seventy_names_no_longer_declared_leave_room_for_the_declared_ones)
+{
+    static shader_set set;
+    std::string lines;
+    for (int i = 0; i < 70; i++)
+        lines += "old" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    standin().folder.files["main.values"].bytes = lines + "level = 2\n";
+    one_global(&set);
+    EXPECT_TRUE(read_values(&set));
+    EXPECT_EQ(set.globals[0].value[0], 2);
+    set.globals[0].value[0] = 3;
+    tune(&set.globals[0]);
+    strcpy(set.globals[0].name, "new0");
+    tune(&set.globals[0]);
+    save_values();
+    EXPECT_EQ(standin().folder.files["main.values"].bytes, lines + "level = 3\nnew0 = 3\n");
+}
+
 }  // namespace

@@ -280,3 +280,88 @@ TEST_F(watch_run, without_the_option_no_file_or_folder_is_looked_at)
 }
 
 }  // namespace
+
+// level, a global of ps_main's, at 0.5 from main.values, loaded with the folder watched.
+const float quarter = 0.25f;
+struct values_watch : watch {
+    void SetUp() override
+    {
+        watch::SetUp();
+        standin().script.compile["ps_main"].constants = {
+            {"level", D3DXRS_FLOAT4, 1, 1, D3DXPC_SCALAR, D3DXPT_FLOAT, 1, 1, 1, 0, 4, &quarter}};
+        standin().folder.files["main.values"].bytes = "level = 0.5\n";
+        standin().script.key_polls[VK_F5] = {1};
+        frame();
+    }
+    global& level() { return drawn_set()->globals[0]; }
+    void move_level(float to)
+    {
+        level().value[0] = to;
+        tune(&level());
+    }
+    void fail_next_compile()
+    {
+        standin().script.compile_queue["ps_main"].push_back({E_FAIL, false, true, "main.fx(2): error X3000: syntax error\n", true, {}});
+    }
+    std::string values() { return standin().folder.files["main.values"].bytes; }
+};
+
+TEST_F(values_watch, a_hand_edit_saved_beside_a_broken_shader_applies_and_no_control_save_writes_over_it)
+{
+    ASSERT_EQ(level().value[0], 0.5f);
+    // Save All: the values by hand and main.fx with a typo, in one go.
+    standin_write("main.values", "level = 0.75 # by hand\n");
+    fail_next_compile();
+    standin_write("main.fx", other_text);
+    EXPECT_THAT(frame() + frame() + frame(), ::testing::HasSubstr("error X3000"));
+    EXPECT_EQ(level().value[0], 0.75f) << "on the shaders that draw on";
+    standin().calls.clear();
+    move_level(0.5f);
+    reloads_within(300);
+    EXPECT_EQ(values(), "level = 0.5 # by hand\n");
+    const auto& calls = standin().calls;
+    EXPECT_LT(std::find(calls.begin(), calls.end(), "FlushFileBuffers(file)"),
+              std::find(calls.begin(), calls.end(), "MoveFileExA(\"main.values.new\", \"main.values\", 9)"));
+
+    // A hand's edit saved after a control's move that hotfx hasn't written yet: the hand's stands.
+    move_level(0.25f);
+    standin_write("main.values", "level = 1 # later\n");
+    reloads_within(300);
+    EXPECT_EQ(level().value[0], 1.0f);
+    EXPECT_EQ(values(), "level = 1 # later\n");
+
+    // Where the folder isn't watched, F5's failed load reads it likewise.
+    stop_watching();
+    standin_write("main.values", "level = 0.125\n");
+    fail_next_compile();
+    standin().script.key_polls[VK_F5] = {1};
+    frame();
+    EXPECT_EQ(level().value[0], 0.125f);
+    move_level(0.375f);
+    reloads_within(300);
+    EXPECT_EQ(values(), "level = 0.375\n");
+}
+
+// Held by another program, then denied: said, the values kept, and read once it can be, with
+// no write in the folder to tell.
+TEST_F(values_watch, an_unreadable_file_keeps_the_values_and_is_read_again_once_it_can_be)
+{
+    move_level(0.625f);
+    standin().folder.files["main.values"].locked = true;
+    standin_write("main.values", "level = 0.75\n");
+    std::string printed;
+    for (int i = 0; i < 80; i++)
+        printed += frame();
+    EXPECT_EQ(printed, "Error : main.values is held by another program; reloading without waiting for it\n"
+                       "Error : main.values: held by another program (error 32); the values read before stay\n");
+    EXPECT_EQ(level().value[0], 0.625f);
+    EXPECT_EQ(values(), "level = 0.75\n") << "no save over a file hotfx couldn't read";
+    standin().folder.files["main.values"].locked = false;
+    standin().folder.files["main.values"].denied = true;
+    standin().script.key_polls[VK_F5] = {1};
+    EXPECT_EQ(frame(), "Error : main.values: access denied (error 5); the values read before stay\nLoad Shader.\n" + slots_line);
+    EXPECT_EQ(level().value[0], 0.625f);
+    standin().folder.files["main.values"].denied = false;
+    reloads_within(300);
+    EXPECT_EQ(level().value[0], 0.75f) << "the hand's line, written after the move";
+}

@@ -243,6 +243,9 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID to, DWORD wanted, LPDWORD read, LPOVERL
 }
 BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) { return *written = 0, FALSE; }
 BOOL WINAPI MoveFileExA(LPCSTR, LPCSTR, DWORD) { return FALSE; }
+BOOL WINAPI FlushFileBuffers(HANDLE) { return ++quiet.calls, FALSE; }
+BOOL WINAPI GetFileTime(HANDLE, FILETIME*, FILETIME*, FILETIME*) { return ++quiet.calls, FALSE; }
+void WINAPI GetSystemTimeAsFileTime(FILETIME* now) { ++quiet.calls, *now = FILETIME{0, 0}; }
 BOOL WINAPI CloseHandle(HANDLE) { return ++quiet.calls, TRUE; }
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD) { return ++quiet.calls, file == wav_handle || file == photo_handle ? file_size : INVALID_FILE_SIZE; }
 int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b) { return ++quiet.calls, strcasecmp(a, b); }

@@ -66,12 +66,15 @@ struct standin_script {
 struct standin_file {
     std::string bytes;
     bool locked = false;      // held by an editor without sharing: opening it is a sharing violation
+    bool denied = false;      // opening it, or replacing it, is denied
     bool directory = false;
+    DWORD written = 0;        // its last write time: the clock's milliseconds, 0 for a file that was there
 };
 
 struct standin_open {
-    std::string name;                  // the file read, or the search
+    std::string name;                  // the file read or written, or the search
     size_t at = 0;                     // where the next read starts, or the next name found
+    bool writing = false;              // opened to write
     std::vector<std::string> names;    // a search: the folder's names when it began
 };
 

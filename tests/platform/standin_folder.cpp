@@ -84,6 +84,7 @@ bool found_next(standin_open* search, LPWIN32_FIND_DATAA found)
 void standin_write(const std::string& name, const std::string& bytes)
 {
     folder().files[name].bytes = bytes;
+    folder().files[name].written = folder().now;
     changed();
 }
 
@@ -211,12 +212,18 @@ HANDLE WINAPI CreateFileA(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATT
     // Names are compared as Windows compares them, without regard to case.
     auto file = std::find_if(folder().files.begin(), folder().files.end(),
                              [&](const std::pair<const std::string, standin_file>& f) { return strcasecmp(f.first.c_str(), name) == 0; });
-    if (folder().gone || file == folder().files.end())
+    bool create = disposition == CREATE_ALWAYS && (access & GENERIC_WRITE);
+    if (folder().gone || (file == folder().files.end() && !create))
         return fail(ERROR_FILE_NOT_FOUND);
-    if (file->second.locked)
+    if (file != folder().files.end() && file->second.locked)
         return fail(ERROR_SHARING_VIOLATION);
+    if (file != folder().files.end() && file->second.denied)
+        return fail(ERROR_ACCESS_DENIED);
     standin_open record;
-    record.name = file->first;
+    record.name = file != folder().files.end() ? file->first : std::string(name);
+    record.writing = create;
+    if (create)
+        standin_write(record.name, "");
     return opened(record);
 }
 
@@ -262,12 +269,60 @@ int WINAPI lstrcmpiA(LPCSTR a, LPCSTR b)
     return strcasecmp(a, b);
 }
 
-// Nothing here writes files: what hotfx saves is checked on the real system.
-BOOL WINAPI WriteFile(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED)
+// A file opened to write grows at its end.
+BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD size, LPDWORD written, LPOVERLAPPED)
 {
-    return *written = 0, FALSE;
+    log("WriteFile(" + handle_name(handle) + ", buffer, " + std::to_string(size) + ", written, NULL)");
+    standin_open* open = find_open(handle, "WriteFile");
+    *written = 0;
+    if (!open || !open->writing)
+        return FALSE;
+    standin_write(open->name, folder().files[open->name].bytes + std::string((const char*)buffer, size));
+    *written = size;
+    return TRUE;
 }
-BOOL WINAPI MoveFileExA(LPCSTR, LPCSTR, DWORD)
+
+BOOL WINAPI FlushFileBuffers(HANDLE handle)
 {
-    return FALSE;
+    log("FlushFileBuffers(" + handle_name(handle) + ")");
+    standin_open* open = find_open(handle, "FlushFileBuffers");
+    return open && open->writing;
 }
+
+// A file held or denied can't be replaced.
+BOOL WINAPI MoveFileExA(LPCSTR from, LPCSTR to, DWORD flags)
+{
+    log(std::string("MoveFileExA(\"") + from + "\", \"" + to + "\", " + std::to_string(flags) + ")");
+    auto target = folder().files.find(to);
+    if (target != folder().files.end() && (target->second.locked || target->second.denied)) {
+        folder().last_error = target->second.locked ? ERROR_SHARING_VIOLATION : ERROR_ACCESS_DENIED;
+        return FALSE;
+    }
+    if (!folder().files.count(from)) {
+        folder().last_error = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    standin_rename(from, to);
+    return TRUE;
+}
+
+// File times in the clock's milliseconds.
+BOOL WINAPI GetFileTime(HANDLE handle, FILETIME* created, FILETIME* accessed, FILETIME* written)
+{
+    log("GetFileTime(" + handle_name(handle) + ")");
+    standin_open* open = find_open(handle, "GetFileTime");
+    auto file = open ? folder().files.find(open->name) : folder().files.end();
+    if (file == folder().files.end() || created || accessed)
+        return FALSE;
+    unsigned long long at = file->second.written * 10000ull;
+    *written = FILETIME{DWORD(at), DWORD(at >> 32)};
+    return TRUE;
+}
+
+void WINAPI GetSystemTimeAsFileTime(FILETIME* now)
+{
+    log("GetSystemTimeAsFileTime()");
+    unsigned long long at = folder().now * 10000ull;
+    *now = FILETIME{DWORD(at), DWORD(at >> 32)};
+}
+
