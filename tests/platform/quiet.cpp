@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <d3dx9.h>
+#include <mmdeviceapi.h>
 #include <math.h>
 #include <string.h>
 #include <strings.h>
@@ -322,3 +323,8 @@ HRESULT WINAPI D3DXCreateCubeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOI
     DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DCubeTexture9**) { return D3DERR_INVALIDCALL; }
 HRESULT WINAPI D3DXCreateVolumeTextureFromFileInMemoryEx(IDirect3DDevice9*, LPCVOID, UINT, UINT, UINT, UINT, UINT, DWORD,
     D3DFORMAT, D3DPOOL, DWORD, DWORD, D3DCOLOR, D3DXIMAGE_INFO*, PALETTEENTRY*, IDirect3DVolumeTexture9**) { return D3DERR_INVALIDCALL; }
+// No quiet run asks for loopback capture.
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) { return S_OK; }
+void WINAPI CoUninitialize() {}
+HRESULT WINAPI CoCreateInstance(const CLSID&, IUnknown*, DWORD, const IID&, LPVOID* made) { return *made = NULL, REGDB_E_CLASSNOTREG; }
+void WINAPI CoTaskMemFree(LPVOID) {}
