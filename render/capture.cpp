@@ -216,7 +216,7 @@ void start_listening(bool exact)
         DWORD rate = 0;
         HRESULT status = open_loopback(&rate);
         if (FAILED(status)) {
-            printf("Error : sound_in: no loopback capture of the default output here (answered 0x%08X); under Linux "
+            printf("Error : sound_in: no loopback capture of the default output (answered 0x%08X); under Linux "
                    "with PulseAudio or PipeWire the output's \"Monitor of ...\" source captures what it plays: "
                    "--sound-in Monitor\n", (unsigned)status);
             return;

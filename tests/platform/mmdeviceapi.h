@@ -1,20 +1,13 @@
 // Stand-in for <mmdeviceapi.h>, with the COM calls that reach it: just the names loopback capture
-// uses. The stand-ins make no device enumerator, so loopback is never there to open.
+// uses. No stand-in registers a class, so loopback is never there to open.
 #pragma once
 
 #include <string.h>
-#include <windows.h>
 #include <d3d9.h>  // IUnknown
 
-struct GUID {
-    DWORD Data1;
-    WORD Data2, Data3;
-    BYTE Data4[8];
-};
-typedef GUID IID;
-typedef GUID CLSID;
+struct GUID { DWORD Data1; WORD Data2, Data3; BYTE Data4[8]; };
+typedef GUID IID, CLSID;
 inline bool IsEqualGUID(const GUID& a, const GUID& b) { return memcmp(&a, &b, sizeof a) == 0; }
-
 #define SUCCEEDED(status) ((HRESULT)(status) >= 0)
 #define FAILED(status) ((HRESULT)(status) < 0)
 #define COINIT_APARTMENTTHREADED 0x2
@@ -24,14 +17,8 @@ HRESULT WINAPI CoInitializeEx(LPVOID reserved, DWORD flags);
 void WINAPI CoUninitialize();
 HRESULT WINAPI CoCreateInstance(const CLSID& class_id, IUnknown* outer, DWORD context, const IID& id, LPVOID* made);
 void WINAPI CoTaskMemFree(LPVOID memory);
-
-enum EDataFlow { eRender, eCapture };
+enum EDataFlow { eRender };
 enum ERole { eConsole };
 struct PROPVARIANT;
-
-struct IMMDevice : IUnknown {
-    virtual HRESULT Activate(const IID& id, DWORD context, PROPVARIANT* params, void** made) = 0;
-};
-struct IMMDeviceEnumerator : IUnknown {
-    virtual HRESULT GetDefaultAudioEndpoint(EDataFlow flow, ERole role, IMMDevice** device) = 0;
-};
+struct IMMDevice : IUnknown { virtual HRESULT Activate(const IID&, DWORD, PROPVARIANT*, void**) = 0; };
+struct IMMDeviceEnumerator : IUnknown { virtual HRESULT GetDefaultAudioEndpoint(EDataFlow, ERole, IMMDevice**) = 0; };

@@ -983,9 +983,5 @@ MMRESULT WINAPI waveInClose(HWAVEIN wave_in)
 HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) { return S_OK; }
 void WINAPI CoUninitialize() {}
 HRESULT WINAPI CoCreateInstance(const CLSID&, IUnknown*, DWORD, const IID&, LPVOID* made)
-{
-    log("CoCreateInstance(MMDeviceEnumerator)");
-    *made = NULL;
-    return REGDB_E_CLASSNOTREG;
-}
+{ return log("CoCreateInstance(MMDeviceEnumerator)"), *made = NULL, REGDB_E_CLASSNOTREG; }
 void WINAPI CoTaskMemFree(LPVOID) {}
