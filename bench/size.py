@@ -16,7 +16,7 @@ from results import machine, row
 
 LIMIT = 40 * 1024
 # The C runtime is msvcrt.dll with mingw-w64's default runtime, the api-ms-win-crt set with UCRT.
-ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "comctl32.dll", "comdlg32.dll", "d3d9.dll",
+ALLOWED = {"kernel32.dll", "user32.dll", "gdi32.dll", "winmm.dll", "ole32.dll", "comctl32.dll", "comdlg32.dll", "d3d9.dll",
            "d3dx9_43.dll", "msvcrt.dll", "ws2_32.dll"}
 
 
@@ -36,7 +36,7 @@ def main():
             size <= LIMIT, f"i686-w64-mingw32-strip -o stripped.exe {shown}; stat -c %s stripped.exe"),
         row("DLLs imported by hotfx.exe", ", ".join(dlls) + (f" (beyond the allowed: {', '.join(extra)})"
                                                             if extra else ""),
-            "KERNEL32, USER32, GDI32, WINMM, COMCTL32, COMDLG32, WS2_32, d3d9, d3dx9_43 and the C runtime only", not extra,
+            "KERNEL32, USER32, GDI32, WINMM, ole32, COMCTL32, COMDLG32, WS2_32, d3d9, d3dx9_43 and the C runtime only", not extra,
             f"i686-w64-mingw32-objdump -p {shown} | grep 'DLL Name'"),
     ]
     compiler = subprocess.run(["i686-w64-mingw32-g++", "--version"], capture_output=True, text=True,

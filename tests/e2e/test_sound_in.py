@@ -144,13 +144,10 @@ def test_the_server_gone_is_one_line_and_silence_the_picture_goes_on_and_escape_
     assert len(errors) == 2 and re.match(STOPPED, errors[0]), errors
 
 
-def test_loopback_where_winmm_has_none_is_one_line_naming_the_monitor(room):
-    run = room.hotfx_in(command=WATCH + ["--sound-in", "loopback"])
-    run.expect(LOADED)
-    run.expect(r'Error : sound_in: winmm has no loopback capture; under Linux with PulseAudio or PipeWire the '
-               r'output\'s "Monitor of \.\.\." source captures what it plays: --sound-in Monitor$')
-    run.key("Escape")
-    assert run.wait_exit() == 0
+def test_loopback_hears_a_tone_played_into_the_default_output_at_its_bin(room):
+    run = room.hotfx_in(command=WATCH + ["--sound-in", "loopback"], tone=1000)
+    assert re.match(LISTENING, run.expect(LISTENING)).groups() == ("what the default output device plays", "44100")
+    assert peaks_at(rows(run.wait_for_picture(lambda img: peaks_at(rows(img)[0], 46), label="tone"))[0], 46)
 
 
 # sound_in in the first 512 columns, a WAV's picture in the next 512: row 0 above, row 1 below.

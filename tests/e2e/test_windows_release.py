@@ -15,7 +15,7 @@ pytestmark = pytest.mark.default_stack
 VERSION = re.search(r"project\(hotfx VERSION (\S+)", (REPO / "CMakeLists.txt").read_text()).group(1)
 PACKAGE = f"hotfx-{VERSION}-win32"
 SYSTEM_DLLS = ["COMCTL32.DLL", "COMDLG32.DLL", "d3d9.dll", "d3dx9_43.dll", "GDI32.dll", "KERNEL32.dll", "msvcrt.dll",
-               "USER32.dll", "WINMM.DLL", "WS2_32.dll"]
+               "ole32.dll", "USER32.dll", "WINMM.DLL", "WS2_32.dll"]
 MSYS2_WAY = ["-G", "Ninja", "-DCMAKE_SYSTEM_NAME=Windows", "-DCMAKE_CXX_COMPILER=i686-w64-mingw32-g++"]
 
 

@@ -65,4 +65,13 @@ TEST_F(capture, a_device_that_failed_to_open_opens_at_the_next_load)
     EXPECT_EQ(standin_calls("waveInStart").size(), 1u);
 }
 
+TEST_F(capture, loopback_where_the_platform_has_none_is_one_line_naming_the_monitor)
+{
+    ASSERT_TRUE(choose_capture_device("loopback"));
+    EXPECT_EQ(load_and_draw(), "Load Shader.\n" + slots_line + "Error : sound_in: no loopback capture of the default "
+        "output (answered 0x80040154); under Linux with PulseAudio or PipeWire the output's \"Monitor of ...\" "
+        "source captures what it plays: --sound-in Monitor\n");
+    EXPECT_TRUE(reads_silence());
+}
+
 }  // namespace

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <commdlg.h>
 #include <d3dx9.h>
+#include <mmdeviceapi.h>
 #include <math.h>
 #include <string.h>
 #include <strings.h>
@@ -367,3 +368,9 @@ int WINAPI recv(SOCKET, char* buffer, int, int)
         memcpy(buffer, quiet.datagram, quiet.datagram_size);
     return one ? quiet.datagram_size : -1;
 }
+
+// No quiet run asks for loopback capture.
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) { return S_OK; }
+void WINAPI CoUninitialize() {}
+HRESULT WINAPI CoCreateInstance(const CLSID&, IUnknown*, DWORD, const IID&, LPVOID* made) { return *made = NULL, REGDB_E_CLASSNOTREG; }
+void WINAPI CoTaskMemFree(LPVOID) {}

@@ -4,6 +4,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <mmdeviceapi.h>
 
 #include <stdarg.h>
 #include <stdio.h>
@@ -1056,3 +1057,10 @@ MMRESULT WINAPI waveInClose(HWAVEIN wave_in)
         fault("waveInClose given a device that is not open");
     return MMSYSERR_NOERROR;
 }
+
+// COM: started and ended, but no class is registered, so loopback capture is never there.
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) { return S_OK; }
+void WINAPI CoUninitialize() {}
+HRESULT WINAPI CoCreateInstance(const CLSID&, IUnknown*, DWORD, const IID&, LPVOID* made)
+{ return log("CoCreateInstance(MMDeviceEnumerator)"), *made = NULL, REGDB_E_CLASSNOTREG; }
+void WINAPI CoTaskMemFree(LPVOID) {}
