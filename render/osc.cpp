@@ -214,6 +214,10 @@ static void apply_message(const char* at)
         return;
     } else if (!g) {
         printf("Error : OSC %.80s: no stage of %s reads a global of that name; left out\n", at, shader_source[0]);
+    } else if (g->passed_over == left_to_time) {
+        // Its record exists only so that its line in main.values can be explained: it is no value.
+        printf("Error : OSC %s: %s is in c0 without an initial value or annotations in %s, so it holds the time (an "
+               "initial value makes it yours); left out\n", at, name, shader_source[0]);
     } else if (!g->components) {
         printf("Error : OSC %s: %s is an array or a matrix, which keeps its initial value; left out\n", at, name);
     } else {
