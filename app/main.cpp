@@ -170,13 +170,16 @@ int main(int argc, char* argv[])
     // --frame and --frames draw what main.values holds: they don't listen.
     if (osc_port && !save_frames && !listen_osc(osc_address, (WORD)osc_port))
         return 2;
-    if (!create_main_window())
+    if (!create_main_window()) {
+        stop_osc();
         return 1;
+    }
     place_window();
 
     d3d = Direct3DCreate9(D3D_SDK_VERSION);
     if (!d3d) {
         OutputDebugStringA("ERROR : Direct3DCreate9");
+        stop_osc();
         return 1;
     }
     HRESULT created = d3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, main_window,
