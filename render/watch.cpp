@@ -266,10 +266,11 @@ static bool values_readable_again()
 
 saved_change saved_files_changed()
 {
-    if (values_readable_again())
-        return saved_values;
+    // Unwatched, main.values is read at a load only, and no controls follow it.
     if (!folder_change)
         return saved_nothing;
+    if (values_readable_again())
+        return saved_values;
     if (WaitForSingleObject(folder_change, 0) == WAIT_OBJECT_0) {
         change_pending = true;
         last_change_at = GetTickCount();

@@ -340,6 +340,14 @@ TEST_F(values_watch, a_hand_edit_saved_beside_a_broken_shader_applies_and_no_con
     move_level(0.375f);
     reloads_within(300);
     EXPECT_EQ(values(), "level = 0.375\n");
+    // Nor is one that F5's load couldn't read read again behind it once it can be.
+    standin_write("main.values", "level = 0.625\n");
+    standin().folder.files["main.values"].denied = true;
+    standin().script.key_polls[VK_F5] = {1};
+    frame();
+    standin().folder.files["main.values"].denied = false;
+    reloads_within(300);
+    EXPECT_EQ(level().value[0], 0.375f);
 }
 
 // Held by another program, then denied: said, the values kept, and read once it can be, with
