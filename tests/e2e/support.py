@@ -143,8 +143,8 @@ class Hotfx:
             self.process = subprocess.Popen(command or [str(WINE_ROOT), "wine", "hotfx.exe"], cwd=self.folder,
                                             env=env, stdout=subprocess.PIPE, stderr=stderr,
                                             start_new_session=True,
-                                            preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL)
-                                            or die_with_parent(signal.SIGKILL))
+                                            preexec_fn=lambda: (signal.signal(signal.SIGINT, signal.SIG_DFL),
+                                                                die_with_parent(signal.SIGKILL)))
         threading.Thread(target=self._read, daemon=True).start()
 
     def _read(self):
