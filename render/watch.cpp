@@ -59,6 +59,7 @@ static DWORD look_after_ms = 0;
 static DWORD busy_since = 0;
 static bool busy = false;
 static DWORD unread_tried_at = 0;
+static bool said_full = false;
 
 static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWORD count)
 {
@@ -70,9 +71,12 @@ static unsigned long long fnv1a(unsigned long long hash, const BYTE* bytes, DWOR
 void begin_listing_files()
 {
     listed_count = 0;
+    said_full = false;
 }
 
-// A name listed twice keeps one entry; past the list's end a file is read but not watched.
+// A name listed twice keeps one entry; past the list's end a file is read but not watched, said
+// once a load. The last entry is kept for main.values, read after everything else a load
+// reads: unlisted, a control's save would take a hand's edit for unchanged and write over it.
 // main.values is also read between loads, and written by hotfx: its last bytes count.
 static void list_file(const char* name, unsigned long long hash, DWORD size, FILETIME written)
 {
@@ -86,7 +90,15 @@ static void list_file(const char* name, unsigned long long hash, DWORD size, FIL
             listed[i].hash = lstrcmpiA(name, values_path) ? listed[i].hash : hash;
             return;
         }
-    if (listed_count == (int)(sizeof listed / sizeof listed[0]) || strlen(name) >= sizeof listed[0].name)
+    const int room = (int)(sizeof listed / sizeof listed[0]);
+    if (listed_count >= room - (lstrcmpiA(name, values_path) != 0)) {
+        if (folder_change && !said_full)
+            printf("Error : the load read more than %d files; %s and those after it aren't watched for saves\n",
+                   room - 1, name);
+        said_full = true;
+        return;
+    }
+    if (strlen(name) >= sizeof listed[0].name)
         return;
     strcpy(listed[listed_count].name, name);
     listed[listed_count].hash = hash;
