@@ -76,33 +76,29 @@ def test_a_float_from_oscsend_moves_the_picture_and_main_values(hotfx):
     assert run.output() == ["Load Shader."]
 
 
-@pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
-def test_an_int_and_a_bool_from_oscsend_set_their_globals(hotfx):
-    port = free_port()
-    run = start(hotfx, port)
-    oscsend(port, "/steps", "i", 7)
-    run.wait_for_colour((128, 102, 179), tol=2, label="steps")
-    oscsend(port, "/bright", "T")
-    run.wait_for_colour((128, 102, 255), tol=2, label="bright")
-    values_read_and_escape(run, "steps = 7\nbright = 1\n")
+# Each case: what is sent, in order, with the colour each send gives, and main.values at the end.
+SENT = {
+    "an int and a bool": ([(("/steps", "i", 7), (128, 102, 179)), (("/bright", "T"), (128, 102, 255))],
+                          "steps = 7\nbright = 1\n"),
+    "a bundle": ([(bundle(message("/level", 0.25), bundle(message("/tint", 1, 0.75, 0))), (64, 191, 51))],
+                 "level = 0.25\ntint = 1 0.75 0\n"),
+    "a component alone": ([(("/tint/2", "f", 0.8), (128, 204, 51))], "tint = 0.2 0.8 0.6\n"),
+}
 
 
 @pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
-def test_a_bundle_applies_all_its_messages(hotfx):
+@pytest.mark.parametrize("case", SENT)
+def test_messages_set_their_globals(hotfx, case):
+    sends, values = SENT[case]
     port = free_port()
     run = start(hotfx, port)
-    send(port, bundle(message("/level", 0.25), bundle(message("/tint", 1, 0.75, 0))))
-    run.wait_for_colour((64, 191, 51), tol=2, label="bundle")
-    values_read_and_escape(run, "level = 0.25\ntint = 1 0.75 0\n")
-
-
-@pytest.mark.only_on("wined3d", "what a message sets is hotfx's own doing; one stack draws it")
-def test_a_component_alone_from_oscsend(hotfx):
-    port = free_port()
-    run = start(hotfx, port)
-    oscsend(port, "/tint/2", "f", 0.8)
-    run.wait_for_colour((128, 204, 51), tol=2, label="component")
-    values_read_and_escape(run, "tint = 0.2 0.8 0.6\n")
+    for sent, colour in sends:
+        if isinstance(sent, tuple):
+            oscsend(port, *sent)
+        else:
+            send(port, sent)
+        run.wait_for_colour(colour, tol=2, label=case)
+    values_read_and_escape(run, values)
 
 
 @pytest.mark.only_on("wined3d", "what hotfx says of a message is its own doing")
